@@ -1,0 +1,37 @@
+// device_fs.h: the device file system, a host folder standing in for the
+// phone's storage.
+//
+// The device root is the host folder named by MMS_DEVICE_ROOT, or
+// $XDG_DATA_HOME/mms-device (~/.local/share/mms-device) when unset. Device
+// paths use "\" and each component matches an existing host entry without
+// regard to letter case; host names are the UTF-8 form of device names.
+// A path without a folder ("readreport.txt") names a file in the root.
+// A root that does not exist yet is laid out like the phone's storage
+// ("\Windows\Messaging", "\Temp", "\program files\Varnholt"); after that a
+// removed folder stays removed.
+#ifndef MMS_PLATFORM_DEVICE_FS_H_
+#define MMS_PLATFORM_DEVICE_FS_H_
+
+#include <string>
+
+namespace mms::platform {
+
+// Host path of the device root, laid out on first use.
+std::string DeviceRoot();
+
+// Points the device file system at another host folder (tests, tools).
+// An empty path goes back to the environment's choice.
+void SetDeviceRoot(const std::string& host_path);
+
+// Host path for a device path. Existing components are matched without
+// regard to case; the rest keep the spelling given. False for a path that
+// cannot name anything under the root (for instance one that climbs out).
+bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path);
+
+// Device path ("\..." with "\" separators) for a host path under the root;
+// false when the host path lies outside it.
+bool HostToDevicePath(const std::string& host_path, std::wstring* device_path);
+
+}  // namespace mms::platform
+
+#endif  // MMS_PLATFORM_DEVICE_FS_H_

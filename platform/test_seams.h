@@ -1,0 +1,23 @@
+// test_seams.h: fixed clock, tick count and random draw for tests.
+//
+// Tests that check exact bytes holding a date, a transaction ID or a file
+// name fix these values; production code never calls the setters.
+#ifndef MMS_PLATFORM_TEST_SEAMS_H_
+#define MMS_PLATFORM_TEST_SEAMS_H_
+
+#include "mms.h"
+
+namespace mms::platform::test {
+
+// GetSystemTime gives this UTC time (and GetLocalTime its local form).
+void FixClock(const SYSTEMTIME& utc);
+// GetTickCount gives this value.
+void FixTickCount(DWORD ticks);
+// Random gives this value.
+void FixRandom(DWORD value);
+// Back to the real clock, tick count and random source.
+void ResetSeams();
+
+}  // namespace mms::platform::test
+
+#endif  // MMS_PLATFORM_TEST_SEAMS_H_
