@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mms.h"
+
 namespace mms::codec {
 
 constexpr size_t kMaxUintvarBytes = 5;
