@@ -1,0 +1,85 @@
+// store.cc: message file names, the decode folder and storing a PDU.
+//
+// Names are "Varnholt" + UTC date and time fields + a random number +
+// ".mms", no padding. The random part comes from srand/rand seeded with
+// the tick count right before the draw, so two names made in the same
+// millisecond are equal (a repeated name replaces the older file).
+#include "client/store.h"
+
+#include <stdlib.h>
+#include <wchar.h>
+
+#include <mutex>
+
+#include "platform/winapi.h"
+
+namespace mms::client {
+
+namespace {
+
+constexpr int kPathChars = 260;  // name and path buffers, terminator included
+
+// srand and rand share one generator; the seed and its draw belong
+// together, so a name made on another thread cannot slip between them.
+std::mutex g_rand_mu;
+
+int SeededDraw() {
+  std::lock_guard<std::mutex> hold(g_rand_mu);
+  srand(GetTickCount());
+  return rand();
+}
+
+}  // namespace
+
+int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path) {
+  if (length < 0 || (pdu == nullptr && length > 0)) {
+    return 0;
+  }
+  wchar_t name[kPathChars] = {};
+  MakeMMSFileName(name);
+  wchar_t full[kPathChars] = {};
+  if (swprintf(full, kPathChars, L"%ls%ls", kMessageFolder, name) < 0) {
+    return 0;
+  }
+  HANDLE file = CreateFileW(full, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return 0;
+  }
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, pdu, static_cast<DWORD>(length), &written,
+                      nullptr);
+  CloseHandle(file);
+  if (!ok || written != static_cast<DWORD>(length)) {
+    // A short message file would later decode as a broken message.
+    DeleteFileW(full);
+    return 0;
+  }
+  if (path != nullptr) {
+    wcscpy(path, full);
+  }
+  return 1;
+}
+
+}  // namespace mms::client
+
+int MakeMMSFileName(wchar_t* name) {
+  if (name == nullptr) {
+    return 0;
+  }
+  SYSTEMTIME utc = {};
+  GetSystemTime(&utc);
+  int random = mms::client::SeededDraw();
+  swprintf(name, mms::client::kPathChars, L"Varnholt%u%u%u%u%u%u%d.mms",
+           unsigned{utc.wYear}, unsigned{utc.wMonth}, unsigned{utc.wDay},
+           unsigned{utc.wHour}, unsigned{utc.wMinute}, unsigned{utc.wSecond},
+           random);
+  return 1;
+}
+
+int CreateDeCodeFolder(void) {
+  if (CreateDirectoryW(mms::client::kDecodeFolderCreate, nullptr)) {
+    return 1;
+  }
+  return GetLastError() == ERROR_ALREADY_EXISTS ? 1 : 0;
+}

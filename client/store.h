@@ -1,0 +1,30 @@
+// store.h: the message store: the folder of message files, the rule that
+// names a new file, and the routine that writes one PDU to such a file.
+//
+// A message file holds raw PDU bytes and nothing else. Saving, sending and
+// retrieval all store through StoreMessageFile; decoders put their part
+// files into the decode folder, which CreateDeCodeFolder (mms.h) makes.
+#ifndef MMS_CLIENT_STORE_H_
+#define MMS_CLIENT_STORE_H_
+
+#include "mms.h"
+
+namespace mms::client {
+
+// Holds one file per stored message.
+inline constexpr wchar_t kMessageFolder[] = L"\\Windows\\Messaging\\";
+// The decode folder as it is created, and the prefix its file paths are
+// built on; the device file system ignores case, so both name one folder.
+inline constexpr wchar_t kDecodeFolderCreate[] = L"\\Temp\\MMSDeCode";
+inline constexpr wchar_t kDecodeFolder[] = L"\\temp\\mmsdecode\\";
+
+// Writes length bytes of pdu to a freshly named file in kMessageFolder.
+// 1 when every byte was written; then the full device path goes to path
+// (260 characters) unless path is null. 0 when the file could not be
+// created or written (no file is left behind and path is not touched), or
+// for a null pdu or negative length. A missing folder is not created.
+int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path);
+
+}  // namespace mms::client
+
+#endif  // MMS_CLIENT_STORE_H_
