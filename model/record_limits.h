@@ -1,0 +1,23 @@
+// record_limits.h: the fixed capacities of the message record and its
+// slides. Every write into a fixed field or array is checked against these.
+#ifndef MMS_MODEL_RECORD_LIMITS_H_
+#define MMS_MODEL_RECORD_LIMITS_H_
+
+#include <stddef.h>
+
+namespace mms::model {
+
+// Bytes of every fixed text field of the record, terminator included.
+constexpr size_t kFieldBytes = 260;
+// Characters of every wide work buffer and slide entry, terminator included.
+constexpr size_t kWideChars = 260;
+// Entries of the file-name array AddFileNameToArray makes; also the most
+// names the record ever holds through it.
+constexpr int kMaxFileNames = 1024;
+// Slides of a message, and files of one slide.
+constexpr int kMaxSlides = 32;
+constexpr int kMaxSlideFiles = 32;
+
+}  // namespace mms::model
+
+#endif  // MMS_MODEL_RECORD_LIMITS_H_
