@@ -1,0 +1,476 @@
+// registry.cc: RegCreateKeyExW and friends over the registry database.
+//
+// An HKEY is a heap record holding the key's path below HKEY_LOCAL_MACHINE;
+// the live records sit in one set, so a closed or made-up handle is refused
+// (ERROR_INVALID_HANDLE) rather than dereferenced. Every call is one short
+// transaction on its own connection: nothing is cached between calls, so
+// other processes see each write as soon as the call returns.
+#include "platform/registry.h"
+
+#include <cstring>
+#include <cwctype>
+#include <mutex>
+#include <set>
+
+#include "platform/registry_db.h"
+#include "platform/text_convert.h"
+
+namespace mms::platform {
+
+namespace {
+
+constexpr char kUtf16[] = "UTF-16LE";
+
+struct KeyHandle {
+  std::wstring path;  // below HKEY_LOCAL_MACHINE, '\'-separated, as spelled
+};
+
+std::mutex g_handles_mu;
+std::set<KeyHandle*> g_handles;  // guarded by g_handles_mu
+
+bool HandlePath(HKEY key, std::wstring* path) {
+  if (key == HKEY_LOCAL_MACHINE) {
+    path->clear();
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(g_handles_mu);
+  auto it = g_handles.find(reinterpret_cast<KeyHandle*>(key));
+  if (it == g_handles.end()) {
+    return false;
+  }
+  *path = (*it)->path;
+  return true;
+}
+
+HKEY NewHandle(const std::wstring& path) {
+  auto* handle = new KeyHandle{path};
+  std::lock_guard<std::mutex> lock(g_handles_mu);
+  g_handles.insert(handle);
+  return reinterpret_cast<HKEY>(handle);
+}
+
+// base + "\" + subkey with empty components dropped.
+std::wstring JoinPath(const std::wstring& base, const wchar_t* subkey) {
+  std::wstring joined = base;
+  joined += L'\\';
+  if (subkey != nullptr) {
+    joined += subkey;
+  }
+  std::wstring out;
+  size_t start = 0;
+  while (start <= joined.size()) {
+    size_t end = joined.find(L'\\', start);
+    if (end == std::wstring::npos) {
+      end = joined.size();
+    }
+    if (end > start) {
+      if (!out.empty()) {
+        out += L'\\';
+      }
+      out.append(joined, start, end - start);
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
+std::wstring Fold(const std::wstring& text) {
+  std::wstring folded = text;
+  for (wchar_t& c : folded) {
+    c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  }
+  return folded;
+}
+
+bool ToUtf8(const std::wstring& wide, std::string* utf8) {
+  return WideToUtf8Text(wide, utf8);
+}
+
+std::wstring FromUtf8(const unsigned char* text) {
+  std::wstring wide;
+  if (text != nullptr &&
+      !Utf8ToWideText(reinterpret_cast<const char*>(text), &wide)) {
+    wide.clear();
+  }
+  return wide;
+}
+
+void BindText(Statement& stmt, int index, const std::string& text) {
+  sqlite3_bind_text(stmt.get(), index, text.data(),
+                    static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// Key id by folded UTF-8 path; 0 when missing, -1 on a database error.
+int64_t FindKey(RegistryDb& db, const std::string& folded) {
+  Statement stmt(db.get(), "SELECT id FROM reg_keys WHERE folded = ?1");
+  BindText(stmt, 1, folded);
+  const int rc = stmt.Step();
+  if (rc == SQLITE_ROW) {
+    return sqlite3_column_int64(stmt.get(), 0);
+  }
+  return rc == SQLITE_DONE ? 0 : -1;
+}
+
+bool InsertKey(RegistryDb& db, const std::wstring& path) {
+  std::string folded;
+  std::string spelled;
+  if (!ToUtf8(Fold(path), &folded) || !ToUtf8(path, &spelled)) {
+    return false;
+  }
+  Statement stmt(db.get(),
+                 "INSERT OR IGNORE INTO reg_keys(folded, path) "
+                 "VALUES(?1, ?2)");
+  BindText(stmt, 1, folded);
+  BindText(stmt, 2, spelled);
+  return stmt.Step() == SQLITE_DONE;
+}
+
+// The value's bytes as stored: REG_SZ becomes UTF-16LE.
+LONG ToStored(DWORD type, const BYTE* data, DWORD bytes,
+              std::string* stored) {
+  if (data == nullptr && bytes != 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (type == REG_DWORD && bytes != sizeof(DWORD)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (type != REG_SZ) {
+    stored->assign(reinterpret_cast<const char*>(data), bytes);
+    return ERROR_SUCCESS;
+  }
+  // The caller's buffer may be unaligned: copy it into wchar_t first.
+  std::wstring text(bytes / sizeof(wchar_t), L'\0');
+  if (!text.empty()) {
+    std::memcpy(text.data(), data, text.size() * sizeof(wchar_t));
+  }
+  if (ConvertText(kWideCharset, kUtf16, text.data(),
+                  text.size() * sizeof(wchar_t), stored) != ConvertResult::kOk) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  return ERROR_SUCCESS;
+}
+
+// The value's bytes as a reader gets them: REG_SZ becomes wchar_t.
+LONG FromStored(DWORD type, const void* blob, size_t size, std::string* out) {
+  if (size == 0) {
+    out->clear();
+    return ERROR_SUCCESS;
+  }
+  if (type != REG_SZ) {
+    out->assign(static_cast<const char*>(blob), size);
+    return ERROR_SUCCESS;
+  }
+  const size_t even = size - size % 2;  // a stray last byte is no code unit
+  if (ConvertText(kUtf16, kWideCharset, blob, even, out) !=
+      ConvertResult::kOk) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool ListStoredValues(const std::wstring& key,
+                      std::vector<StoredValue>* values) {
+  values->clear();
+  RegistryDb db;
+  std::string folded;
+  if (!db.Open() || !ToUtf8(Fold(JoinPath(L"", key.c_str())), &folded)) {
+    return false;
+  }
+  Statement stmt(db.get(),
+                 "SELECT k.path, v.name, v.type, v.data, v.seq "
+                 "FROM reg_values v JOIN reg_keys k ON k.id = v.key_id "
+                 "WHERE k.folded = ?1 OR ?1 = '' OR "
+                 "  substr(k.folded, 1, length(?1) + 1) = ?1 || '\\' "
+                 "ORDER BY v.seq");
+  BindText(stmt, 1, folded);
+  int rc;
+  while ((rc = stmt.Step()) == SQLITE_ROW) {
+    sqlite3_stmt* s = stmt.get();
+    StoredValue value;
+    value.key = FromUtf8(sqlite3_column_text(s, 0));
+    value.name = FromUtf8(sqlite3_column_text(s, 1));
+    value.type = static_cast<DWORD>(sqlite3_column_int64(s, 2));
+    const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(s, 3));
+    value.data.assign(blob, blob + sqlite3_column_bytes(s, 3));
+    value.seq = sqlite3_column_int64(s, 4);
+    values->push_back(std::move(value));
+  }
+  return rc == SQLITE_DONE;
+}
+
+}  // namespace mms::platform
+
+using mms::platform::RegistryDb;
+using mms::platform::Statement;
+using mms::platform::WriteTransaction;
+
+LONG RegCreateKeyExW(HKEY key, const wchar_t* subkey, DWORD /*reserved*/,
+                     wchar_t* /*key_class*/, DWORD /*options*/,
+                     DWORD /*access*/, void* /*security*/, HKEY* result,
+                     DWORD* disposition) {
+  using namespace mms::platform;
+  std::wstring base;
+  if (result == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (!HandlePath(key, &base)) {
+    return ERROR_INVALID_HANDLE;
+  }
+  const std::wstring path = JoinPath(base, subkey);
+  std::string folded;
+  if (!ToUtf8(Fold(path), &folded)) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  RegistryDb db;
+  if (!db.Open()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  WriteTransaction txn(&db);
+  if (!txn.begun()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  const int64_t existing = FindKey(db, folded);
+  if (existing < 0) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  if (existing == 0) {
+    // Every missing key on the way down is made too.
+    for (size_t cut = path.find(L'\\'); cut != std::wstring::npos;
+         cut = path.find(L'\\', cut + 1)) {
+      if (!InsertKey(db, path.substr(0, cut))) {
+        return ERROR_REGISTRY_IO_FAILED;
+      }
+    }
+    if (!InsertKey(db, path)) {
+      return ERROR_REGISTRY_IO_FAILED;
+    }
+  }
+  if (!txn.Commit()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  if (disposition != nullptr) {
+    *disposition =
+        existing == 0 ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  }
+  *result = NewHandle(path);
+  return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExW(HKEY key, const wchar_t* subkey, DWORD /*options*/,
+                   DWORD /*access*/, HKEY* result) {
+  using namespace mms::platform;
+  std::wstring base;
+  if (result == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (!HandlePath(key, &base)) {
+    return ERROR_INVALID_HANDLE;
+  }
+  const std::wstring path = JoinPath(base, subkey);
+  std::string folded;
+  if (!ToUtf8(Fold(path), &folded)) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  RegistryDb db;
+  if (!db.Open()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  const int64_t id = FindKey(db, folded);
+  if (id < 0) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  if (id == 0) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  *result = NewHandle(path);
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+  using namespace mms::platform;
+  if (key == HKEY_LOCAL_MACHINE) {
+    return ERROR_SUCCESS;
+  }
+  auto* handle = reinterpret_cast<KeyHandle*>(key);
+  {
+    std::lock_guard<std::mutex> lock(g_handles_mu);
+    if (g_handles.erase(handle) == 0) {
+      return ERROR_INVALID_HANDLE;
+    }
+  }
+  delete handle;
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteKeyW(HKEY key, const wchar_t* subkey) {
+  using namespace mms::platform;
+  std::wstring base;
+  if (!HandlePath(key, &base)) {
+    return ERROR_INVALID_HANDLE;
+  }
+  const std::wstring path = JoinPath(base, subkey);
+  std::string folded;
+  if (path.empty()) {
+    return ERROR_ACCESS_DENIED;  // HKEY_LOCAL_MACHINE itself stays
+  }
+  if (!ToUtf8(Fold(path), &folded)) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  RegistryDb db;
+  if (!db.Open()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  WriteTransaction txn(&db);
+  if (!txn.begun()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  const int64_t id = FindKey(db, folded);
+  if (id <= 0) {
+    return id == 0 ? ERROR_FILE_NOT_FOUND : ERROR_REGISTRY_IO_FAILED;
+  }
+  constexpr char kUnder[] =
+      "folded = ?1 OR substr(folded, 1, length(?1) + 1) = ?1 || '\\'";
+  const std::string delete_values =
+      std::string("DELETE FROM reg_values WHERE key_id IN "
+                  "(SELECT id FROM reg_keys WHERE ") +
+      kUnder + ")";
+  const std::string delete_keys =
+      std::string("DELETE FROM reg_keys WHERE ") + kUnder;
+  Statement values(db.get(), delete_values.c_str());
+  BindText(values, 1, folded);
+  if (values.Step() != SQLITE_DONE) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  Statement keys(db.get(), delete_keys.c_str());
+  BindText(keys, 1, folded);
+  if (keys.Step() != SQLITE_DONE || !txn.Commit()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD /*reserved*/,
+                    DWORD type, const BYTE* data, DWORD bytes) {
+  using namespace mms::platform;
+  std::wstring path;
+  if (!HandlePath(key, &path)) {
+    return ERROR_INVALID_HANDLE;
+  }
+  const std::wstring value_name = name != nullptr ? name : L"";
+  std::string stored;
+  const LONG converted = ToStored(type, data, bytes, &stored);
+  if (converted != ERROR_SUCCESS) {
+    return converted;
+  }
+  std::string folded_key;
+  std::string folded_name;
+  std::string spelled_name;
+  if (!ToUtf8(Fold(path), &folded_key) ||
+      !ToUtf8(Fold(value_name), &folded_name) ||
+      !ToUtf8(value_name, &spelled_name)) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  RegistryDb db;
+  if (!db.Open()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  WriteTransaction txn(&db);
+  if (!txn.begun()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  const int64_t id = FindKey(db, folded_key);
+  if (id <= 0) {
+    return id == 0 ? ERROR_KEY_DELETED : ERROR_REGISTRY_IO_FAILED;
+  }
+  Statement stmt(db.get(),
+                 "INSERT INTO reg_values(key_id, folded, name, type, data, "
+                 "seq) VALUES(?1, ?2, ?3, ?4, ?5, "
+                 "  (SELECT COALESCE(MAX(seq), 0) + 1 FROM reg_values)) "
+                 "ON CONFLICT(key_id, folded) DO UPDATE SET "
+                 "  name = excluded.name, type = excluded.type, "
+                 "  data = excluded.data, seq = excluded.seq");
+  sqlite3_bind_int64(stmt.get(), 1, id);
+  BindText(stmt, 2, folded_name);
+  BindText(stmt, 3, spelled_name);
+  sqlite3_bind_int64(stmt.get(), 4, type);
+  sqlite3_bind_blob(stmt.get(), 5, stored.data(),
+                    static_cast<int>(stored.size()), SQLITE_TRANSIENT);
+  if (stmt.Step() != SQLITE_DONE || !txn.Commit()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* /*reserved*/,
+                      DWORD* type, BYTE* data, DWORD* bytes) {
+  using namespace mms::platform;
+  std::wstring path;
+  if (!HandlePath(key, &path)) {
+    return ERROR_INVALID_HANDLE;
+  }
+  if (data != nullptr && bytes == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::string folded_key;
+  std::string folded_name;
+  if (!ToUtf8(Fold(path), &folded_key) ||
+      !ToUtf8(Fold(name != nullptr ? name : L""), &folded_name)) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  RegistryDb db;
+  if (!db.Open()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  // One statement, so key and value come from the same snapshot.
+  Statement stmt(db.get(),
+                 "SELECT v.type, v.data FROM reg_keys k LEFT JOIN reg_values v "
+                 "  ON v.key_id = k.id AND v.folded = ?2 "
+                 "WHERE k.folded = ?1");
+  BindText(stmt, 1, folded_key);
+  BindText(stmt, 2, folded_name);
+  const int rc = stmt.Step();
+  if (rc == SQLITE_DONE) {
+    return ERROR_KEY_DELETED;
+  }
+  if (rc != SQLITE_ROW) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  if (sqlite3_column_type(stmt.get(), 0) == SQLITE_NULL) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  const auto value_type = static_cast<DWORD>(sqlite3_column_int64(stmt.get(), 0));
+  std::string out;
+  const LONG converted =
+      FromStored(value_type, sqlite3_column_blob(stmt.get(), 1),
+                 static_cast<size_t>(sqlite3_column_bytes(stmt.get(), 1)),
+                 &out);
+  if (converted != ERROR_SUCCESS) {
+    return converted;
+  }
+  if (type != nullptr) {
+    *type = value_type;
+  }
+  if (bytes == nullptr) {
+    return ERROR_SUCCESS;
+  }
+  const DWORD capacity = *bytes;
+  *bytes = static_cast<DWORD>(out.size());
+  if (data == nullptr) {
+    return ERROR_SUCCESS;
+  }
+  if (out.size() > capacity) {
+    return ERROR_MORE_DATA;
+  }
+  if (!out.empty()) {
+    std::memcpy(data, out.data(), out.size());
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegFlushKey(HKEY key) {
+  std::wstring path;
+  return mms::platform::HandlePath(key, &path) ? ERROR_SUCCESS
+                                               : ERROR_INVALID_HANDLE;
+}

@@ -1,0 +1,76 @@
+// registry_db.h: the SQLite file that holds the device's registry and its
+// pending prompts ("<device root>/registry.db").
+//
+// Every call opens its own connection, does one short transaction and
+// closes it again, so several processes (and forked children) share the
+// file safely; SQLite's locking serialises writers. The file runs in WAL
+// mode with synchronous=FULL: a committed write survives a crash.
+#ifndef MMS_PLATFORM_REGISTRY_DB_H_
+#define MMS_PLATFORM_REGISTRY_DB_H_
+
+#include <sqlite3.h>
+
+#include <string>
+
+namespace mms::platform {
+
+// Host path of the database file under the current device root.
+std::string RegistryDbPath();
+
+// One open connection; closed when the object goes.
+class RegistryDb {
+ public:
+  RegistryDb() = default;
+  ~RegistryDb();
+  RegistryDb(const RegistryDb&) = delete;
+  RegistryDb& operator=(const RegistryDb&) = delete;
+
+  // Opens (and on first use creates and lays out) the database. False when
+  // the file cannot be opened or set up.
+  [[nodiscard]] bool Open();
+  sqlite3* get() const { return db_; }
+
+  // Runs statements without results; false on any error.
+  [[nodiscard]] bool Exec(const char* sql);
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// A prepared statement, finalized when the object goes.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return stmt_ != nullptr; }
+  sqlite3_stmt* get() const { return stmt_; }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step();
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// BEGIN IMMEDIATE ... COMMIT; rolled back unless Commit() succeeded.
+class WriteTransaction {
+ public:
+  explicit WriteTransaction(RegistryDb* db);
+  ~WriteTransaction();
+  WriteTransaction(const WriteTransaction&) = delete;
+  WriteTransaction& operator=(const WriteTransaction&) = delete;
+
+  bool begun() const { return begun_; }
+  [[nodiscard]] bool Commit();
+
+ private:
+  RegistryDb* db_;
+  bool begun_ = false;
+  bool done_ = false;
+};
+
+}  // namespace mms::platform
+
+#endif  // MMS_PLATFORM_REGISTRY_DB_H_
