@@ -1,0 +1,27 @@
+// files_internal.h: what files.cc and folders.cc share: device path
+// resolution with Win32 error codes, errno mapping and the open-file check.
+#ifndef MMS_PLATFORM_FILES_INTERNAL_H_
+#define MMS_PLATFORM_FILES_INTERNAL_H_
+
+#include <string>
+
+#include "platform/winapi.h"
+
+namespace mms::platform {
+
+// Host path of a device path; ERROR_SUCCESS, or ERROR_INVALID_PARAMETER
+// for null, ERROR_PATH_NOT_FOUND for a path that cannot name anything.
+DWORD ResolveDevicePath(const wchar_t* path, std::string* host);
+
+// The error for a host path that does not exist: ERROR_FILE_NOT_FOUND when
+// its folder exists, else ERROR_PATH_NOT_FOUND.
+DWORD MissingPathError(const std::string& host);
+
+DWORD ErrorFromErrno(int error);
+
+// True while some handle of this process has the host file open.
+bool IsHostFileOpen(const std::string& host);
+
+}  // namespace mms::platform
+
+#endif  // MMS_PLATFORM_FILES_INTERNAL_H_

@@ -1,0 +1,184 @@
+// folders.cc: path-level calls: deleting files, making and removing
+// folders, attributes, the module path, and the path helpers files.cc
+// shares.
+//
+// A file that a handle of this process holds open cannot be deleted
+// (ERROR_SHARING_VIOLATION), as on the phone.
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/device_fs.h"
+#include "platform/files_internal.h"
+#include "platform/text_convert.h"
+
+namespace fs = std::filesystem;
+
+namespace mms::platform {
+namespace {
+
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+bool IsRoot(const std::string& host) {
+  std::error_code ec;
+  return fs::equivalent(host, DeviceRoot(), ec);
+}
+
+}  // namespace
+
+DWORD ResolveDevicePath(const wchar_t* path, std::string* host) {
+  if (path == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  return DeviceToHostPath(path, host) ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+}
+
+DWORD MissingPathError(const std::string& host) {
+  std::error_code ec;
+  return fs::is_directory(fs::path(host).parent_path(), ec)
+             ? ERROR_FILE_NOT_FOUND
+             : ERROR_PATH_NOT_FOUND;
+}
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ERROR_HANDLE_DISK_FULL;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    default:
+      return ERROR_ACCESS_DENIED;  // EACCES, EPERM, EROFS, EISDIR, ...
+  }
+}
+
+}  // namespace mms::platform
+
+using mms::platform::ErrorFromErrno;
+using mms::platform::Fail;
+using mms::platform::MissingPathError;
+using mms::platform::ResolveDevicePath;
+
+BOOL DeleteFileW(const wchar_t* path) {
+  std::string host;
+  DWORD error = ResolveDevicePath(path, &host);
+  if (error != ERROR_SUCCESS) {
+    return Fail(error);
+  }
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) {
+    return Fail(errno == ENOENT ? MissingPathError(host)
+                                : ErrorFromErrno(errno));
+  }
+  if (S_ISDIR(st.st_mode)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (mms::platform::IsHostFileOpen(host)) {
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  if (unlink(host.c_str()) != 0) {
+    return Fail(ErrorFromErrno(errno));
+  }
+  return TRUE;
+}
+
+BOOL CreateDirectoryW(const wchar_t* path, void* /*security*/) {
+  std::string host;
+  DWORD error = ResolveDevicePath(path, &host);
+  if (error != ERROR_SUCCESS) {
+    return Fail(error);
+  }
+  if (mkdir(host.c_str(), 0755) != 0) {
+    if (errno == ENOENT) {
+      return Fail(ERROR_PATH_NOT_FOUND);
+    }
+    return Fail(ErrorFromErrno(errno));
+  }
+  return TRUE;
+}
+
+BOOL RemoveDirectoryW(const wchar_t* path) {
+  std::string host;
+  DWORD error = ResolveDevicePath(path, &host);
+  if (error != ERROR_SUCCESS) {
+    return Fail(error);
+  }
+  if (mms::platform::IsRoot(host)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) {
+    return Fail(errno == ENOENT ? MissingPathError(host)
+                                : ErrorFromErrno(errno));
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    return Fail(ERROR_DIRECTORY);
+  }
+  if (rmdir(host.c_str()) != 0) {
+    return Fail(ErrorFromErrno(errno));
+  }
+  return TRUE;
+}
+
+DWORD GetFileAttributesW(const wchar_t* path) {
+  std::string host;
+  DWORD error = ResolveDevicePath(path, &host);
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) {
+    SetLastError(errno == ENOENT ? MissingPathError(host)
+                                 : ErrorFromErrno(errno));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                             : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Copies as much as fits, always terminated; a cut path returns capacity
+// with ERROR_INSUFFICIENT_BUFFER.
+DWORD GetModuleFileNameW(HANDLE /*module*/, wchar_t* path, DWORD capacity) {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  std::wstring wide;
+  if (ec || !mms::platform::Utf8ToWideText(exe.string(), &wide)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  for (wchar_t& c : wide) {
+    if (c == L'/') {
+      c = L'\\';
+    }
+  }
+  if (path == nullptr || capacity == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (wide.size() >= capacity) {
+    wide.copy(path, capacity - 1);
+    path[capacity - 1] = L'\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return capacity;
+  }
+  wide.copy(path, wide.size());
+  path[wide.size()] = L'\0';
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(wide.size());
+}

@@ -1,0 +1,36 @@
+// time_scale.cc: the test time scale that shrinks sleeps and timed waits.
+//
+// Production keeps 1.0. INFINITE is never scaled (callers check before
+// calling ScaledMs), and a nonzero duration never shrinks to zero, so a
+// timed wait still yields.
+#include <atomic>
+#include <cmath>
+
+#include "platform/thread.h"
+
+namespace mms::platform {
+namespace {
+
+std::atomic<double> g_scale{1.0};
+
+}  // namespace
+
+void SetTimeScaleForTest(double scale) {
+  g_scale.store(scale > 0.0 ? scale : 1.0);
+}
+
+double TimeScale() { return g_scale.load(); }
+
+uint32_t ScaledMs(uint32_t nominal_ms) {
+  double scale = g_scale.load();
+  if (scale == 1.0 || nominal_ms == 0) {
+    return nominal_ms;
+  }
+  double scaled = std::ceil(static_cast<double>(nominal_ms) * scale);
+  if (scaled >= 4294967294.0) {
+    return 4294967294u;  // stays below INFINITE
+  }
+  return scaled < 1.0 ? 1u : static_cast<uint32_t>(scaled);
+}
+
+}  // namespace mms::platform
