@@ -1,0 +1,125 @@
+// device_fs_test.cc: device paths onto host paths, and the root's layout.
+#include "platform/device_fs.h"
+
+#include <filesystem>
+
+#include "platform/winapi.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace mms::platform {
+namespace {
+
+using mms::testing::DeviceTest;
+using mms::testing::HostFileExists;
+using mms::testing::WriteHostFile;
+
+class DevicePath : public DeviceTest {
+ protected:
+  std::string Root() { return DeviceRoot(); }
+};
+
+TEST_F(DevicePath, NewRootIsLaidOutOnceAndRemovedFoldersStayRemoved) {
+  ASSERT_FALSE(fs::exists(root_.host()));
+  std::string root = Root();
+  EXPECT_TRUE(fs::is_directory(root + "/Windows/Messaging"));
+  EXPECT_TRUE(fs::is_directory(root + "/Temp"));
+  EXPECT_TRUE(fs::is_directory(root + "/program files/Varnholt"));
+
+  fs::remove_all(root + "/Temp");
+  fs::remove_all(root + "/program files");
+  Root();
+  EXPECT_FALSE(fs::exists(root + "/Temp"));
+  EXPECT_FALSE(fs::exists(root + "/program files"));
+  EXPECT_EQ(GetFileAttributesW(L"\\Temp"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(DevicePath, ComponentsTakeTheExistingSpellingWhateverTheCase) {
+  std::string root = Root();
+  std::string host;
+  ASSERT_TRUE(DeviceToHostPath(L"\\WINDOWS\\messaging\\New.mms", &host));
+  EXPECT_EQ(host, root + "/Windows/Messaging/New.mms");
+
+  // Components that do not exist keep the spelling given.
+  ASSERT_TRUE(DeviceToHostPath(L"\\temp\\MmsDecode\\A.TXT", &host));
+  EXPECT_EQ(host, root + "/Temp/MmsDecode/A.TXT");
+
+  // An exact match wins over another entry differing only in case.
+  WriteHostFile(root + "/Temp/note.txt", "lower");
+  WriteHostFile(root + "/Temp/NOTE.txt", "upper");
+  ASSERT_TRUE(DeviceToHostPath(L"\\Temp\\NOTE.txt", &host));
+  EXPECT_EQ(host, root + "/Temp/NOTE.txt");
+  ASSERT_TRUE(DeviceToHostPath(L"\\Temp\\note.txt", &host));
+  EXPECT_EQ(host, root + "/Temp/note.txt");
+}
+
+TEST_F(DevicePath, NonAsciiLettersMatchWithoutRegardToCase) {
+  std::string root = Root();
+  WriteHostFile(root + "/Temp/\xC3\x84rger.txt", "x");  // "Ärger.txt"
+  std::string host;
+  ASSERT_TRUE(DeviceToHostPath(L"\\temp\\\u00E4RGER.TXT", &host));
+  EXPECT_EQ(host, root + "/Temp/\xC3\x84rger.txt");
+}
+
+TEST_F(DevicePath, ChineseNamesAreUtf8OnTheHost) {
+  HANDLE file = CreateFileW(L"\\Temp\\\u5F69\u4FE1.txt", GENERIC_WRITE, 0,
+                            nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  std::string host = Root() + "/Temp/\xE5\xBD\xA9\xE4\xBF\xA1.txt";
+  EXPECT_TRUE(HostFileExists(host));
+
+  std::wstring device;
+  ASSERT_TRUE(HostToDevicePath(host, &device));
+  EXPECT_EQ(device, L"\\Temp\\\u5F69\u4FE1.txt");
+}
+
+TEST_F(DevicePath, NamesWithoutAFolderLiveInTheRoot) {
+  std::string host;
+  ASSERT_TRUE(DeviceToHostPath(L"readreport.txt", &host));
+  EXPECT_EQ(host, Root() + "/readreport.txt");
+  ASSERT_TRUE(DeviceToHostPath(L"\\", &host));
+  EXPECT_EQ(host, Root());
+}
+
+TEST_F(DevicePath, DotComponentsAndEscapesAreRefused) {
+  std::string host;
+  EXPECT_FALSE(DeviceToHostPath(L"\\..\\outside.txt", &host));
+  EXPECT_FALSE(DeviceToHostPath(L"\\Temp\\..\\..\\etc\\passwd", &host));
+  EXPECT_FALSE(DeviceToHostPath(L"..", &host));
+  EXPECT_FALSE(DeviceToHostPath(L"\\Temp\\.\\a.txt", &host));
+  EXPECT_FALSE(DeviceToHostPath(L"\\Temp/../../x", &host));
+  // A lone surrogate has no UTF-8 form, so it names nothing.
+  EXPECT_FALSE(DeviceToHostPath(std::wstring(L"\\Temp\\") + L'\xD800', &host));
+
+  EXPECT_EQ(CreateFileW(L"\\..\\escape.txt", GENERIC_WRITE, 0, nullptr,
+                        CREATE_ALWAYS, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(HostFileExists(fs::path(Root()).parent_path() / "escape.txt"));
+  // Names that merely contain dots are ordinary.
+  EXPECT_TRUE(DeviceToHostPath(L"\\Temp\\..hidden..", &host));
+}
+
+TEST_F(DevicePath, HostPathsOutsideTheRootHaveNoDevicePath) {
+  std::wstring device;
+  EXPECT_FALSE(HostToDevicePath("/etc/passwd", &device));
+  EXPECT_FALSE(HostToDevicePath(Root() + "/../x", &device));
+  ASSERT_TRUE(HostToDevicePath(Root() + "/Windows/Messaging/a.mms", &device));
+  EXPECT_EQ(device, L"\\Windows\\Messaging\\a.mms");
+}
+
+TEST_F(DevicePath, SetDeviceRootSwitchesRoots) {
+  std::string first = Root();
+  std::string second = fs::path(root_.host()).parent_path() / "other";
+  SetDeviceRoot(second);
+  EXPECT_EQ(DeviceRoot(), second);
+  EXPECT_TRUE(fs::is_directory(second + "/Windows/Messaging"));
+  SetDeviceRoot(first);
+  EXPECT_EQ(DeviceRoot(), first);
+}
+
+}  // namespace
+}  // namespace mms::platform
