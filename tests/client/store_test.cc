@@ -1,0 +1,145 @@
+// store_test.cc: message file names, storing a PDU, the decode folder.
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "client/store.h"
+#include "mms.h"
+#include "platform/test_seams.h"
+#include "support/test_support.h"
+
+namespace mms::client {
+namespace {
+
+using mms::testing::Bytes;
+using mms::testing::DeviceTest;
+using mms::testing::Hex;
+using mms::testing::ReadHostFile;
+using mms::testing::WBuf;
+
+SYSTEMTIME Utc(WORD year, WORD month, WORD day, WORD hour, WORD minute,
+               WORD second) {
+  SYSTEMTIME t = {};
+  t.wYear = year;
+  t.wMonth = month;
+  t.wDay = day;
+  t.wHour = hour;
+  t.wMinute = minute;
+  t.wSecond = second;
+  return t;
+}
+
+// The draw the store must make for a tick count.
+int DrawFor(DWORD ticks) {
+  srand(ticks);
+  return rand();
+}
+
+std::wstring MakeName() {
+  wchar_t name[260];
+  wmemset(name, L'#', 260);
+  EXPECT_EQ(1, MakeMMSFileName(name));
+  return name;
+}
+
+class StoreTest : public DeviceTest {};
+
+TEST_F(StoreTest, NameIsPrefixUnpaddedUtcFieldsRandomAndExtension) {
+  platform::test::FixClock(Utc(2009, 3, 5, 6, 27, 4));
+  platform::test::FixTickCount(777);
+  EXPECT_EQ(L"Varnholt2009356274" + std::to_wstring(DrawFor(777)) + L".mms",
+            MakeName());
+}
+
+TEST_F(StoreTest, NamesRepeatWithinOneTickAndDifferAcrossTicks) {
+  platform::test::FixClock(Utc(2009, 3, 5, 6, 27, 4));
+  platform::test::FixTickCount(1000);
+  std::wstring first = MakeName();
+  EXPECT_EQ(first, MakeName());
+  platform::test::FixTickCount(1001);
+  EXPECT_NE(first, MakeName());
+}
+
+TEST_F(StoreTest, UnpaddedDateFieldsCanCollide) {
+  platform::test::FixTickCount(5);
+  platform::test::FixClock(Utc(2009, 11, 1, 1, 1, 1));
+  std::wstring november = MakeName();
+  platform::test::FixClock(Utc(2009, 1, 11, 1, 1, 1));
+  EXPECT_EQ(november, MakeName());
+  EXPECT_EQ(0u, november.find(L"Varnholt2009111111"));
+}
+
+TEST_F(StoreTest, NullNameBufferIsRefused) {
+  EXPECT_EQ(0, MakeMMSFileName(nullptr));
+}
+
+TEST_F(StoreTest, StoresExactBytesAndReportsTheDevicePath) {
+  platform::test::FixClock(Utc(2009, 3, 5, 6, 27, 4));
+  platform::test::FixTickCount(42);
+  const Bytes pdu = Hex("8c 80 98 54 31 00 8d 90 00 ff");
+  WBuf path(std::wstring(260, L'#'));
+  ASSERT_EQ(1, StoreMessageFile(pdu.data(), static_cast<int>(pdu.size()),
+                                path));
+  const std::wstring expected = L"\\Windows\\Messaging\\Varnholt2009356274" +
+                                std::to_wstring(DrawFor(42)) + L".mms";
+  EXPECT_EQ(expected, std::wstring(static_cast<wchar_t*>(path)));
+  EXPECT_EQ(pdu, ReadHostFile(Host(expected)));
+}
+
+TEST_F(StoreTest, NullPathBufferStillStores) {
+  platform::test::FixTickCount(43);
+  const Bytes pdu = Hex("8c 80");
+  ASSERT_EQ(1, StoreMessageFile(pdu.data(), 2, nullptr));
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(
+           Host(L"\\Windows\\Messaging"))) {
+    EXPECT_EQ(pdu, ReadHostFile(entry.path().string()));
+    ++files;
+  }
+  EXPECT_EQ(1, files);
+}
+
+TEST_F(StoreTest, RepeatedNameReplacesTheOlderFile) {
+  platform::test::FixClock(Utc(2010, 1, 2, 3, 4, 5));
+  platform::test::FixTickCount(9);
+  const Bytes longer = Hex("01 02 03 04 05 06");
+  const Bytes shorter = Hex("aa bb");
+  WBuf first(std::wstring(260, L'\0'));
+  WBuf second(std::wstring(260, L'\0'));
+  ASSERT_EQ(1, StoreMessageFile(longer.data(), 6, first));
+  ASSERT_EQ(1, StoreMessageFile(shorter.data(), 2, second));
+  EXPECT_EQ(std::wstring(static_cast<wchar_t*>(first)),
+            std::wstring(static_cast<wchar_t*>(second)));
+  EXPECT_EQ(shorter, ReadHostFile(Host(static_cast<wchar_t*>(second))));
+}
+
+TEST_F(StoreTest, MissingFolderFailsWithoutCreatingItOrTouchingThePath) {
+  std::filesystem::remove_all(Host(L"\\Windows\\Messaging"));
+  const Bytes pdu = Hex("8c 80");
+  WBuf path(L"untouched");
+  EXPECT_EQ(0, StoreMessageFile(pdu.data(), 2, path));
+  EXPECT_EQ(L"untouched", std::wstring(static_cast<wchar_t*>(path)));
+  EXPECT_FALSE(std::filesystem::exists(Host(L"\\Windows\\Messaging")));
+}
+
+TEST_F(StoreTest, RefusesNullPduAndNegativeLength) {
+  const Bytes pdu = Hex("8c 80");
+  EXPECT_EQ(0, StoreMessageFile(nullptr, 2, nullptr));
+  EXPECT_EQ(0, StoreMessageFile(pdu.data(), -1, nullptr));
+  EXPECT_TRUE(std::filesystem::is_empty(Host(L"\\Windows\\Messaging")));
+}
+
+TEST_F(StoreTest, DecodeFolderIsMadeOnceAndThenReportedAsPresent) {
+  EXPECT_EQ(1, CreateDeCodeFolder());
+  EXPECT_TRUE(std::filesystem::is_directory(Host(L"\\temp\\mmsdecode")));
+  EXPECT_EQ(1, CreateDeCodeFolder());
+}
+
+TEST_F(StoreTest, DecodeFolderFailsWithoutItsParent) {
+  std::filesystem::remove_all(Host(L"\\Temp"));
+  EXPECT_EQ(0, CreateDeCodeFolder());
+}
+
+}  // namespace
+}  // namespace mms::client
