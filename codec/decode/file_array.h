@@ -1,0 +1,17 @@
+// file_array.h: re-making a message's file-name array for the decoder,
+// with the record's private capacity kept in step.
+#ifndef MMS_CODEC_DECODE_FILE_ARRAY_H_
+#define MMS_CODEC_DECODE_FILE_ARRAY_H_
+
+#include "mms.h"
+
+namespace mms::codec {
+
+// Replaces the message's file-name array by a zero-filled one of entries
+// (>= 1) 260-byte entries, sets m_nFileNum to entries and the capacity to
+// match. False (message unchanged) when the block cannot be had.
+[[nodiscard]] bool RemakeFileArray(MMS_Custom_Data* message, int entries);
+
+}  // namespace mms::codec
+
+#endif  // MMS_CODEC_DECODE_FILE_ARRAY_H_

@@ -1,0 +1,66 @@
+// parser.h: CSmil, the tag scanner that reads the SMIL document of a
+// received message into its root size, regions and slides.
+//
+// It is not an XML parser: it walks from one "<" to the next ">", looks at
+// each tag's name and picks a few attributes out of the tags it knows.
+// Every read stays inside the text's length; every write stays inside its
+// fixed field (see Parse for what happens to values that do not fit).
+#ifndef MMS_SMIL_PARSER_H_
+#define MMS_SMIL_PARSER_H_
+
+#include "mms.h"
+
+constexpr int kSmilTableSize = 32;   // regions, and slides
+constexpr int kSmilValueBytes = 64;  // region and slide texts, 0 included
+constexpr int kSmilRootBytes = 260;  // root size texts, 0 included
+
+// Attribute values of one "region" element.
+struct SmilRegion {
+  char szId[kSmilValueBytes];
+  char szWidth[kSmilValueBytes];
+  char szHeight[kSmilValueBytes];
+  char szLeft[kSmilValueBytes];
+  char szTop[kSmilValueBytes];
+  char szFit[kSmilValueBytes];
+};
+
+// One slide: its duration text and the "src" of each kind of media.
+struct SmilPar {
+  char szDur[kSmilValueBytes];
+  char szImage[kSmilValueBytes];  // "img" or "video"
+  char szText[kSmilValueBytes];
+  char szAudio[kSmilValueBytes];
+};
+
+class CSmil {
+ public:
+  // Borrows smil (NUL-terminated; may be null) for the object's life.
+  explicit CSmil(char* smil);
+
+  // Runs the whole scan.
+  void Parse(void);
+  // The next tag's text (between "<" and ">", leading blanks dropped) as a
+  // new LocalAlloc string; the position is left on its ">". Null at the
+  // end of the text.
+  char* NextTag(void);
+  // A tag's element name (up to its first blank) as a new LocalAlloc
+  // string; null for null input.
+  char* TagName(const char* tag);
+  // The double-quoted value of attribute in tag when tag is an element of
+  // that name, as a new LocalAlloc string; else null.
+  char* GetAttribute(const char* tag, const char* element,
+                     const char* attribute);
+
+  char* m_pszSmil;                    // borrowed document text
+  int m_nSmilLen;                     // bytes up to its NUL
+  char m_szRootWidth[kSmilRootBytes];
+  char m_szRootHeight[kSmilRootBytes];
+  SmilRegion m_Region[kSmilTableSize];
+  SmilPar m_Par[kSmilTableSize];
+  int m_nParNum;                      // completed slides, 0 to 32
+
+ private:
+  int position_;  // scan position, 0 to m_nSmilLen
+};
+
+#endif  // MMS_SMIL_PARSER_H_

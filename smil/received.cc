@@ -1,0 +1,171 @@
+// received.cc: a received message's slides from its SMIL part
+// (MMS_Custom_Data::RecivedToParseSmil and ParseSmilToData).
+//
+// The SMIL file is the first file of the message whose path, lowered,
+// contains "smil". Slide files are named with the decoder's own mapping
+// (SafePartName), so each slide points at a file the decoder wrote.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <cwctype>
+#include <new>
+#include <string>
+
+#include "client/store.h"
+#include "codec/decode/part_name.h"
+#include "mms.h"
+#include "platform/winapi.h"
+#include "smil/parser.h"
+
+namespace mms::smil {
+namespace {
+
+// atoi's reading (blanks, sign, digits) of text[0..size), held to the int
+// range instead of overflowing.
+long long LeadingNumber(const char* text, size_t size) {
+  size_t i = 0;
+  while (i < size && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < size && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  long long value = 0;
+  for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = std::min<long long>(value * 10 + (text[i] - '0'), INT_MAX);
+  }
+  return negative ? -value : value;
+}
+
+int ClampToInt(long long value) {
+  return static_cast<int>(
+      std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, value)));
+}
+
+// "4000ms" -> 4000, "5s" -> 5000, "8" -> 8000, "1.5s" -> 1000.
+int DurationMs(const char* dur) {
+  const size_t size = std::strlen(dur);
+  const char* m = std::strchr(dur, 'M');
+  if (m == nullptr) {
+    m = std::strchr(dur, 'm');
+  }
+  if (m != nullptr) {
+    return ClampToInt(LeadingNumber(dur, static_cast<size_t>(m - dur)));
+  }
+  const char* s = std::strchr(dur, 'S');
+  if (s == nullptr) {
+    s = std::strchr(dur, 's');
+  }
+  const size_t digits = s != nullptr ? static_cast<size_t>(s - dur) : size;
+  return ClampToInt(LeadingNumber(dur, digits) * 1000);
+}
+
+// Index of the first file whose lowered path contains "smil", or -1.
+int FindSmilFile(MMS_Custom_Data* message, std::wstring* path) {
+  for (int i = 0; i < message->m_nFileNum; ++i) {
+    wchar_t name[260] = {};
+    if (message->GetFileName(i, name) != 1) {
+      continue;
+    }
+    std::wstring lowered(name);
+    for (wchar_t& c : lowered) {
+      c = static_cast<wchar_t>(std::towlower(c));
+    }
+    if (lowered.find(L"smil") != std::wstring::npos) {
+      *path = name;
+      return i;
+    }
+  }
+  return -1;
+}
+
+// The whole file plus a NUL in a new LocalAlloc block; null when it cannot
+// be read. A missing file is created empty and reads as "".
+char* ReadTextFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  const DWORD size = GetFileSize(file, nullptr);
+  char* text = nullptr;
+  if (size != INVALID_FILE_SIZE) {
+    text = static_cast<char*>(LocalAlloc(LPTR, size + 1u));
+  }
+  DWORD done = 0;
+  while (text != nullptr && done < size) {
+    DWORD got = 0;
+    if (!ReadFile(file, text + done, size - done, &got, nullptr) ||
+        got == 0) {
+      LocalFree(text);
+      text = nullptr;
+    }
+    done += got;
+  }
+  CloseHandle(file);
+  return text;
+}
+
+}  // namespace
+}  // namespace mms::smil
+
+int MMS_Custom_Data::RecivedToParseSmil(void) {
+  if (m_nFileNum == 0) {
+    return 0;
+  }
+  try {
+    std::wstring path;
+    if (mms::smil::FindSmilFile(this, &path) < 0) {
+      return 1;
+    }
+    m_bSmilParsed = 1;
+    char* text = mms::smil::ReadTextFile(path);
+    if (text == nullptr) {
+      return 0;
+    }
+    LocalFree(m_pSimlContent);
+    m_pSimlContent = text;
+    CSmil smil(m_pSimlContent);
+    smil.Parse();
+    (void)ParseSmilToData(&smil);
+    return 1;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+int MMS_Custom_Data::ParseSmilToData(CSmil* smil) {
+  if (smil == nullptr) {
+    return 0;
+  }
+  m_nPartNum = std::min(smil->m_nParNum, kSmilTableSize);
+  m_nRootWidth = mms::smil::ClampToInt(mms::smil::LeadingNumber(
+      smil->m_szRootWidth, std::strlen(smil->m_szRootWidth)));
+  m_nRootHeight = mms::smil::ClampToInt(mms::smil::LeadingNumber(
+      smil->m_szRootHeight, std::strlen(smil->m_szRootHeight)));
+  for (int i = 0; i < m_nPartNum; ++i) {
+    const SmilPar& par = smil->m_Par[i];
+    delete m_pSmilPart[i];
+    m_pSmilPart[i] = new (std::nothrow) MMS_Smil_Part();
+    if (m_pSmilPart[i] == nullptr) {
+      m_nPartNum = i;
+      return 0;
+    }
+    for (const char* src : {par.szImage, par.szAudio, par.szText}) {
+      if (src[0] == '\0') {
+        continue;
+      }
+      std::wstring path =
+          std::wstring(mms::client::kDecodeFolder) +
+          mms::codec::SafePartName(src, std::strlen(src));
+      (void)m_pSmilPart[i]->AddFileToPart(path.data());
+    }
+    if (par.szDur[0] != '\0') {
+      m_pSmilPart[i]->m_nPartTime = mms::smil::DurationMs(par.szDur);
+    }
+  }
+  return 1;
+}
