@@ -1,0 +1,142 @@
+// acknowledge.cc: the m-acknowledge-ind that confirms a retrieved message,
+// and the lookup of that message's transaction ID in its stored file.
+//
+// The acknowledgement is fixed apart from the ID:
+//
+//   OFFSET      BYTES         FIELD
+//   0           8C 85         X-Mms-Message-Type   m-acknowledge-ind
+//   2           98 T.. 00     X-Mms-Transaction-Id the caller's text
+//   3+len(T)+1  8D 90         X-Mms-MMS-Version    1.0
+//   3+len(T)+3  91 80         X-Mms-Report-Allowed Yes
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "codec/byte_writer.h"
+#include "codec/decode/decoder.h"
+#include "codec/header_table.h"
+#include "codec/records.h"
+#include "platform/winapi.h"
+
+namespace {
+
+using mms::codec::ByteWriter;
+
+constexpr size_t kAckFixedBytes = 8;
+
+struct FileCloser {
+  void operator()(void* file) const { CloseHandle(file); }
+};
+using UniqueFile = std::unique_ptr<void, FileCloser>;
+
+struct LocalFreer {
+  void operator()(void* block) const { LocalFree(block); }
+};
+template <class T>
+using LocalBlock = std::unique_ptr<T, LocalFreer>;
+
+// The header record of a scratch CMMS: its texts, then the record.
+struct HeaderReleaser {
+  void operator()(MMS_Header* header) const {
+    FreeMmsHeader(header);
+    LocalFree(header);
+  }
+};
+
+// The whole file at path, or null (with *size 0) when it cannot be read or
+// is empty. A missing file is created empty, as the phone's open does.
+LocalBlock<uint8_t> ReadWholeFile(const wchar_t* path, size_t* size) {
+  *size = 0;
+  UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    return nullptr;
+  }
+  const DWORD file_size = GetFileSize(file.get(), nullptr);
+  if (file_size == 0 || file_size == INVALID_FILE_SIZE) {
+    return nullptr;
+  }
+  LocalBlock<uint8_t> bytes(static_cast<uint8_t*>(LocalAlloc(LPTR, file_size)));
+  if (bytes == nullptr) {
+    return nullptr;
+  }
+  DWORD total = 0;
+  while (total < file_size) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), bytes.get() + total, file_size - total, &got,
+                  nullptr) ||
+        got == 0) {
+      return nullptr;
+    }
+    total += got;
+  }
+  *size = file_size;
+  return bytes;
+}
+
+}  // namespace
+
+unsigned char* CMMS::MakeDeliveryAcknowledgement(unsigned char* transaction_id,
+                                                 int* length) {
+  namespace codec = mms::codec;
+  if (transaction_id == nullptr || length == nullptr) {
+    return nullptr;
+  }
+  const char* id = reinterpret_cast<const char*>(transaction_id);
+  const size_t id_bytes = std::strlen(id);
+  ByteWriter pdu(id_bytes + kAckFixedBytes);
+  const bool written = pdu.Reserve(id_bytes + kAckFixedBytes) &&
+                       pdu.PutShortInteger(codec::kMessageType) &&
+                       pdu.PutByte(codec::kMsgAcknowledgeInd) &&
+                       pdu.PutShortInteger(codec::kTransactionId) &&
+                       pdu.PutTextString(id, id_bytes) &&
+                       pdu.PutShortInteger(codec::kMmsVersion) &&
+                       pdu.PutByte(codec::kMmsVersion10) &&
+                       pdu.PutShortInteger(codec::kReportAllowed) &&
+                       pdu.PutByte(codec::kYes);
+  if (!written) {
+    return nullptr;
+  }
+  size_t size = 0;
+  unsigned char* block = pdu.TakeBlock(&size);
+  if (block != nullptr) {
+    *length = static_cast<int>(size);
+  }
+  return block;
+}
+
+unsigned char* CMMS::GetMMSTranscationID(wchar_t* path) {
+  if (path == nullptr) {
+    return nullptr;
+  }
+  size_t size = 0;
+  LocalBlock<uint8_t> pdu = ReadWholeFile(path, &size);
+  if (pdu == nullptr) {
+    return nullptr;
+  }
+  // The decoder leaves the Cc text and read-report flag in a message; a
+  // scratch one takes them.
+  std::unique_ptr<MMS_Custom_Data> scratch(new (std::nothrow) MMS_Custom_Data);
+  std::unique_ptr<CMMS> temp(new (std::nothrow) CMMS);
+  std::unique_ptr<MMS_Header, HeaderReleaser> header(
+      static_cast<MMS_Header*>(LocalAlloc(LPTR, sizeof(MMS_Header))));
+  if (scratch == nullptr || temp == nullptr || header == nullptr) {
+    return nullptr;
+  }
+  temp->m_pHeader = header.get();
+  int header_length = 0;
+  const int decoded = mms::codec::DecodeMmsHeaderBounded(
+      header.get(), pdu.get(), size, scratch.get(), &header_length);
+  temp->m_pHeader = nullptr;
+  const char* id = header->pszTransactionId;
+  if (decoded != 0 || id == nullptr) {
+    return nullptr;
+  }
+  const size_t id_bytes = std::strlen(id) + 1;
+  auto* copy = static_cast<unsigned char*>(LocalAlloc(LPTR, id_bytes));
+  if (copy != nullptr) {
+    std::memcpy(copy, id, id_bytes);
+  }
+  return copy;
+}
