@@ -19,6 +19,22 @@ class MmsTestAccess {
                                      int* length) {
     return mms.MMS_MakeSendData(message, length);
   }
+
+  // CMMS::DecodeWapPush: a new record for one push (caller frees it).
+  static WapPush_Message* DecodeWapPush(CMMS& mms, tagPushMsg* push) {
+    return mms.DecodeWapPush(push);
+  }
+
+  // CMMS::DecodeWapPush_Body: scans length bytes of body into message.
+  static int DecodeWapPushBody(CMMS& mms, unsigned char* body,
+                               WapPush_Message* message, int length) {
+    return mms.DecodeWapPush_Body(body, message, length);
+  }
+
+  // CMMS::HandMessage: decodes and publishes or announces one push.
+  static int HandMessage(CMMS& mms, tagPushMsg* push) {
+    return mms.HandMessage(push);
+  }
 };
 
 #endif  // MMS_TESTS_SUPPORT_MMS_TEST_ACCESS_H_
