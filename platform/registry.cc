@@ -10,6 +10,7 @@
 #include <cstring>
 #include <cwctype>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "platform/registry_db.h"
@@ -227,11 +228,16 @@ LONG RegCreateKeyExW(HKEY key, const wchar_t* subkey, DWORD /*reserved*/,
   if (!db.Open()) {
     return ERROR_REGISTRY_IO_FAILED;
   }
-  WriteTransaction txn(&db);
-  if (!txn.begun()) {
-    return ERROR_REGISTRY_IO_FAILED;
+  // The usual case, an existing key, needs no write lock.
+  int64_t existing = FindKey(db, folded);
+  std::optional<WriteTransaction> txn;
+  if (existing == 0) {
+    txn.emplace(&db);
+    if (!txn->begun()) {
+      return ERROR_REGISTRY_IO_FAILED;
+    }
+    existing = FindKey(db, folded);
   }
-  const int64_t existing = FindKey(db, folded);
   if (existing < 0) {
     return ERROR_REGISTRY_IO_FAILED;
   }
@@ -247,7 +253,7 @@ LONG RegCreateKeyExW(HKEY key, const wchar_t* subkey, DWORD /*reserved*/,
       return ERROR_REGISTRY_IO_FAILED;
     }
   }
-  if (!txn.Commit()) {
+  if (txn.has_value() && !txn->Commit()) {
     return ERROR_REGISTRY_IO_FAILED;
   }
   if (disposition != nullptr) {

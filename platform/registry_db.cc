@@ -74,6 +74,12 @@ bool RegistryDb::Open() {
     return false;
   }
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  // Connections are short-lived: checkpointing and removing the WAL on
+  // every close would cost several syncs per call. SQLite's automatic
+  // checkpoints keep the WAL small instead.
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  int persist = 1;
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;")) {
     return false;
   }

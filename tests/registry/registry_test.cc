@@ -1,0 +1,205 @@
+// registry_test.cc: the registry calls and the status routines, seen from
+// the calls and from the bytes kept in the database.
+#include "platform/registry.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/test_seams.h"
+#include "support/test_support.h"
+
+namespace {
+
+using mms::platform::StoredValue;
+using mms::testing::DeviceTest;
+using mms::testing::WBuf;
+
+const std::wstring kKey = L"software\\varnholt\\MMS";
+
+std::vector<StoredValue> Stored() {
+  std::vector<StoredValue> values;
+  EXPECT_TRUE(mms::platform::ListStoredValues(kKey, &values));
+  return values;
+}
+
+const StoredValue* Find(const std::vector<StoredValue>& values,
+                        const std::wstring& name) {
+  for (const StoredValue& v : values) {
+    if (v.name == name) {
+      return &v;
+    }
+  }
+  return nullptr;
+}
+
+DWORD ReadDword(const std::wstring& name) {
+  DWORD value = 0xDEADBEEF;
+  WBuf key(kKey), value_name(name);
+  RegGetValue(key, value_name, &value, sizeof(value));
+  return value;
+}
+
+using RegistryTest = DeviceTest;
+
+TEST_F(RegistryTest, NewRootHoldsTheInstalledKeyWhateverTheCase) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VARNHOLT\\mms", 0,
+                          KEY_READ, &key),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"software\\other", 0, KEY_READ,
+                          &key),
+            ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, CreateMakesMissingParentsAndReportsDisposition) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Comm\\A\\B", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  RegCloseKey(key);
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"comm\\a\\b", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  RegCloseKey(key);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"COMM\\a", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, StringIsStoredAsUtf16WithoutTerminator) {
+  // U+1F600 needs a surrogate pair: four bytes stored, one wchar_t read.
+  WBuf key(kKey), name(L"WapUrl"), text(L"ab\U0001F600");
+  RegSetString(key, name, text);
+
+  const std::vector<StoredValue> values = Stored();
+  const StoredValue* url = Find(values, L"WapUrl");
+  ASSERT_NE(url, nullptr);
+  EXPECT_EQ(url->type, REG_SZ);
+  EXPECT_EQ(mms::testing::ToHex(url->data), "61 00 62 00 3d d8 00 de");
+
+  wchar_t buffer[8];
+  std::wmemset(buffer, L'#', 8);
+  WBuf lower(L"wapurl");
+  EXPECT_EQ(RegGetValue(key, lower, buffer, sizeof(buffer)), 1);
+  EXPECT_EQ(std::wstring(buffer, 4), std::wstring(L"ab\U0001F600#"));
+
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, KEY_READ,
+                          &handle),
+            ERROR_SUCCESS);
+  DWORD type = 0;
+  DWORD bytes = 0;
+  EXPECT_EQ(RegQueryValueExW(handle, L"WAPURL", nullptr, &type, nullptr,
+                             &bytes),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(bytes, 3 * sizeof(wchar_t));
+  bytes = sizeof(wchar_t);
+  EXPECT_EQ(RegQueryValueExW(handle, L"WapUrl", nullptr, &type,
+                             reinterpret_cast<BYTE*>(buffer), &bytes),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(bytes, 3 * sizeof(wchar_t));
+  RegCloseKey(handle);
+}
+
+TEST_F(RegistryTest, ReaderGetsWhatFitsWithTerminatorOrNothingWhenMissing) {
+  WBuf key(kKey), name(L"MessageID"), text(L"abcdef");
+  RegSetString(key, name, text);
+  wchar_t small[4];
+  std::wmemset(small, L'#', 4);
+  EXPECT_EQ(RegGetValue(key, name, small, sizeof(small)), 1);
+  EXPECT_EQ(std::wstring(small), L"abc");
+
+  wchar_t untouched[4] = {L'x', L'y', L'z', 0};
+  WBuf missing(L"NoSuchValue"), other_key(L"software\\nowhere");
+  EXPECT_EQ(RegGetValue(key, missing, untouched, sizeof(untouched)), 0);
+  EXPECT_EQ(RegGetValue(other_key, name, untouched, sizeof(untouched)), 0);
+  EXPECT_EQ(std::wstring(untouched), L"xyz");
+
+  unsigned char id[16];
+  for (int i = 0; i < 16; ++i) {
+    id[i] = static_cast<unsigned char>(0xF0 + i);
+  }
+  WBuf current(L"CurrentID");
+  RegSetBinary(key, current, id);
+  unsigned char half[8] = {};
+  EXPECT_EQ(RegGetValue(key, current, half, sizeof(half)), 1);
+  EXPECT_EQ(0, std::memcmp(half, id, sizeof(half)));
+  const std::vector<StoredValue> values = Stored();
+  const StoredValue* stored = Find(values, L"CurrentID");
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->type, REG_BINARY);
+  EXPECT_EQ(stored->data.size(), 16u);
+}
+
+TEST_F(RegistryTest, WritesIntoADeletedKeyAreLostUntilADwordRemakesIt) {
+  ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Varnholt"),
+            ERROR_SUCCESS);
+  WBuf key(kKey), phone(L"WapPhone"), number(L"13800000000");
+  unsigned char id[16] = {1};
+  WBuf current(L"CurrentID");
+  EXPECT_EQ(RegSetString(key, phone, number), 0);
+  EXPECT_EQ(RegSetBinary(key, current, id), 0);
+  EXPECT_TRUE(Stored().empty());
+
+  WBuf type(L"WapType");
+  EXPECT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, key, type, 130), 1);
+  EXPECT_EQ(RegSetString(key, phone, number), 1);
+  const std::vector<StoredValue> values = Stored();
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[1].name, L"WapPhone");
+}
+
+TEST_F(RegistryTest, HandleOfADeletedKeyRefusesWrites) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, KEY_WRITE, &key),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey.c_str()), ERROR_SUCCESS);
+  const DWORD one = 1;
+  EXPECT_EQ(RegSetValueExW(key, L"NewMMS", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&one), sizeof(one)),
+            ERROR_KEY_DELETED);
+  EXPECT_EQ(RegSetValueExW(key, L"NewMMS", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&one), 2),
+            ERROR_INVALID_PARAMETER);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, ReportsWriteTheValueThenAFreshState) {
+  mms::platform::test::FixRandom(0x12345678);
+  ReportNewMMS(2);
+  ReportSendResult(1);
+  EXPECT_EQ(ReadDword(L"NewMMS"), 2u);
+  EXPECT_EQ(ReadDword(L"ReciveState"), 0x12345678u);
+  EXPECT_EQ(ReadDword(L"SendOK"), 1u);
+
+  std::vector<std::wstring> order;
+  for (const StoredValue& v : Stored()) {
+    order.push_back(v.name);
+  }
+  EXPECT_EQ(order, (std::vector<std::wstring>{L"NewMMS", L"ReciveState",
+                                              L"SendOK", L"SendState"}));
+
+  // Rewriting a value moves it to the end of the write order.
+  mms::platform::test::FixRandom(7);
+  ReportNewMMS(1);
+  const std::vector<StoredValue> after = Stored();
+  EXPECT_EQ(after.back().name, L"ReciveState");
+  EXPECT_EQ(ReadDword(L"ReciveState"), 7u);
+}
+
+TEST_F(RegistryTest, RealRandomStateChangesBetweenReports) {
+  ReportNewMMS(2);
+  const DWORD first = ReadDword(L"ReciveState");
+  ReportNewMMS(2);
+  EXPECT_NE(ReadDword(L"ReciveState"), first);
+  EXPECT_EQ(ReadDword(L"NewMMS"), 2u);
+}
+
+}  // namespace
