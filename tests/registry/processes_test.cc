@@ -1,0 +1,136 @@
+// processes_test.cc: the registry shared by several processes, as the
+// maker's programs share it with the library: ordered groups seen from
+// another process, and a writer killed mid-write.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/registry.h"
+#include "platform/registry_db.h"
+#include "support/test_support.h"
+
+namespace {
+
+using mms::testing::DeviceTest;
+using mms::testing::WBuf;
+
+constexpr DWORD kNothing = 0xFFFFFFFF;
+
+DWORD Read(const wchar_t* name) {
+  DWORD value = kNothing;
+  WBuf key(L"software\\varnholt\\MMS"), value_name(name);
+  RegGetValue(key, value_name, &value, sizeof(value));
+  return value;
+}
+
+// In the child: one group per round, its "state" last. Ends with _exit.
+[[noreturn]] void WriteGroups(DWORD rounds) {
+  WBuf key(L"software\\varnholt\\MMS"), a(L"GroupA"), b(L"GroupB"),
+      state(L"GroupState");
+  for (DWORD i = 1; i <= rounds; ++i) {
+    if (RegSetDword(HKEY_LOCAL_MACHINE, key, a, i) != 1 ||
+        RegSetDword(HKEY_LOCAL_MACHINE, key, b, i) != 1 ||
+        RegSetDword(HKEY_LOCAL_MACHINE, key, state, i) != 1) {
+      _exit(1);
+    }
+  }
+  _exit(0);
+}
+
+// In the child: counts up for ever, telling the parent each completed
+// write through the pipe.
+[[noreturn]] void CountForEver(int report_fd) {
+  WBuf key(L"software\\varnholt\\MMS"), counter(L"Counter");
+  for (DWORD i = 1;; ++i) {
+    if (RegSetDword(HKEY_LOCAL_MACHINE, key, counter, i) != 1) {
+      _exit(1);
+    }
+    if (write(report_fd, &i, sizeof(i)) != sizeof(i)) {
+      _exit(1);
+    }
+  }
+}
+
+using RegistryProcessesTest = DeviceTest;
+
+TEST_F(RegistryProcessesTest, ReaderNeverSeesAStateBeforeItsGroup) {
+  constexpr DWORD kRounds = 25;
+  ASSERT_EQ(Read(L"GroupState"), kNothing);  // lays out the database first
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    WriteGroups(kRounds);
+  }
+  DWORD last_state = 0;
+  int changes = 0;
+  while (last_state < kRounds) {
+    const DWORD state = Read(L"GroupState");
+    if (state == kNothing || state == last_state) {
+      int status = 0;
+      if (waitpid(writer, &status, WNOHANG) == writer) {
+        ASSERT_EQ(Read(L"GroupState"), kRounds) << "writer ended early";
+      }
+      usleep(1000);
+      continue;
+    }
+    ASSERT_GT(state, last_state);
+    // Everything the state announces was written before it.
+    EXPECT_GE(Read(L"GroupA"), state);
+    EXPECT_GE(Read(L"GroupB"), state);
+    last_state = state;
+    ++changes;
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(writer, &status, 0), writer);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_GT(changes, 1);
+}
+
+TEST_F(RegistryProcessesTest, KilledWriterLeavesEveryCompletedWrite) {
+  ASSERT_EQ(Read(L"Counter"), kNothing);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    close(fds[0]);
+    CountForEver(fds[1]);
+  }
+  close(fds[1]);
+  DWORD reported = 0;
+  while (reported < 25) {
+    ASSERT_EQ(read(fds[0], &reported, sizeof(reported)),
+              static_cast<ssize_t>(sizeof(reported)));
+  }
+  ASSERT_EQ(kill(writer, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(writer, &status, 0), writer);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  DWORD more = 0;
+  while (read(fds[0], &more, sizeof(more)) == sizeof(more)) {
+    reported = more;
+  }
+  close(fds[0]);
+
+  // The write in flight may or may not have landed; none before it is lost.
+  const DWORD counter = Read(L"Counter");
+  EXPECT_GE(counter, reported);
+  EXPECT_LE(counter, reported + 1);
+
+  mms::platform::RegistryDb db;
+  ASSERT_TRUE(db.Open());
+  mms::platform::Statement check(db.get(), "PRAGMA integrity_check");
+  ASSERT_EQ(check.Step(), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(
+                   sqlite3_column_text(check.get(), 0)),
+               "ok");
+
+  WBuf key(L"software\\varnholt\\MMS"), name(L"Counter");
+  EXPECT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, key, name, 1), 1);
+  EXPECT_EQ(Read(L"Counter"), 1u);
+}
+
+}  // namespace
