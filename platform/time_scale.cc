@@ -1,8 +1,8 @@
 // time_scale.cc: the test time scale that shrinks sleeps and timed waits.
 //
-// Production keeps 1.0. INFINITE is never scaled (callers check before
-// calling ScaledMs), and a nonzero duration never shrinks to zero, so a
-// timed wait still yields.
+// Production keeps 1.0. INFINITE (0xFFFFFFFF) stays infinite, a finite
+// duration never becomes it, and a nonzero duration never shrinks to zero,
+// so a timed wait still yields.
 #include <atomic>
 #include <cmath>
 
@@ -11,6 +11,7 @@
 namespace mms::platform {
 namespace {
 
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;  // INFINITE of winapi.h
 std::atomic<double> g_scale{1.0};
 
 }  // namespace
@@ -23,12 +24,12 @@ double TimeScale() { return g_scale.load(); }
 
 uint32_t ScaledMs(uint32_t nominal_ms) {
   double scale = g_scale.load();
-  if (scale == 1.0 || nominal_ms == 0) {
+  if (scale == 1.0 || nominal_ms == 0 || nominal_ms == kInfinite) {
     return nominal_ms;
   }
   double scaled = std::ceil(static_cast<double>(nominal_ms) * scale);
-  if (scaled >= 4294967294.0) {
-    return 4294967294u;  // stays below INFINITE
+  if (scaled >= static_cast<double>(kInfinite)) {
+    return kInfinite - 1;
   }
   return scaled < 1.0 ? 1u : static_cast<uint32_t>(scaled);
 }

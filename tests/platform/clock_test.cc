@@ -1,0 +1,183 @@
+// clock_test.cc: FILETIME conversions, local time under TZ, and the seams.
+#include <stdlib.h>
+#include <time.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "platform/test_seams.h"
+#include "platform/winapi.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+uint64_t Value(const FILETIME& ft) {
+  return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+FILETIME Make(uint64_t value) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(value);
+  ft.dwHighDateTime = static_cast<DWORD>(value >> 32);
+  return ft;
+}
+
+SYSTEMTIME Time(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
+  SYSTEMTIME t{};
+  t.wYear = static_cast<WORD>(y);
+  t.wMonth = static_cast<WORD>(mo);
+  t.wDay = static_cast<WORD>(d);
+  t.wHour = static_cast<WORD>(h);
+  t.wMinute = static_cast<WORD>(mi);
+  t.wSecond = static_cast<WORD>(s);
+  t.wMilliseconds = static_cast<WORD>(ms);
+  return t;
+}
+
+class Clock : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = getenv("TZ");
+    had_tz_ = tz != nullptr;
+    old_tz_ = had_tz_ ? tz : "";
+  }
+  void TearDown() override {
+    if (had_tz_) {
+      setenv("TZ", old_tz_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+    mms::platform::test::ResetSeams();
+  }
+  void UseZone(const char* tz) {
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+
+ private:
+  bool had_tz_ = false;
+  std::string old_tz_;
+};
+
+TEST_F(Clock, SystemTimeAndFileTimeConvertBothWays) {
+  SYSTEMTIME t = Time(2009, 3, 5, 6, 27, 4);
+  FILETIME ft;
+  ASSERT_TRUE(SystemTimeToFileTime(&t, &ft));
+  EXPECT_EQ(Value(ft), kUnixEpochAsFileTime + 1236234424ull * 10000000ull);
+
+  SYSTEMTIME back{};
+  ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
+  EXPECT_EQ(back.wYear, 2009);
+  EXPECT_EQ(back.wMonth, 3);
+  EXPECT_EQ(back.wDay, 5);
+  EXPECT_EQ(back.wDayOfWeek, 4);  // Thursday
+  EXPECT_EQ(back.wHour, 6);
+  EXPECT_EQ(back.wMinute, 27);
+  EXPECT_EQ(back.wSecond, 4);
+
+  // Milliseconds survive; sub-millisecond ticks are dropped.
+  FILETIME odd = Make(Value(ft) + 1234567);
+  ASSERT_TRUE(FileTimeToSystemTime(&odd, &back));
+  EXPECT_EQ(back.wMilliseconds, 123);
+
+  FILETIME zero = Make(0);
+  ASSERT_TRUE(FileTimeToSystemTime(&zero, &back));
+  EXPECT_EQ(back.wYear, 1601);
+  EXPECT_EQ(back.wDayOfWeek, 1);  // 1601-01-01 was a Monday
+
+  SYSTEMTIME leap = Time(2008, 2, 29, 23, 59, 59, 999);
+  ASSERT_TRUE(SystemTimeToFileTime(&leap, &ft));
+  ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
+  EXPECT_EQ(back.wDay, 29);
+  EXPECT_EQ(back.wMilliseconds, 999);
+  EXPECT_EQ(back.wDayOfWeek, 5);  // Friday
+}
+
+TEST_F(Clock, ImpossibleDatesAreRefused) {
+  FILETIME ft;
+  for (SYSTEMTIME bad :
+       {Time(2009, 2, 29, 0, 0, 0), Time(2009, 13, 1, 0, 0, 0),
+        Time(1600, 12, 31, 0, 0, 0), Time(2009, 1, 1, 24, 0, 0),
+        Time(2009, 1, 0, 0, 0, 0), Time(2009, 1, 1, 0, 0, 0, 1000)}) {
+    EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  }
+  FILETIME top = Make(0x8000000000000000ull);
+  SYSTEMTIME out;
+  EXPECT_FALSE(FileTimeToSystemTime(&top, &out));
+}
+
+TEST_F(Clock, LocalFileTimesFollowTheZoneInForce) {
+  UseZone("CST-8");
+  FILETIME utc = Make(kUnixEpochAsFileTime + 1236234424ull * 10000000ull);
+  FILETIME local;
+  ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+  EXPECT_EQ(Value(local) - Value(utc), 8ull * 3600 * 10000000);
+  FILETIME again;
+  ASSERT_TRUE(LocalFileTimeToFileTime(&local, &again));
+  EXPECT_EQ(Value(again), Value(utc));
+
+  // Summer time applies to summer instants only.
+  UseZone("CET-1CEST,M3.5.0,M10.5.0/3");
+  SYSTEMTIME july = Time(2009, 7, 1, 12, 0, 0);
+  SYSTEMTIME january = Time(2009, 1, 1, 12, 0, 0);
+  SystemTimeToFileTime(&july, &utc);
+  ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+  EXPECT_EQ(Value(local) - Value(utc), 2ull * 3600 * 10000000);
+  ASSERT_TRUE(LocalFileTimeToFileTime(&local, &again));
+  EXPECT_EQ(Value(again), Value(utc));
+  SystemTimeToFileTime(&january, &utc);
+  ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+  EXPECT_EQ(Value(local) - Value(utc), 1ull * 3600 * 10000000);
+}
+
+TEST_F(Clock, SeamsFixTimeTicksAndRandomUntilReset) {
+  UseZone("CST-8");
+  mms::platform::test::FixClock(Time(2009, 3, 5, 20, 27, 4, 5));
+  mms::platform::test::FixTickCount(123456);
+  mms::platform::test::FixRandom(0xDEADBEEF);
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  EXPECT_EQ(now.wHour, 20);
+  EXPECT_EQ(now.wMilliseconds, 5);
+  GetLocalTime(&now);
+  EXPECT_EQ(now.wDay, 6);  // 04:27 the next morning, UTC+8
+  EXPECT_EQ(now.wHour, 4);
+  EXPECT_EQ(now.wDayOfWeek, 5);
+  EXPECT_EQ(GetTickCount(), 123456u);
+  EXPECT_EQ(Random(), 0xDEADBEEFu);
+  EXPECT_EQ(Random(), 0xDEADBEEFu);
+
+  mms::platform::test::ResetSeams();
+  GetSystemTime(&now);
+  EXPECT_GE(now.wYear, 2024);
+  std::set<DWORD> draws;
+  for (int i = 0; i < 8; ++i) {
+    draws.insert(Random());
+  }
+  EXPECT_GT(draws.size(), 1u);
+  DWORD first = GetTickCount();
+  Sleep(20);
+  EXPECT_GE(GetTickCount() - first, 20u);
+  EXPECT_NE(GetCurrentProcessId(), 0u);
+}
+
+TEST(DebugOutput, GoesToStderrOnlyWhileMmsDebugIsSet) {
+  unsetenv("MMS_DEBUG");
+  ::testing::internal::CaptureStderr();
+  OutputDebugStringW(L"hidden\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+  setenv("MMS_DEBUG", "1", 1);
+  ::testing::internal::CaptureStderr();
+  OutputDebugStringW(L"\u5F69\u4FE1 sent\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "\xE5\xBD\xA9\xE4\xBF\xA1 sent\n");
+  unsetenv("MMS_DEBUG");
+}
+
+}  // namespace
