@@ -35,6 +35,11 @@ class MmsTestAccess {
   static int HandMessage(CMMS& mms, tagPushMsg* push) {
     return mms.HandMessage(push);
   }
+
+  // MMS_Custom_Data::ParseSmilToData: slides from a scanned SMIL document.
+  static int ParseSmilToData(MMS_Custom_Data* message, CSmil* smil) {
+    return message->ParseSmilToData(smil);
+  }
 };
 
 #endif  // MMS_TESTS_SUPPORT_MMS_TEST_ACCESS_H_
