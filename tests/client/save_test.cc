@@ -1,0 +1,180 @@
+// save_test.cc: CMMS::MMS_Save: the stored bytes, the forced layout and who
+// owns the message afterwards.
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "client/prepare.h"
+#include "mms.h"
+#include "platform/test_seams.h"
+#include "platform/winapi.h"
+#include "support/mms_test_access.h"
+#include "support/test_support.h"
+
+namespace mms::client {
+namespace {
+
+using mms::testing::Bytes;
+using mms::testing::DeviceTest;
+using mms::testing::Hex;
+using mms::testing::ReadHostFile;
+using mms::testing::ToHex;
+using mms::testing::WBuf;
+using mms::testing::WriteHostFile;
+
+class SaveTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    SYSTEMTIME utc = {};
+    utc.wYear = 2009;
+    utc.wMonth = 3;
+    utc.wDay = 5;
+    utc.wHour = 6;
+    utc.wMinute = 27;
+    utc.wSecond = 4;
+    platform::test::FixClock(utc);
+    platform::test::FixTickCount(31);
+    WriteHostFile(Host(L"\\My Documents\\pic.jpg"), Hex("ff d8 ff e0 00 10"));
+    WriteHostFile(Host(L"\\My Documents\\song.amr"), "#!AMR\n<>");
+  }
+
+  // Picture and text on slide 0, sound on slide 1; no options.
+  static MMS_Custom_Data* Compose() {
+    auto* m = new MMS_Custom_Data();
+    EXPECT_EQ(1, m->SetPhoneNumber(WBuf(L"13800000001")));
+    EXPECT_EQ(1, m->SetSubject(WBuf(L"hi")));
+    EXPECT_EQ(1, m->AddPartFileName(0, WBuf(L"\\My Documents\\pic.jpg")));
+    EXPECT_EQ(1, m->AddPartTxt(0, WBuf(L"hello"), 0));
+    EXPECT_EQ(1, m->AddPartFileName(1, WBuf(L"\\My Documents\\song.amr")));
+    return m;
+  }
+
+  // What the encoder gives for a composed message after the preparation.
+  static Bytes Encoded(MMS_Custom_Data* m) {
+    EXPECT_TRUE(PrepareForEncoding(m, 0));
+    CMMS mms;
+    int length = 0;
+    unsigned char* pdu = MmsTestAccess::MakeSendData(mms, m, &length);
+    if (pdu == nullptr) {
+      ADD_FAILURE() << "the encoder refused the message";
+      return {};
+    }
+    Bytes bytes(pdu, pdu + length);
+    LocalFree(pdu);
+    return bytes;
+  }
+
+  bool MessageFolderEmpty() {
+    return std::filesystem::is_empty(Host(L"\\Windows\\Messaging"));
+  }
+};
+
+std::string AsText(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST_F(SaveTest, StoresTheEncodedMessageUnderAFreshNameAndTakesIt) {
+  MMS_Custom_Data* reference = Compose();
+  const Bytes expected = Encoded(reference);
+  delete reference;
+
+  MMS_Custom_Data* message = Compose();
+  // Whatever layout the client chose, the saved message has the fixed one.
+  message->m_nRootWidth = 1;
+  message->m_nImageWidth = 0;
+  message->m_nTextWidth = 0;
+  message->m_nTextTop = 7;
+  WBuf saved(std::wstring(260, L'#'));
+  WBuf third(L"third argument");
+  ASSERT_EQ(0, CMMS::MMS_Save(message, saved, third));
+  // The message is gone now; the leak checker and ASan watch over that.
+
+  srand(31);
+  const std::wstring path = L"\\Windows\\Messaging\\Varnholt2009356274" +
+                            std::to_wstring(rand()) + L".mms";
+  EXPECT_EQ(path, std::wstring(static_cast<wchar_t*>(saved)));
+  EXPECT_EQ(L"third argument", std::wstring(static_cast<wchar_t*>(third)));
+  const Bytes stored = ReadHostFile(Host(path));
+  EXPECT_EQ(expected, stored);
+
+  // Without options the header holds only the fixed fields, the To and the
+  // subject, then Content-Type.
+  const std::string txid = "1236234424" "13800000001";
+  Bytes head = Hex("8c 80 98");
+  head.insert(head.end(), txid.begin(), txid.end());
+  const Bytes rest = Hex(
+      "00 8d 90 85 04 49 af 70 b8 89 01 81 97"
+      "2b 38 36 31 33 38 30 30 30 30 30 30 30 31"  // +8613800000001
+      "2f 54 59 50 45 3d 50 4c 4d 4e 00"         // /TYPE=PLMN
+      "96 04 ea 68 69 00"                        // Subject: UTF-8 "hi"
+      "84 1d b3");                               // Content-Type
+  head.insert(head.end(), rest.begin(), rest.end());
+  ASSERT_GE(stored.size(), head.size());
+  EXPECT_EQ(ToHex(head),
+            ToHex(Bytes(stored.begin(), stored.begin() + head.size())));
+
+  // The SMIL entry comes first and carries the fixed layout.
+  const std::string text = AsText(stored);
+  const size_t smil = text.find("<smil>");
+  ASSERT_NE(std::string::npos, smil);
+  EXPECT_LT(smil, text.find("\xff\xd8\xff\xe0"));
+  EXPECT_LT(smil, text.find("#!AMR"));
+  EXPECT_NE(std::string::npos,
+            text.find("<root-layout width=\"160\" height=\"140\"/>\n"
+                      "<region id=\"Image\" width=\"160\" height=\"120\" "
+                      "left=\"0\" top=\"0\"/>\n"
+                      "<region id=\"Text\" width=\"160\" height=\"20\" "
+                      "left=\"0\" top=\"0\"/>\n"));
+}
+
+TEST_F(SaveTest, MissingFileLeavesThePreparedMessageWithTheCaller) {
+  MMS_Option option = {};
+  option.nPriority = 2;
+  option.nMessageClass = 4;
+  auto* message = new MMS_Custom_Data(0, &option);
+  ASSERT_NE(nullptr, message->m_pOption);
+  MMS_Option* kept = message->m_pOption;
+  ASSERT_EQ(1, message->AddPartFileName(0, WBuf(L"\\My Documents\\gone.jpg")));
+  message->m_nRootHeight = 3;
+  WBuf saved(L"untouched");
+  WBuf third(L"third");
+
+  EXPECT_EQ(-1, CMMS::MMS_Save(message, saved, third));
+
+  EXPECT_EQ(L"untouched", std::wstring(static_cast<wchar_t*>(saved)));
+  EXPECT_EQ(L"third", std::wstring(static_cast<wchar_t*>(third)));
+  EXPECT_TRUE(MessageFolderEmpty());
+  // Still the caller's, prepared: same options, fixed layout, a document.
+  EXPECT_EQ(kept, message->m_pOption);
+  EXPECT_EQ(2, message->m_pOption->nPriority);
+  EXPECT_EQ(4, message->m_pOption->nMessageClass);
+  EXPECT_EQ(160, message->m_nRootWidth);
+  EXPECT_EQ(140, message->m_nRootHeight);
+  EXPECT_EQ(120, message->m_nTextTop);
+  ASSERT_NE(nullptr, message->m_pSimlContent);
+  EXPECT_NE(nullptr, strstr(message->m_pSimlContent, "gone.jpg"));
+  delete message;
+}
+
+TEST_F(SaveTest, MissingMessageFolderFailsAndAMessageWithoutOptionsGetsOne) {
+  std::filesystem::remove_all(Host(L"\\Windows\\Messaging"));
+  MMS_Custom_Data* message = Compose();
+  ASSERT_EQ(nullptr, message->m_pOption);
+  WBuf saved(L"untouched");
+  EXPECT_EQ(-1, CMMS::MMS_Save(message, saved, nullptr));
+  EXPECT_EQ(L"untouched", std::wstring(static_cast<wchar_t*>(saved)));
+  ASSERT_NE(nullptr, message->m_pOption);
+  const MMS_Option zero = {};
+  EXPECT_EQ(0, memcmp(&zero, message->m_pOption, sizeof zero));
+  delete message;
+}
+
+TEST_F(SaveTest, NullMessageAndNullPathBuffer) {
+  EXPECT_EQ(-1, CMMS::MMS_Save(nullptr, nullptr, nullptr));
+  EXPECT_EQ(0, CMMS::MMS_Save(Compose(), nullptr, nullptr));
+  EXPECT_FALSE(MessageFolderEmpty());
+}
+
+}  // namespace
+}  // namespace mms::client
