@@ -1,0 +1,241 @@
+// dispatch_test.cc: what HandMessage publishes for each push, in which
+// order, and the prompts it shows.
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diag/log.h"
+#include "platform/prompt.h"
+#include "platform/registry.h"
+#include "platform/test_seams.h"
+#include "push/wap_push.h"
+#include "support/mms_test_access.h"
+#include "support/test_support.h"
+
+namespace {
+
+using mms::platform::StoredValue;
+using mms::testing::Bytes;
+using mms::testing::DeviceTest;
+using mms::testing::Hex;
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) {
+    out.insert(out.end(), p.begin(), p.end());
+  }
+  return out;
+}
+
+int Handle(Bytes body) {
+  PUSHMSG push = {};
+  push.cbSize = sizeof(push);
+  push.pbBody = body.empty() ? nullptr : body.data();
+  push.cbBody = static_cast<DWORD>(body.size());
+  CMMS mms;
+  return MmsTestAccess::HandMessage(mms, &push);
+}
+
+std::vector<StoredValue> Stored() {
+  std::vector<StoredValue> values;
+  EXPECT_TRUE(
+      mms::platform::ListStoredValues(L"software\\varnholt\\MMS", &values));
+  return values;
+}
+
+std::vector<std::wstring> WriteOrder() {
+  std::vector<std::wstring> names;
+  for (const StoredValue& v : Stored()) {
+    names.push_back(v.name);
+  }
+  return names;
+}
+
+// The value as a reader of the registry sees it ("" when missing).
+std::wstring String(const std::wstring& name) {
+  for (const StoredValue& v : Stored()) {
+    if (v.name == name) {
+      std::wstring out;
+      for (size_t i = 0; i + 1 < v.data.size(); i += 2) {
+        out.push_back(static_cast<wchar_t>(v.data[i] | v.data[i + 1] << 8));
+      }
+      return out;
+    }
+  }
+  return L"<missing>";
+}
+
+DWORD Dword(const std::wstring& name) {
+  for (const StoredValue& v : Stored()) {
+    if (v.name == name && v.data.size() == 4) {
+      return v.data[0] | v.data[1] << 8 | v.data[2] << 16 |
+             static_cast<DWORD>(v.data[3]) << 24;
+    }
+  }
+  return 0xFFFFFFFF;
+}
+
+struct Shown {
+  std::wstring text;
+  std::wstring caption;
+  UINT type;
+};
+
+class DispatchTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    mms::platform::SetPromptHandler(
+        [this](const std::wstring& text, const std::wstring& caption,
+               UINT type) {
+          shown_.push_back({text, caption, type});
+          return IDOK;
+        });
+  }
+  void TearDown() override {
+    mms::platform::SetPromptHandler(nullptr);
+    DeviceTest::TearDown();
+  }
+
+  std::vector<Shown> shown_;
+};
+
+TEST_F(DispatchTest, NotificationPublishesPhoneUrlTypeThenState) {
+  mms::platform::test::FixRandom(4242);
+  const Bytes body = Join({
+      Hex("8c 82 98"), Text("T9"), Hex("00 8d 90"),
+      Hex("89 1a 80"), Text("+8613912345678/TYPE=PLMN"), Hex("00"),
+      Hex("83"), Text("http://10.0.0.172/a1"), Hex("00"),
+  });
+  EXPECT_EQ(Handle(body), 0);
+  EXPECT_EQ(WriteOrder(), (std::vector<std::wstring>{L"WapPhone", L"WapUrl",
+                                                     L"WapType", L"WapState"}));
+  EXPECT_EQ(String(L"WapPhone"), L"+8613912345678");
+  EXPECT_EQ(String(L"WapUrl"), L"http://10.0.0.172/a1");
+  EXPECT_EQ(Dword(L"WapType"), 130u);
+  EXPECT_EQ(Dword(L"WapState"), 4242u);
+  EXPECT_TRUE(shown_.empty());
+}
+
+TEST_F(DispatchTest, NotificationWithoutLocationOrSenderWritesLess) {
+  Handle(Hex("8c 82 89 1a"));  // From cut short: no sender, no location
+  EXPECT_EQ(WriteOrder(),
+            (std::vector<std::wstring>{L"WapType", L"WapState"}));
+
+  Handle(Join({Hex("8c 82 83"), Text("http://x/2"), Hex("00")}));
+  EXPECT_EQ(String(L"WapPhone"), L"");
+  EXPECT_EQ(String(L"WapUrl"), L"http://x/2");
+}
+
+TEST_F(DispatchTest, DeliveryReportPublishesItsValuesAndKeepsOldOnes) {
+  const Bytes report = Join({
+      Hex("8c 86 8d 90 8b"), Text("msg-42"), Hex("00"),
+      Hex("97"), Text("+8613912345678/TYPE=PLMN"), Hex("00"),
+      Hex("85 04 49 af 71 00 95 81"),  // Date, X-Mms-Status: Retrieved
+  });
+  Handle(report);
+  EXPECT_EQ(WriteOrder(),
+            (std::vector<std::wstring>{L"DeliveryReportPhone",
+                                       L"DeliveryReportMsgID",
+                                       L"DeliveryReportStatue", L"WapType",
+                                       L"WapState"}));
+  EXPECT_EQ(String(L"DeliveryReportPhone"), L"+8613912345678");
+  EXPECT_EQ(String(L"DeliveryReportMsgID"), L"msg-42");
+  EXPECT_EQ(Dword(L"DeliveryReportStatue"), 129u);
+  EXPECT_EQ(Dword(L"WapType"), 134u);
+
+  // Status 0 and no Message-ID: neither is written; the old ones stay.
+  Handle(Join({Hex("8c 86 97"), Text("10086"), Hex("00 95 00")}));
+  EXPECT_EQ(String(L"DeliveryReportPhone"), L"10086");
+  EXPECT_EQ(String(L"DeliveryReportMsgID"), L"msg-42");
+  EXPECT_EQ(Dword(L"DeliveryReportStatue"), 129u);
+  const std::vector<std::wstring> order = WriteOrder();
+  EXPECT_EQ(order.back(), L"WapState");
+  EXPECT_EQ(order[order.size() - 2], L"WapType");
+}
+
+TEST_F(DispatchTest, OtherTypesAreAnnouncedInAPromptBeforeTheirType) {
+  const std::vector<std::pair<std::string, std::wstring>> cases = {
+      {"8c 80", L"Get the send request"},
+      {"8c 81", L"Get the Send Comfirmation"},
+      {"8c 83", L"Get the NotifyResp ind"},
+      {"8c 84", L"Get the RetriveMessage"},
+      {"8c 85", L"Get the Acknowlege ind"},
+  };
+  for (const auto& [hex, text] : cases) {
+    shown_.clear();
+    EXPECT_EQ(Handle(Hex(hex)), 0);
+    ASSERT_EQ(shown_.size(), 1u) << hex;
+    EXPECT_EQ(shown_[0].text, text);
+    EXPECT_EQ(shown_[0].caption, L"Prompt");
+    EXPECT_EQ(shown_[0].type, MB_OK);
+    EXPECT_EQ(Dword(L"WapType"), Hex(hex)[1]);
+  }
+  // Unknown types and an empty body are only published.
+  shown_.clear();
+  Handle(Hex("8c 87"));
+  EXPECT_EQ(Dword(L"WapType"), 135u);
+  Handle({});
+  EXPECT_EQ(Dword(L"WapType"), 0u);
+  EXPECT_TRUE(shown_.empty());
+}
+
+TEST_F(DispatchTest, PromptHoldsThePushUntilAnswered) {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool showing = false;
+  bool answered = false;
+  mms::platform::SetPromptHandler(
+      [&](const std::wstring&, const std::wstring&, UINT) {
+        std::unique_lock<std::mutex> lock(mu);
+        showing = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return answered; });
+        return IDOK;
+      });
+  std::thread listener([] { Handle(Hex("8c 81")); });
+  {
+    std::unique_lock<std::mutex> lock(mu);
+    cv.wait(lock, [&] { return showing; });
+  }
+  EXPECT_TRUE(WriteOrder().empty());  // nothing published while it shows
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    answered = true;
+  }
+  cv.notify_all();
+  listener.join();
+  EXPECT_EQ(Dword(L"WapType"), 129u);
+}
+
+TEST_F(DispatchTest, TwoPushesGiveTwoStates) {
+  Handle(Hex("8c 82"));
+  const DWORD first = Dword(L"WapState");
+  Handle(Hex("8c 82"));
+  EXPECT_NE(Dword(L"WapState"), first);
+}
+
+TEST_F(DispatchTest, AnnouncementIsLogged) {
+  ASSERT_TRUE(CreateDirectoryW(L"\\KestLogDir", nullptr));
+  Handle(Hex("8c 80"));
+  mms::diag::CloseLog();
+  std::string log;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(Host(L"\\KestLogDir"))) {
+    const Bytes bytes = mms::testing::ReadHostFile(entry.path().string());
+    log.append(bytes.begin(), bytes.end());
+  }
+  EXPECT_NE(log.find(" : Get the send request\n\r\n"), std::string::npos)
+      << log;
+}
+
+TEST(DecodeFailure, NullPushGivesMinusOne) {
+  CMMS mms;
+  EXPECT_EQ(MmsTestAccess::HandMessage(mms, nullptr), -1);
+}
+
+}  // namespace
