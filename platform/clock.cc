@@ -20,15 +20,15 @@
 namespace mms::platform {
 namespace {
 
-constexpr int64_t kTicksPerSecond = 10000000;   // FILETIME units
+constexpr int64_t kTicksPerSecond = 10000000;  // FILETIME units
 constexpr int64_t kTicksPerMs = 10000;
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 constexpr int64_t kSecondsPerDay = 86400;
 
 std::mutex g_seam_mu;
-std::optional<SYSTEMTIME> g_fixed_utc;    // guarded by g_seam_mu
-std::optional<DWORD> g_fixed_ticks;       // guarded by g_seam_mu
-std::optional<DWORD> g_fixed_random;      // guarded by g_seam_mu
+std::optional<SYSTEMTIME> g_fixed_utc;  // guarded by g_seam_mu
+std::optional<DWORD> g_fixed_ticks;     // guarded by g_seam_mu
+std::optional<DWORD> g_fixed_random;    // guarded by g_seam_mu
 
 std::mutex g_random_mu;
 std::mt19937* g_random = nullptr;  // guarded by g_random_mu; made on first use
@@ -138,9 +138,9 @@ void GetSystemTime(SYSTEMTIME* utc) {
   }
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  int64_t ticks = (kDaysFrom1601To1970 * kSecondsPerDay + now.tv_sec) *
-                      kTicksPerSecond +
-                  now.tv_nsec / 100;
+  int64_t ticks =
+      (kDaysFrom1601To1970 * kSecondsPerDay + now.tv_sec) * kTicksPerSecond +
+      now.tv_nsec / 100;
   FILETIME ft;
   SetTicks(ticks, &ft);
   FileTimeToSystemTime(&ft, utc);
@@ -201,8 +201,8 @@ BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
     return FALSE;
   }
   int64_t ticks = Ticks(*utc);
-  int64_t moved = ticks + LocalOffsetAt(TicksToUnixSeconds(ticks)) *
-                              kTicksPerSecond;
+  int64_t moved =
+      ticks + LocalOffsetAt(TicksToUnixSeconds(ticks)) * kTicksPerSecond;
   if (moved < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

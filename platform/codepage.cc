@@ -66,8 +66,8 @@ DWORD ErrorFor(ConvertResult result) {
 int MultiByteToWideChar(UINT code_page, DWORD /*flags*/, const char* text,
                         int text_bytes, wchar_t* out, int out_chars) {
   using namespace mms::platform;
-  if (text == nullptr || text_bytes == 0 || text_bytes < -1 ||
-      out_chars < 0 || (out == nullptr && out_chars > 0)) {
+  if (text == nullptr || text_bytes == 0 || text_bytes < -1 || out_chars < 0 ||
+      (out == nullptr && out_chars > 0)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   std::string charset = CharsetFor(code_page);
@@ -103,8 +103,8 @@ int WideCharToMultiByte(UINT code_page, DWORD /*flags*/, const wchar_t* text,
   if (used_default != nullptr) {
     *used_default = FALSE;  // nothing is ever substituted
   }
-  if (text == nullptr || text_chars == 0 || text_chars < -1 ||
-      out_bytes < 0 || (out == nullptr && out_bytes > 0)) {
+  if (text == nullptr || text_chars == 0 || text_chars < -1 || out_bytes < 0 ||
+      (out == nullptr && out_bytes > 0)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   std::string charset = CharsetFor(code_page);

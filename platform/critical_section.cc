@@ -22,9 +22,7 @@ void InitializeCriticalSection(CRITICAL_SECTION* section) {
   section->impl = new std::recursive_mutex;
 }
 
-void EnterCriticalSection(CRITICAL_SECTION* section) {
-  Impl(section)->lock();
-}
+void EnterCriticalSection(CRITICAL_SECTION* section) { Impl(section)->lock(); }
 
 void LeaveCriticalSection(CRITICAL_SECTION* section) {
   Impl(section)->unlock();

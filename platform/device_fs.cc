@@ -138,8 +138,7 @@ void SetDeviceRoot(const std::string& host_path) {
   g_root_override = host_path;
 }
 
-bool DeviceToHostPath(const std::wstring& device_path,
-                      std::string* host_path) {
+bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path) {
   fs::path host = DeviceRoot();
   bool matching = true;  // false once a component does not exist
   for (const std::wstring& part : SplitDevicePath(device_path)) {
@@ -160,14 +159,13 @@ bool DeviceToHostPath(const std::wstring& device_path,
   return true;
 }
 
-bool HostToDevicePath(const std::string& host_path,
-                      std::wstring* device_path) {
+bool HostToDevicePath(const std::string& host_path, std::wstring* device_path) {
   fs::path root = fs::path(DeviceRoot()).lexically_normal();
   if (!root.has_filename()) {
     root = root.parent_path();  // "/x/dev/" would compare as "/x/dev/."
   }
-  fs::path relative = fs::path(host_path).lexically_normal().lexically_relative(
-      root);
+  fs::path relative =
+      fs::path(host_path).lexically_normal().lexically_relative(root);
   if (relative.empty()) {
     return false;
   }

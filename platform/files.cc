@@ -25,14 +25,25 @@ struct OpenRecord {
   DWORD share;   // FILE_SHARE_READ / FILE_SHARE_WRITE bits
 };
 
-std::mutex g_share_mu;  // held across the check and the open
-uint64_t g_next_open_id = 1;  // guarded by g_share_mu
-// host path -> open id -> record; guarded by g_share_mu
-std::map<std::string, std::map<uint64_t, OpenRecord>> g_open_files;
+struct Sharing {
+  std::mutex mu;              // held across the check and the open
+  uint64_t next_open_id = 1;  // guarded by mu
+  // host path -> open id -> record; guarded by mu
+  std::map<std::string, std::map<uint64_t, OpenRecord>> open_files;
+};
 
+// Never destroyed: a detached thread may close a file while the process
+// exits.
+Sharing& GetSharing() {
+  static Sharing* sharing = new Sharing;
+  return *sharing;
+}
+
+// With GetSharing().mu held.
 bool SharingAllows(const std::string& host, DWORD access, DWORD share) {
-  auto it = g_open_files.find(host);
-  if (it == g_open_files.end()) {
+  const auto& open_files = GetSharing().open_files;
+  auto it = open_files.find(host);
+  if (it == open_files.end()) {
     return true;
   }
   for (const auto& [id, other] : it->second) {
@@ -61,12 +72,13 @@ class OpenFile : public HandleObject {
 
   ~OpenFile() override {
     close(fd_);
-    std::lock_guard<std::mutex> lock(g_share_mu);
-    auto it = g_open_files.find(host_);
-    if (it != g_open_files.end()) {
+    Sharing& sharing = GetSharing();
+    std::lock_guard<std::mutex> lock(sharing.mu);
+    auto it = sharing.open_files.find(host_);
+    if (it != sharing.open_files.end()) {
       it->second.erase(open_id_);
       if (it->second.empty()) {
-        g_open_files.erase(it);
+        sharing.open_files.erase(it);
       }
     }
   }
@@ -76,7 +88,7 @@ class OpenFile : public HandleObject {
 
  private:
   const int fd_;            // owned host descriptor
-  const std::string host_;  // key in g_open_files
+  const std::string host_;  // key in Sharing::open_files
   const DWORD access_;      // GENERIC_* bits granted at open
   const uint64_t open_id_;  // this handle's entry under host_
 };
@@ -96,8 +108,9 @@ int OpenFlags(DWORD access) {
 }  // namespace
 
 bool IsHostFileOpen(const std::string& host) {
-  std::lock_guard<std::mutex> lock(g_share_mu);
-  return g_open_files.count(host) != 0;
+  Sharing& sharing = GetSharing();
+  std::lock_guard<std::mutex> lock(sharing.mu);
+  return sharing.open_files.count(host) != 0;
 }
 
 }  // namespace mms::platform
@@ -107,8 +120,8 @@ using mms::platform::LookupHandle;
 using mms::platform::OpenFile;
 
 HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share,
-                   void* /*security*/, DWORD disposition,
-                   DWORD /*attributes*/, HANDLE /*template_file*/) {
+                   void* /*security*/, DWORD disposition, DWORD /*attributes*/,
+                   HANDLE /*template_file*/) {
   using namespace mms::platform;
   std::string host;
   DWORD error = ResolveDevicePath(path, &host);
@@ -120,7 +133,8 @@ HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share,
     return Fail(ERROR_INVALID_PARAMETER);
   }
 
-  std::lock_guard<std::mutex> lock(g_share_mu);
+  Sharing& sharing = GetSharing();
+  std::lock_guard<std::mutex> lock(sharing.mu);
   struct stat st;
   bool exists = stat(host.c_str(), &st) == 0;
   if (!exists) {
@@ -128,8 +142,8 @@ HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share,
       return Fail(ErrorFromErrno(errno));
     }
     error = MissingPathError(host);
-    if (error == ERROR_PATH_NOT_FOUND ||
-        disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+    if (error == ERROR_PATH_NOT_FOUND || disposition == OPEN_EXISTING ||
+        disposition == TRUNCATE_EXISTING) {
       return Fail(error);
     }
   } else if (S_ISDIR(st.st_mode)) {
@@ -155,12 +169,12 @@ HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share,
   if (fd < 0) {
     return Fail(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno));
   }
-  uint64_t open_id = g_next_open_id++;
-  g_open_files[host][open_id] = OpenRecord{access, share};
-  HANDLE handle = AddHandle(std::make_shared<OpenFile>(fd, host, access,
-                                                       open_id));
-  bool existed_note = exists && (disposition == CREATE_ALWAYS ||
-                                 disposition == OPEN_ALWAYS);
+  uint64_t open_id = sharing.next_open_id++;
+  sharing.open_files[host][open_id] = OpenRecord{access, share};
+  HANDLE handle =
+      AddHandle(std::make_shared<OpenFile>(fd, host, access, open_id));
+  bool existed_note =
+      exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
   SetLastError(existed_note ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return handle;
 }
@@ -204,8 +218,8 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read,
   return TRUE;
 }
 
-BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write,
-               DWORD* written, void* /*overlapped*/) {
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write, DWORD* written,
+               void* /*overlapped*/) {
   if (written != nullptr) {
     *written = 0;
   }
@@ -223,9 +237,9 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write,
   }
   DWORD done = 0;
   while (done < to_write) {
-    ssize_t n = ::write(open_file->fd(),
-                        static_cast<const char*>(buffer) + done,
-                        to_write - done);
+    ssize_t n =
+        ::write(open_file->fd(), static_cast<const char*>(buffer) + done,
+                to_write - done);
     if (n < 0 && errno == EINTR) {
       continue;
     }

@@ -148,8 +148,7 @@ DWORD GetFileAttributesW(const wchar_t* path) {
                                  : ErrorFromErrno(errno));
     return INVALID_FILE_ATTRIBUTES;
   }
-  return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
-                             : FILE_ATTRIBUTE_NORMAL;
+  return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
 // Copies as much as fits, always terminated; a cut path returns capacity

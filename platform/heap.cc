@@ -22,8 +22,8 @@ extern "C" HLOCAL LocalAlloc(UINT flags, size_t bytes) {
   }
   // A zero-byte request still yields a distinct block, as on the phone.
   size_t size = bytes == 0 ? 1 : bytes;
-  void* block = (flags & LMEM_ZEROINIT) != 0 ? std::calloc(1, size)
-                                             : std::malloc(size);
+  void* block =
+      (flags & LMEM_ZEROINIT) != 0 ? std::calloc(1, size) : std::malloc(size);
   if (block == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   }

@@ -34,9 +34,9 @@ class Waitable : public HandleObject {
 // itself and its handle.
 struct ThreadControl {
   std::atomic<bool> cancel_requested{false};  // set once, never cleared
-  bool finished = false;      // guarded by SyncMutex()
-  DWORD exit_code = STILL_ACTIVE;  // guarded by SyncMutex()
-  DWORD terminate_code = 0;   // guarded by SyncMutex(); valid when cancelled
+  bool finished = false;                      // guarded by SyncMutex()
+  DWORD exit_code = STILL_ACTIVE;             // guarded by SyncMutex()
+  DWORD terminate_code = 0;  // guarded by SyncMutex(); valid when cancelled
 };
 
 // The control block of the calling thread, or null for threads the library

@@ -61,8 +61,7 @@ ConvertResult ConvertText(const char* from_charset, const char* to_charset,
 
 bool WideToUtf8Text(const std::wstring& wide, std::string* utf8) {
   return ConvertText(kWideCharset, "UTF-8", wide.data(),
-                     wide.size() * sizeof(wchar_t),
-                     utf8) == ConvertResult::kOk;
+                     wide.size() * sizeof(wchar_t), utf8) == ConvertResult::kOk;
 }
 
 bool Utf8ToWideText(const std::string& utf8, std::wstring* wide) {

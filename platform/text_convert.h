@@ -15,16 +15,15 @@ extern const char kWideCharset[];
 
 enum class ConvertResult {
   kOk,
-  kInvalidInput,     // malformed or unrepresentable text
-  kUnknownCharset,   // iconv does not know one of the names
+  kInvalidInput,    // malformed or unrepresentable text
+  kUnknownCharset,  // iconv does not know one of the names
 };
 
 // Converts in_bytes bytes at in from one iconv charset to another; out
 // receives the bytes (no terminator added).
 [[nodiscard]] ConvertResult ConvertText(const char* from_charset,
-                                        const char* to_charset,
-                                        const void* in, size_t in_bytes,
-                                        std::string* out);
+                                        const char* to_charset, const void* in,
+                                        size_t in_bytes, std::string* out);
 
 // Wide <-> UTF-8; false for malformed text or lone surrogates.
 [[nodiscard]] bool WideToUtf8Text(const std::wstring& wide, std::string* utf8);

@@ -7,10 +7,11 @@
 // that never reaches a blocking point keeps TerminateThread waiting, which
 // is the price of never killing a thread mid-step. Closing the handle of a
 // running thread detaches it: it runs on and its resources go when it ends.
+#include "platform/thread.h"
+
 #include <thread>
 
 #include "platform/sync_internal.h"
-#include "platform/thread.h"
 #include "platform/winapi.h"
 
 namespace mms::platform {

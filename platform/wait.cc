@@ -28,7 +28,8 @@ bool WaitLocked(std::unique_lock<std::mutex>& lock, DWORD timeout_ms,
                 Ready ready) {
   const bool forever = timeout_ms == INFINITE;
   const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(forever ? 0 : ScaledMs(timeout_ms));
+      Clock::now() +
+      std::chrono::milliseconds(forever ? 0 : ScaledMs(timeout_ms));
   for (;;) {
     if (CancelledLocked()) {
       lock.unlock();
