@@ -1,0 +1,110 @@
+// prompt_test.cc: prompts that wait for an answer given from outside (as
+// `mmsctl prompts` gives it), and a listener thread ended inside one.
+#include "platform/prompt.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/registry.h"
+#include "support/mms_test_access.h"
+#include "support/test_support.h"
+
+namespace {
+
+using mms::platform::PendingPrompt;
+using mms::testing::DeviceTest;
+
+std::vector<PendingPrompt> WaitForPending(size_t count) {
+  std::vector<PendingPrompt> pending;
+  for (int i = 0; i < 400; ++i) {
+    EXPECT_TRUE(mms::platform::ListPendingPrompts(&pending));
+    if (pending.size() >= count) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return pending;
+}
+
+class PromptTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    // Shown the way a process without a terminal shows it.
+    mms::platform::SetPromptHandler(
+        [](const std::wstring& text, const std::wstring& caption, UINT) {
+          return mms::platform::WaitForPendingAnswer(text, caption);
+        });
+  }
+  void TearDown() override {
+    mms::platform::SetPromptHandler(nullptr);
+    DeviceTest::TearDown();
+  }
+};
+
+TEST_F(PromptTest, PendingPromptWaitsUntilAnswered) {
+  std::atomic<int> result{-1};
+  std::thread shower([&] {
+    result = MessageBoxW(nullptr, L"Get the RetriveMessage", L"Prompt", MB_OK);
+  });
+  const std::vector<PendingPrompt> pending = WaitForPending(1);
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].caption, L"Prompt");
+  EXPECT_EQ(pending[0].text, L"Get the RetriveMessage");
+  EXPECT_EQ(pending[0].pid, static_cast<uint32_t>(GetCurrentProcessId()));
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(result.load(), -1);  // still waiting
+
+  ASSERT_TRUE(mms::platform::AnswerPrompt(pending[0].id));
+  shower.join();
+  EXPECT_EQ(result.load(), IDOK);
+  EXPECT_TRUE(WaitForPending(0).empty());
+  EXPECT_FALSE(mms::platform::AnswerPrompt(pending[0].id));
+}
+
+DWORD HandleSendConfirmation(void*) {
+  unsigned char body[] = {0x8c, 0x81};
+  PUSHMSG push = {};
+  push.cbSize = sizeof(push);
+  push.pbBody = body;
+  push.cbBody = sizeof(body);
+  CMMS mms;
+  MmsTestAccess::HandMessage(mms, &push);
+  return 0;
+}
+
+TEST_F(PromptTest, ThreadEndedInsideAPromptPublishesNothing) {
+  HANDLE thread =
+      CreateThread(nullptr, 0, HandleSendConfirmation, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForPending(1).size(), 1u);
+  EXPECT_TRUE(TerminateThread(thread, 5));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 5u);
+  CloseHandle(thread);
+
+  EXPECT_TRUE(WaitForPending(0).empty());  // its prompt went with it
+  std::vector<mms::platform::StoredValue> values;
+  ASSERT_TRUE(
+      mms::platform::ListStoredValues(L"software\\varnholt\\MMS", &values));
+  EXPECT_TRUE(values.empty());  // no "WapType", no "WapState"
+}
+
+TEST(PromptHandler, HostHandlerSeesEveryArgument) {
+  std::wstring seen;
+  mms::platform::SetPromptHandler(
+      [&](const std::wstring& text, const std::wstring& caption, UINT type) {
+        seen = caption + L"|" + text + L"|" + std::to_wstring(type);
+        return 7;
+      });
+  EXPECT_EQ(MessageBoxW(nullptr, L"MMS already opened", L"Prompt", MB_OK), 7);
+  EXPECT_EQ(seen, L"Prompt|MMS already opened|0");
+  EXPECT_EQ(MessageBoxW(nullptr, nullptr, nullptr, MB_OK), 7);
+  EXPECT_EQ(seen, L"||0");
+  mms::platform::SetPromptHandler(nullptr);
+}
+
+}  // namespace
