@@ -14,8 +14,8 @@ bool WideToAnsi(const wchar_t* text, char* out, size_t out_bytes) {
   if (text == nullptr || out == nullptr || out_bytes == 0) {
     return false;
   }
-  int needed = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr,
-                                   nullptr);
+  int needed =
+      WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (needed <= 0 || static_cast<size_t>(needed) > out_bytes) {
     return false;
   }

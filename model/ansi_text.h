@@ -15,8 +15,7 @@ namespace mms::model {
 // Converts NUL-terminated wide text to ANSI into out (out_bytes, terminator
 // included). False when the text does not convert or its ANSI form with
 // terminator needs more than out_bytes; a field-sized out is then untouched.
-[[nodiscard]] bool WideToAnsi(const wchar_t* text, char* out,
-                              size_t out_bytes);
+[[nodiscard]] bool WideToAnsi(const wchar_t* text, char* out, size_t out_bytes);
 
 // Converts the first `bytes` bytes of ANSI text to wide text into out
 // (out_chars, terminator included) and terminates it. False when the bytes

@@ -136,8 +136,7 @@ MMS_Custom_Data::MMS_Custom_Data(int file_count, struct MMS_Option* option)
     }
   }
   if (option != nullptr) {
-    m_pOption =
-        static_cast<MMS_Option*>(LocalAlloc(LPTR, sizeof(MMS_Option)));
+    m_pOption = static_cast<MMS_Option*>(LocalAlloc(LPTR, sizeof(MMS_Option)));
     if (m_pOption != nullptr) {
       *m_pOption = *option;
     }
@@ -192,7 +191,7 @@ int MMS_Custom_Data::AddFileNameToArray(wchar_t* name) {
     }
     if (m_pFileNameArray != nullptr && m_nFileArrayCapacity > 0) {
       int keep = m_nFileArrayCapacity < kMaxFileNames ? m_nFileArrayCapacity
-                                                       : kMaxFileNames;
+                                                      : kMaxFileNames;
       memcpy(grown, m_pFileNameArray, static_cast<size_t>(keep) * kFieldBytes);
     }
     LocalFree(m_pFileNameArray);
@@ -280,8 +279,8 @@ int MMS_Custom_Data::SetSubject(wchar_t* subject) {
   if (IsEmpty(subject)) {
     return 0;
   }
-  int needed = WideCharToMultiByte(CP_UTF8, 0, subject, -1, nullptr, 0,
-                                   nullptr, nullptr);
+  int needed = WideCharToMultiByte(CP_UTF8, 0, subject, -1, nullptr, 0, nullptr,
+                                   nullptr);
   if (needed <= 0 || static_cast<size_t>(needed) > kFieldBytes) {
     return 0;
   }
@@ -379,7 +378,7 @@ int MMS_Custom_Data::GetCcNameWithPLNM(wchar_t* number, int index) {
     return 0;
   }
   return AnsiToWide(m_szCcName + begin, end - begin, number, kWideChars) ? 1
-                                                                          : 0;
+                                                                         : 0;
 }
 
 // ---------------------------------------------------------------------------

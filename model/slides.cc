@@ -67,8 +67,7 @@ int FilesOnSlide(const MMS_Smil_Part* part) {
   if (part == nullptr || part->m_nFileNum < 0) {
     return 0;
   }
-  return part->m_nFileNum < kMaxSlideFiles ? part->m_nFileNum
-                                           : kMaxSlideFiles;
+  return part->m_nFileNum < kMaxSlideFiles ? part->m_nFileNum : kMaxSlideFiles;
 }
 
 // Closes a file handle on every way out.
@@ -134,8 +133,8 @@ int MMS_Custom_Data::AddPartTxt(int slide, wchar_t* text, int read_report) {
   } else {
     swprintf(path, kWideChars, L"\\temp\\mmsdecode\\tempTxt%d.txt", slide);
   }
-  int needed = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr,
-                                   nullptr);
+  int needed =
+      WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (needed <= 1) {
     return 0;
   }
@@ -204,10 +203,9 @@ int MMS_Custom_Data::GetAccessories(MMS_Smil_Part* part) {
     if (!LoweredFile(this, i, path, extension)) {
       continue;
     }
-    bool accessory = m_bSmilParsed != 0
-                         ? FileInSmilPart(path) == 0 &&
-                               wcscmp(extension, L"smil") != 0
-                         : !IsMediaWord(extension);
+    bool accessory = m_bSmilParsed != 0 ? FileInSmilPart(path) == 0 &&
+                                              wcscmp(extension, L"smil") != 0
+                                        : !IsMediaWord(extension);
     if (accessory) {
       part->AddFileToPart(path);  // a full slide just stops taking more
     }
@@ -234,8 +232,7 @@ wchar_t* MMS_Custom_Data::GetTextFromFile(wchar_t* path) {
   if (path == nullptr || path[0] == L'\0') {
     return nullptr;
   }
-  FileHandle file =
-      OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS);
+  FileHandle file = OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS);
   if (file == nullptr) {
     return nullptr;
   }

@@ -46,14 +46,14 @@ int WideToUtf8(wchar_t* text, char* out) {
   if (text == nullptr || out == nullptr) {
     return 0;
   }
-  int needed = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr,
-                                   nullptr);
+  int needed =
+      WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (needed <= 0) {
     out[0] = '\0';
     return 0;
   }
-  int written = WideCharToMultiByte(CP_UTF8, 0, text, -1, out, needed, nullptr,
-                                    nullptr);
+  int written =
+      WideCharToMultiByte(CP_UTF8, 0, text, -1, out, needed, nullptr, nullptr);
   return written == needed ? 1 : 0;
 }
 
@@ -152,8 +152,7 @@ int GetFileExtensionA(char* path, char* extension) {
   if (GetFileExtension(wide_path, wide_extension) == 0) {
     return 0;
   }
-  return mms::model::WideToAnsi(wide_extension, extension, kFieldBytes) ? 1
-                                                                        : 0;
+  return mms::model::WideToAnsi(wide_extension, extension, kFieldBytes) ? 1 : 0;
 }
 
 int GetFileNameFromPath(wchar_t* path, wchar_t* name) {

@@ -127,7 +127,7 @@ TEST(Subject, RoundTripsChineseThroughUtf8AndRefusesWhatDoesNotFit) {
 TEST(Subject, UndecodableBytesLeaveTheCallersBuffer) {
   MMS_Custom_Data m;
   wchar_t out[260] = L"keep";
-  for (const char* bad : {"ok\xF0\x9F\x98\x80", "\xC3" "A", "\xE4\xB8"}) {
+  for (const char* bad : {"ok\xF0\x9F\x98\x80", "\xC3\x41", "\xE4\xB8"}) {
     strcpy(m.m_szSubject, bad);
     EXPECT_EQ(m.GetSubject(out), 0) << bad;
   }

@@ -158,9 +158,9 @@ TEST(Accessories, ComposedMessageByExtension) {
 // A received message: a SMIL file and three media files, `shown` of them on
 // slide 1 the way the parser fills slides; slide 0 is left unmade.
 std::unique_ptr<MMS_Custom_Data> Parsed(int shown) {
-  auto m = Composed({L"\\temp\\mmsdecode\\pres.smil",
-                     L"\\temp\\mmsdecode\\A.jpg", L"\\temp\\mmsdecode\\b.amr",
-                     L"\\temp\\mmsdecode\\c.txt"});
+  auto m =
+      Composed({L"\\temp\\mmsdecode\\pres.smil", L"\\temp\\mmsdecode\\A.jpg",
+                L"\\temp\\mmsdecode\\b.amr", L"\\temp\\mmsdecode\\c.txt"});
   m->m_bSmilParsed = 1;
   m->m_nPartNum = 2;
   m->m_pSmilPart[1] = new MMS_Smil_Part();

@@ -30,9 +30,9 @@ TEST(Utf8ToWide, DecodesByteForms) {
       {"\xE4\xB8\xAD", {0x4E2D}},
       {"\xC3\xA9", {0x00E9}},
       {"\xD0\x96", {0x0416}},
-      {"\xEF\xBB\xBF" "A", {0x0041}},      // byte-order mark skipped
-      {"a\x80" "b", {L'a', 0x0080, L'b'}}, // stray continuation passed on
-      {"\xC0\x80", {0x0000}},              // overlong forms are not refused
+      {"\xEF\xBB\xBF\x41", {0x0041}},       // byte-order mark skipped
+      {"a\x80\x62", {L'a', 0x0080, L'b'}},  // stray continuation passed on
+      {"\xC0\x80", {0x0000}},               // overlong forms are not refused
   };
   for (const Case& c : cases) {
     std::vector<wchar_t> out;
@@ -47,8 +47,8 @@ TEST(Utf8ToWide, DecodesByteForms) {
 
 TEST(Utf8ToWide, RejectsLeavingPartialOutputUnterminated) {
   std::vector<wchar_t> out;
-  for (const char* bytes : {"\xC3" "A", "\xF0\x9F\x98\x80", "\xE4\xB8",
-                            "\xE4" "A\x80", "\xFF"}) {
+  for (const char* bytes :
+       {"\xC3\x41", "\xF0\x9F\x98\x80", "\xE4\xB8", "\xE4\x41\x80", "\xFF"}) {
     EXPECT_EQ(Decode(bytes, &out), 0) << bytes;
   }
   EXPECT_EQ(Decode("ab\xC3", &out), 0);
@@ -62,7 +62,7 @@ TEST(Utf8ToWide, RejectsLeavingPartialOutputUnterminated) {
 
 // Runs a path helper with a sentinel-filled output; "#..." when untouched.
 std::wstring PathOf(int (*helper)(wchar_t*, wchar_t*), const std::wstring& path,
-                 int expected_result = 1) {
+                    int expected_result = 1) {
   wchar_t out[300];
   wmemset(out, L'#', 300);
   out[299] = L'\0';
