@@ -111,15 +111,5 @@ TEST_F(DevicePath, HostPathsOutsideTheRootHaveNoDevicePath) {
   EXPECT_EQ(device, L"\\Windows\\Messaging\\a.mms");
 }
 
-TEST_F(DevicePath, SetDeviceRootSwitchesRoots) {
-  std::string first = Root();
-  std::string second = fs::path(root_.host()).parent_path() / "other";
-  SetDeviceRoot(second);
-  EXPECT_EQ(DeviceRoot(), second);
-  EXPECT_TRUE(fs::is_directory(second + "/Windows/Messaging"));
-  SetDeviceRoot(first);
-  EXPECT_EQ(DeviceRoot(), first);
-}
-
 }  // namespace
 }  // namespace mms::platform

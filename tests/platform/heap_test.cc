@@ -17,16 +17,6 @@ TEST(Heap, ZeroInitGivesZeroedBytesAndFreeGivesNull) {
   EXPECT_EQ(LocalFree(nullptr), nullptr);
 }
 
-TEST(Heap, ZeroByteRequestsAreDistinctBlocks) {
-  HLOCAL a = LocalAlloc(LPTR, 0);
-  HLOCAL b = LocalAlloc(LPTR, 0);
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  EXPECT_NE(a, b);
-  LocalFree(a);
-  LocalFree(b);
-}
-
 TEST(Heap, HugeRequestGivesNullAndOutOfMemory) {
   SetLastError(ERROR_SUCCESS);
   EXPECT_EQ(LocalAlloc(LPTR, static_cast<size_t>(-1)), nullptr);
