@@ -105,6 +105,11 @@ TEST(CcList, TakesAnyTextButNeverPastTheField) {
   EXPECT_EQ(full.AddCcName(WBuf(L"1")), 0);  // 15 more bytes: 265
   EXPECT_EQ(full.AddCcName(WBuf(std::wstring(300, L'1'))), 0);
   EXPECT_EQ(Snapshot(full), before);
+  // "*+86" + 245 digits + "/TYPE=PLMN" is 259 bytes: the last that fit.
+  MMS_Custom_Data edge;
+  EXPECT_EQ(edge.AddCcName(WBuf(L"+86" + std::wstring(246, L'1'))), 0);
+  ASSERT_EQ(edge.AddCcName(WBuf(L"+86" + std::wstring(245, L'1'))), 1);
+  EXPECT_EQ(strlen(edge.m_szCcName), 259u);
 }
 
 TEST(Subject, RoundTripsChineseThroughUtf8AndRefusesWhatDoesNotFit) {
@@ -116,12 +121,14 @@ TEST(Subject, RoundTripsChineseThroughUtf8AndRefusesWhatDoesNotFit) {
   EXPECT_STREQ(m.m_szSubject, "\xE4\xB8\xAD\xE6\x96\x87 Hi");
   ASSERT_EQ(m.GetSubject(out), 1);
   EXPECT_STREQ(out, L"\u4E2D\u6587 Hi");
-  // 87 three-byte characters need 261 bytes; 86 need 258 and fit.
+  // 86 three-byte characters and two letters need 260 bytes: one too many.
+  std::wstring longest = std::wstring(86, L'\u4E2D') + L"a";
   std::string before = Snapshot(m);
   EXPECT_EQ(m.SetSubject(WBuf(L"")), 0);
-  EXPECT_EQ(m.SetSubject(WBuf(std::wstring(87, L'\u4E2D'))), 0);
+  EXPECT_EQ(m.SetSubject(WBuf(longest + L"b")), 0);
   EXPECT_EQ(Snapshot(m), before);
-  EXPECT_EQ(m.SetSubject(WBuf(std::wstring(86, L'\u4E2D'))), 1);
+  ASSERT_EQ(m.SetSubject(WBuf(longest)), 1);
+  EXPECT_EQ(strlen(m.m_szSubject), 259u);
 }
 
 TEST(Subject, UndecodableBytesLeaveTheCallersBuffer) {
