@@ -31,7 +31,13 @@ int SeededDraw() {
 
 }  // namespace
 
-int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path) {
+int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path,
+                     StoreFailure* failure) {
+  StoreFailure ignored;
+  if (failure == nullptr) {
+    failure = &ignored;
+  }
+  *failure = StoreFailure::kCreate;
   if (length < 0 || (pdu == nullptr && length > 0)) {
     return 0;
   }
@@ -46,9 +52,9 @@ int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path) {
   if (file == INVALID_HANDLE_VALUE) {
     return 0;
   }
+  *failure = StoreFailure::kWrite;
   DWORD written = 0;
-  BOOL ok = WriteFile(file, pdu, static_cast<DWORD>(length), &written,
-                      nullptr);
+  BOOL ok = WriteFile(file, pdu, static_cast<DWORD>(length), &written, nullptr);
   CloseHandle(file);
   if (!ok || written != static_cast<DWORD>(length)) {
     // A short message file would later decode as a broken message.
@@ -58,6 +64,7 @@ int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path) {
   if (path != nullptr) {
     wcscpy(path, full);
   }
+  *failure = StoreFailure::kNone;
   return 1;
 }
 

@@ -23,7 +23,10 @@ inline constexpr wchar_t kDecodeFolder[] = L"\\temp\\mmsdecode\\";
 // (260 characters) unless path is null. 0 when the file could not be
 // created or written (no file is left behind and path is not touched), or
 // for a null pdu or negative length. A missing folder is not created.
-int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path);
+// When failure is given it tells which step failed, for callers that log it.
+enum class StoreFailure { kNone, kCreate, kWrite };
+int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path,
+                     StoreFailure* failure = nullptr);
 
 }  // namespace mms::client
 

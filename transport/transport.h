@@ -1,0 +1,63 @@
+// transport.h: moving PDUs between the device and the MMS centre over HTTP,
+// through the operator's WAP proxy, on the connection of connection.h.
+#ifndef MMS_TRANSPORT_TRANSPORT_H_
+#define MMS_TRANSPORT_TRANSPORT_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mms.h"
+
+// What a send thread hands to SubmitMMS: its own copy of one PDU.
+struct SendJob {
+  unsigned char* pPdu;  // owned by the send thread, LocalAlloc
+  int32_t nLength;      // bytes at pPdu
+};
+
+// Fetches the message at the URL in location (an "http://" URL) into a new
+// message file. On success (0) location holds the file's device path
+// (capacity characters, terminator included), "NewMMSName" names it and
+// "NewMMS" 1 with a new "ReciveState" announce it. -1 on failure, with no
+// file and no registry value left behind.
+int RetrieveMMS(wchar_t* location, size_t capacity);
+
+// Posts the PDU of job to the MMS centre. 0 when the centre answered with
+// a confirmation (its Message-ID is published as "MessageID"), -1 when not.
+int SubmitMMS(const SendJob* job);
+
+// The reader of the centre's reply to a submission.
+class SendConfirmation {
+ public:
+  static constexpr size_t kTextBytes = 260;  // terminator included
+
+  SendConfirmation(const unsigned char* data, int length);
+  ~SendConfirmation();
+  SendConfirmation(const SendConfirmation&) = delete;
+  SendConfirmation& operator=(const SendConfirmation&) = delete;
+
+  // One forward walk over the reply.
+  void Parse();
+  // Copies the Message-ID text into out (kTextBytes bytes).
+  void CopyMessageId(char* out) const;
+  // Frees the text buffers (also done by the destructor).
+  void Release();
+
+  uint8_t message_type() const { return message_type_; }
+  uint8_t mms_version() const { return mms_version_; }
+  uint8_t response_status() const { return response_status_; }
+  const char* transaction_id() const { return transaction_id_; }
+  const char* message_id() const { return message_id_; }
+  const char* response_text() const { return response_text_; }
+
+ private:
+  int length_;                  // reply bytes received
+  const unsigned char* data_;   // the reply, borrowed
+  uint8_t message_type_ = 0;
+  char* transaction_id_;        // LocalAlloc, kTextBytes
+  uint8_t mms_version_ = 0;
+  char* message_id_;            // LocalAlloc, kTextBytes
+  uint8_t response_status_ = 0;
+  char* response_text_;         // LocalAlloc, kTextBytes
+};
+
+#endif  // MMS_TRANSPORT_TRANSPORT_H_
