@@ -76,6 +76,8 @@ void SetTicks(int64_t ticks, FILETIME* ft) {
 // Seconds east of UTC in force at the given Unix second.
 int64_t LocalOffsetAt(int64_t unix_seconds) {
   time_t t = static_cast<time_t>(unix_seconds);
+  // localtime_r alone may keep a zone read earlier; tzset re-reads TZ.
+  tzset();
   struct tm local;
   if (localtime_r(&t, &local) == nullptr) {
     return 0;
