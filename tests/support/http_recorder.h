@@ -1,0 +1,53 @@
+// http_recorder.h: a loopback HTTP server for tests that records every
+// request it gets and answers with whatever the test scripts.
+#ifndef MMS_TESTS_SUPPORT_HTTP_RECORDER_H_
+#define MMS_TESTS_SUPPORT_HTTP_RECORDER_H_
+
+#include <httplib.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mms::testing {
+
+struct RecordedRequest {
+  std::string method;
+  std::string target;   // as sent: "//" or "//id"
+  std::string version;  // "HTTP/1.0"
+  std::string user_agent;
+  std::string content_type;
+  std::string body;
+};
+
+class HttpRecorder {
+ public:
+  // Answers every request; the default answers 200 with an empty body.
+  using Handler =
+      std::function<void(const httplib::Request&, httplib::Response&)>;
+
+  HttpRecorder();
+  ~HttpRecorder();
+  HttpRecorder(const HttpRecorder&) = delete;
+  HttpRecorder& operator=(const HttpRecorder&) = delete;
+
+  void SetHandler(Handler handler);
+  int port() const { return port_; }
+  // "127.0.0.1:<port>"
+  std::string host() const;
+  std::vector<RecordedRequest> requests();
+
+ private:
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+  std::mutex mu_;
+  Handler handler_;                        // guarded by mu_
+  std::vector<RecordedRequest> requests_;  // guarded by mu_
+};
+
+}  // namespace mms::testing
+
+#endif  // MMS_TESTS_SUPPORT_HTTP_RECORDER_H_
