@@ -16,16 +16,14 @@
 namespace {
 
 constexpr wchar_t kLogFolder[] = L"\\KestLogDir";
-constexpr int kPathChars = 260;       // module and log paths, with NUL
-constexpr int kEntryChars = 1024;     // a formatted entry, with NUL
-constexpr int kLineBytes = 1024;      // a whole line, with NUL
+constexpr int kPathChars = 260;    // module and log paths, with NUL
+constexpr int kEntryChars = 1024;  // a formatted entry, with NUL
+constexpr int kLineBytes = 1024;   // a whole line, with NUL
 
 std::once_flag g_create_once;
 std::atomic<DiagnosticLog*> g_log{nullptr};
 
-void DestroyLog() {
-  delete g_log.exchange(nullptr);
-}
+void DestroyLog() { delete g_log.exchange(nullptr); }
 
 void CreateLog() {
   // Functions registered with atexit run before the destructors of
@@ -53,8 +51,8 @@ bool LogPath(const wchar_t* module_path, wchar_t (&log_path)[kPathChars]) {
   if (dot != nullptr) {
     *dot = L'\0';
   }
-  int chars = swprintf(log_path, kPathChars, L"%ls\\%ls_log.txt", kLogFolder,
-                       name);
+  int chars =
+      swprintf(log_path, kPathChars, L"%ls\\%ls_log.txt", kLogFolder, name);
   return chars > 0;
 }
 
@@ -72,8 +70,7 @@ DiagnosticLog::~DiagnosticLog() {
 void DiagnosticLog::Open() {
   wchar_t module_path[kPathChars] = {};
   DWORD got = GetModuleFileNameW(nullptr, module_path, kPathChars);
-  if (got == 0 || got >= static_cast<DWORD>(kPathChars) ||
-      !LogFolderExists()) {
+  if (got == 0 || got >= static_cast<DWORD>(kPathChars) || !LogFolderExists()) {
     return;
   }
   wchar_t log_path[kPathChars] = {};
@@ -86,9 +83,9 @@ void DiagnosticLog::Open() {
       CloseHandle(file_);
     }
     DeleteFileW(log_path);
-    file_ = CreateFileW(log_path, GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_ =
+        CreateFileW(log_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ != INVALID_HANDLE_VALUE) {
       SetFilePointer(file_, 0, nullptr, FILE_END);
       open_.store(1);
@@ -99,10 +96,9 @@ void DiagnosticLog::Open() {
               L"Log is started on %02u.%02u.%04u, at %02u:%02u:%02u:%03u, "
               L"executable: %ls (ProcID: 0x%08x), compile time : %hs %hs",
               unsigned{now.wDay}, unsigned{now.wMonth}, unsigned{now.wYear},
-              unsigned{now.wHour}, unsigned{now.wMinute},
-              unsigned{now.wSecond}, unsigned{now.wMilliseconds},
-              module_path, unsigned{GetCurrentProcessId()}, __DATE__,
-              __TIME__);
+              unsigned{now.wHour}, unsigned{now.wMinute}, unsigned{now.wSecond},
+              unsigned{now.wMilliseconds}, module_path,
+              unsigned{GetCurrentProcessId()}, __DATE__, __TIME__);
     }
   }
   LeaveCriticalSection(&lock_);

@@ -34,10 +34,10 @@ class DiagnosticLog {
   bool IsOpen() const { return open_.load() != 0; }
 
  private:
-  HANDLE file_;               // null until opened, INVALID_HANDLE_VALUE
-                              // after a failed open; guarded by lock_
-  CRITICAL_SECTION lock_;     // re-entrant: Open logs its header under it
-  std::atomic<DWORD> open_;   // 1 while open; changed only under lock_
+  HANDLE file_;              // null until opened, INVALID_HANDLE_VALUE
+                             // after a failed open; guarded by lock_
+  CRITICAL_SECTION lock_;    // re-entrant: Open logs its header under it
+  std::atomic<DWORD> open_;  // 1 while open; changed only under lock_
 };
 
 namespace mms::diag {

@@ -74,9 +74,9 @@ class Appender {
   size_t length() const { return length_; }
 
  private:
-  char* block_;       // borrowed; null while measuring
-  size_t capacity_;   // bytes at block_, room for the NUL included
-  size_t length_ = 0; // bytes appended (or counted) so far
+  char* block_;        // borrowed; null while measuring
+  size_t capacity_;    // bytes at block_, room for the NUL included
+  size_t length_ = 0;  // bytes appended (or counted) so far
 };
 
 // _wcslwr of the "C" locale: only A-Z change.

@@ -1,10 +1,11 @@
 // store_test.cc: message file names, storing a PDU, the decode folder.
+#include "client/store.h"
+
 #include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 
-#include "client/store.h"
 #include "mms.h"
 #include "platform/test_seams.h"
 #include "support/test_support.h"
@@ -79,8 +80,8 @@ TEST_F(StoreTest, StoresExactBytesAndReportsTheDevicePath) {
   platform::test::FixTickCount(42);
   const Bytes pdu = Hex("8c 80 98 54 31 00 8d 90 00 ff");
   WBuf path(std::wstring(260, L'#'));
-  ASSERT_EQ(1, StoreMessageFile(pdu.data(), static_cast<int>(pdu.size()),
-                                path));
+  ASSERT_EQ(1,
+            StoreMessageFile(pdu.data(), static_cast<int>(pdu.size()), path));
   const std::wstring expected = L"\\Windows\\Messaging\\Varnholt2009356274" +
                                 std::to_wstring(DrawFor(42)) + L".mms";
   EXPECT_EQ(expected, std::wstring(static_cast<wchar_t*>(path)));
@@ -92,8 +93,8 @@ TEST_F(StoreTest, NullPathBufferStillStores) {
   const Bytes pdu = Hex("8c 80");
   ASSERT_EQ(1, StoreMessageFile(pdu.data(), 2, nullptr));
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(
-           Host(L"\\Windows\\Messaging"))) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(Host(L"\\Windows\\Messaging"))) {
     EXPECT_EQ(pdu, ReadHostFile(entry.path().string()));
     ++files;
   }

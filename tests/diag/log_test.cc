@@ -1,11 +1,12 @@
 // log_test.cc: the diagnostic log file, its header, its lines, and its
 // switch (the folder "\KestLogDir").
+#include "diag/log.h"
+
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "diag/log.h"
 #include "mms.h"
 #include "platform/device_fs.h"
 #include "platform/test_seams.h"
@@ -118,13 +119,13 @@ TEST_F(LogTest, OpensWithRuleAndHeaderThenTimestampedEntries) {
   char started[96];
   snprintf(started, sizeof started,
            "Log is started on %02u.%02u.%04u, at %s, executable: ",
-           unsigned{local.wDay}, unsigned{local.wMonth},
-           unsigned{local.wYear}, stamp);
+           unsigned{local.wDay}, unsigned{local.wMonth}, unsigned{local.wYear},
+           stamp);
   wchar_t module[260] = {};
   GetModuleFileNameW(nullptr, module, 260);
   char module_utf8[1040] = {};
-  WideCharToMultiByte(CP_UTF8, 0, module, -1, module_utf8,
-                      sizeof module_utf8, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, module, -1, module_utf8, sizeof module_utf8,
+                      nullptr, nullptr);
   char process[64];
   snprintf(process, sizeof process, " (ProcID: 0x%08x), compile time : ",
            unsigned{GetCurrentProcessId()});
@@ -132,8 +133,8 @@ TEST_F(LogTest, OpensWithRuleAndHeaderThenTimestampedEntries) {
   EXPECT_EQ(std::string(started) + module_utf8 + process,
             header.substr(0, header.size() - 20));
   // Build date and time as "Mar  5 2009 14:27:04".
-  EXPECT_TRUE(HasShape(header.substr(header.size() - 20),
-                       "Aaa _d dddd dd:dd:dd"))
+  EXPECT_TRUE(
+      HasShape(header.substr(header.size() - 20), "Aaa _d dddd dd:dd:dd"))
       << header;
   EXPECT_EQ(std::string(stamp) + " : entry 1 of two", lines[2]);
 }
@@ -216,8 +217,8 @@ TEST_F(LogTest, LinesFromSeveralThreadsNeverInterleave) {
     const int t = text[7] - '0';
     ASSERT_TRUE(t >= 0 && t < kThreads) << text;
     char expected[96];
-    snprintf(expected, sizeof expected, "thread %d line %03d %s", t,
-             next[t]++, std::string(60, static_cast<char>('a' + t)).c_str());
+    snprintf(expected, sizeof expected, "thread %d line %03d %s", t, next[t]++,
+             std::string(60, static_cast<char>('a' + t)).c_str());
     EXPECT_EQ(expected, text);
   }
 }

@@ -50,8 +50,8 @@ class MmsctlTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(scratch_); }
 
   Outcome Run(const std::vector<std::string>& args) {
-    std::string command = "MMS_DEVICE_ROOT=" + Quote(root_.host()) + " " +
-                          Quote(kBinary);
+    std::string command =
+        "MMS_DEVICE_ROOT=" + Quote(root_.host()) + " " + Quote(kBinary);
     for (const std::string& a : args) {
       command += " " + Quote(a);
     }
@@ -127,11 +127,28 @@ TEST_F(MmsctlTest, SaveComposesFilesTextDurationsAndOptions) {
   const std::string tune = scratch_ + "/ring.amr";
   WriteHostFile(picture, Hex("ff d8 ff e0 00 10 4a 46 49 46"));
   WriteHostFile(tune, std::string("#!AMR\n"));
-  Outcome o = Run({"save", "--to", "13800000001", "--cc", "13900000002",
-                   "--subject", "Trip", "--slide", picture + "," + tune,
-                   "--text", "1", "see you", "--duration", "0", "4000",
-                   "--priority", "high", "--class", "auto", "--hide-sender",
-                   "--delivery-report", "--read-report"});
+  Outcome o = Run({"save",
+                   "--to",
+                   "13800000001",
+                   "--cc",
+                   "13900000002",
+                   "--subject",
+                   "Trip",
+                   "--slide",
+                   picture + "," + tune,
+                   "--text",
+                   "1",
+                   "see you",
+                   "--duration",
+                   "0",
+                   "4000",
+                   "--priority",
+                   "high",
+                   "--class",
+                   "auto",
+                   "--hide-sender",
+                   "--delivery-report",
+                   "--read-report"});
   ASSERT_EQ(0, o.code) << o.err;
   EXPECT_EQ("", o.err);
   const std::string host = Field(o.out, "host:  ");
@@ -170,7 +187,8 @@ TEST_F(MmsctlTest, BadUsageAndFailuresGiveOneLineAndTheirExitCode) {
       {{"save", "--to", "1", "--subject"}, 2, "needs a value"},
       {{"save", "--to", "1", "--frobnicate"}, 2, "unknown argument"},
       {{"demo", "extra"}, 2, "takes no arguments"},
-      {{"save", "--to", "1", "--slide", "/no/such/file.jpg"}, 1,
+      {{"save", "--to", "1", "--slide", "/no/such/file.jpg"},
+       1,
        "no such file: /no/such/file.jpg"},
   };
   for (const Case& c : cases) {

@@ -26,8 +26,8 @@ using Bytes = std::vector<unsigned char>;
 
 // GIF89a, 1x1, a two-colour table (red, black), one pixel of colour 0.
 const Bytes kGif = {
-    'G', 'I', 'F', '8', '9', 'a', 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00,
-    0xff, 0x00, 0x00, 0x00, 0x00, 0x00,                      // colour table
+    'G',  'I',  'F',  '8',  '9',  'a',  0x01, 0x00, 0x01, 0x00,
+    0x80, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0x00,        // colour table
     0x2c, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,  // image
     0x02, 0x02, 0x44, 0x01, 0x00,  // LZW: clear, 0, end in 3-bit codes
     0x3b};
@@ -35,14 +35,14 @@ const Bytes kGif = {
 // A standard MIDI file, format 0, one track: C, E, G, then a long C'.
 Bytes MidiTune() {
   const Bytes events = {
-      0x00, 0xc0, 0x00,                    // piano
-      0x00, 0x90, 0x3c, 0x50, 0x60, 0x80, 0x3c, 0x40,  // C4, 96 ticks
-      0x00, 0x90, 0x40, 0x50, 0x60, 0x80, 0x40, 0x40,  // E4
-      0x00, 0x90, 0x43, 0x50, 0x60, 0x80, 0x43, 0x40,  // G4
+      0x00, 0xc0, 0x00,                                      // piano
+      0x00, 0x90, 0x3c, 0x50, 0x60, 0x80, 0x3c, 0x40,        // C4, 96 ticks
+      0x00, 0x90, 0x40, 0x50, 0x60, 0x80, 0x40, 0x40,        // E4
+      0x00, 0x90, 0x43, 0x50, 0x60, 0x80, 0x43, 0x40,        // G4
       0x00, 0x90, 0x48, 0x50, 0x82, 0x40, 0x80, 0x48, 0x40,  // C5, 320
-      0x00, 0xff, 0x2f, 0x00};             // end of track
-  Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
-                'M', 'T', 'r', 'k', 0, 0, 0, 0};
+      0x00, 0xff, 0x2f, 0x00};                               // end of track
+  Bytes file = {'M', 'T', 'h', 'd', 0,   0,   0,   6, 0, 0, 0,
+                1,   0,   96,  'M', 'T', 'r', 'k', 0, 0, 0, 0};
   file[file.size() - 1] = static_cast<unsigned char>(events.size());
   file.insert(file.end(), events.begin(), events.end());
   return file;
@@ -66,8 +66,7 @@ int Run(const Args& args) {
   CreateDirectoryW(folder.c_str(), nullptr);
   const std::wstring picture = folder + L"\\sunrise.gif";
   const std::wstring tune = folder + L"\\chime.mid";
-  if (!WriteDeviceFile(picture, kGif) ||
-      !WriteDeviceFile(tune, MidiTune())) {
+  if (!WriteDeviceFile(picture, kGif) || !WriteDeviceFile(tune, MidiTune())) {
     return Fail(kName, "cannot write the demo media into the device root");
   }
 
@@ -75,8 +74,7 @@ int Run(const Args& args) {
   std::wstring to = L"13800000001";
   std::wstring cc = L"13900000002";
   std::wstring subject = L"Greetings from mmsctl";
-  std::wstring text =
-      L"Good morning! A picture and a tune, sent as an MMS.";
+  std::wstring text = L"Good morning! A picture and a tune, sent as an MMS.";
   message->SetPhoneNumber(to.data());
   message->AddCcName(cc.data());
   message->SetCcNumber(1);
@@ -126,7 +124,8 @@ const Registration kRegistration({
     "compose, show and save a demonstration message",
     "usage: mmsctl demo\n"
     "\n"
-    "Generates a small picture and a MIDI tune in \\My Documents\\mmsctl-demo\\\n"
+    "Generates a small picture and a MIDI tune in \\My "
+    "Documents\\mmsctl-demo\\\n"
     "of the device root, composes a message with the picture and a text on\n"
     "slide 0 and the tune on slide 1, prints it with its SMIL document,\n"
     "saves it with CMMS::MMS_Save and prints the saved file's path and size.\n",

@@ -25,8 +25,8 @@ constexpr int kMaxSlides = 32;
 // One addition to a slide, in command-line order.
 struct Addition {
   int slide;
-  bool is_text;        // typed text, else a host file
-  std::string value;   // the text or the host path
+  bool is_text;       // typed text, else a host file
+  std::string value;  // the text or the host path
 };
 
 struct Request {
@@ -58,9 +58,7 @@ int Parse(const Args& args, Request* r) {
   int next_slide = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto need = [&](size_t count) {
-      return i + count < args.size();
-    };
+    auto need = [&](size_t count) { return i + count < args.size(); };
     auto missing = [&]() {
       return Fail(kName, a + " needs a value (see --help)", kUsage);
     };
@@ -75,16 +73,24 @@ int Parse(const Args& args, Request* r) {
     };
     int number = 0;
     if (a == "--to") {
-      if (!need(1)) return missing();
+      if (!need(1)) {
+        return missing();
+      }
       r->to = args[++i];
     } else if (a == "--cc") {
-      if (!need(1)) return missing();
+      if (!need(1)) {
+        return missing();
+      }
       r->cc.push_back(args[++i]);
     } else if (a == "--subject") {
-      if (!need(1)) return missing();
+      if (!need(1)) {
+        return missing();
+      }
       r->subject = args[++i];
     } else if (a == "--slide") {
-      if (!need(1)) return missing();
+      if (!need(1)) {
+        return missing();
+      }
       if (next_slide >= kMaxSlides) {
         return Fail(kName, "at most 32 slides", kUsage);
       }
@@ -116,46 +122,56 @@ int Parse(const Args& args, Request* r) {
         r->additions.push_back({slide, true, args[i + 2]});
       } else {
         if (!ParseNumber(args[i + 2], 1, 3600000, &number)) {
-          return Fail(kName, "bad duration '" + args[i + 2] + "' (ms)",
-                      kUsage);
+          return Fail(kName, "bad duration '" + args[i + 2] + "' (ms)", kUsage);
         }
         r->durations.emplace_back(slide, number);
       }
       i += 2;
     } else if (a == "--priority") {
       static const char* const kWords[] = {"low", "high", "normal"};
-      if (!need(1)) return missing();
+      if (!need(1)) {
+        return missing();
+      }
       if (!pick(kWords, 3, &r->option.nPriority)) {
-        return Fail(kName, "bad priority '" + args[i + 1] +
-                               "' (low, normal, high)", kUsage);
+        return Fail(kName,
+                    "bad priority '" + args[i + 1] + "' (low, normal, high)",
+                    kUsage);
       }
       ++i;
       r->has_option = true;
     } else if (a == "--expiry") {
-      if (!need(1)) return missing();
+      if (!need(1)) {
+        return missing();
+      }
       if (!ParseNumber(args[i + 1], 1, 596523, &r->option.nExpiry)) {
-        return Fail(kName, "bad expiry '" + args[i + 1] + "' (hours)",
-                    kUsage);
+        return Fail(kName, "bad expiry '" + args[i + 1] + "' (hours)", kUsage);
       }
       ++i;
       r->has_option = true;
     } else if (a == "--delivery-time") {
       static const char* const kWords[] = {"hour", "day"};
-      if (!need(1)) return missing();
+      if (!need(1)) {
+        return missing();
+      }
       if (!pick(kWords, 2, &r->option.nDeliveryTime)) {
-        return Fail(kName, "bad delivery time '" + args[i + 1] +
-                               "' (hour, day)", kUsage);
+        return Fail(kName,
+                    "bad delivery time '" + args[i + 1] + "' (hour, day)",
+                    kUsage);
       }
       ++i;
       r->has_option = true;
     } else if (a == "--class") {
       static const char* const kWords[] = {"advertisement", "informational",
                                            "auto", "personal"};
-      if (!need(1)) return missing();
+      if (!need(1)) {
+        return missing();
+      }
       if (!pick(kWords, 4, &r->option.nMessageClass)) {
-        return Fail(kName, "bad class '" + args[i + 1] +
-                               "' (personal, advertisement, informational, "
-                               "auto)", kUsage);
+        return Fail(kName,
+                    "bad class '" + args[i + 1] +
+                        "' (personal, advertisement, informational, "
+                        "auto)",
+                    kUsage);
       }
       ++i;
       r->has_option = true;
@@ -190,8 +206,7 @@ int Compose(const Request& r, MMS_Custom_Data* m) {
       return Fail(kName, "empty --cc number", kUsage);
     }
     if (m->AddCcName(cc.data()) != 1) {
-      return Fail(kName, "too many Cc recipients at '" + number + "'",
-                  kUsage);
+      return Fail(kName, "too many Cc recipients at '" + number + "'", kUsage);
     }
   }
   m->SetCcNumber(static_cast<int>(r.cc.size()));
@@ -218,8 +233,8 @@ int Compose(const Request& r, MMS_Custom_Data* m) {
     if (add.is_text) {
       std::wstring text = Wide(add.value);
       if (m->AddPartTxt(add.slide, text.data(), 0) != 1) {
-        return Fail(kName, "cannot add the text of slide " +
-                               std::to_string(add.slide));
+        return Fail(
+            kName, "cannot add the text of slide " + std::to_string(add.slide));
       }
       continue;
     }
@@ -235,8 +250,10 @@ int Compose(const Request& r, MMS_Custom_Data* m) {
   }
   for (const auto& [slide, ms] : r.durations) {
     if (m->m_pSmilPart[slide] == nullptr) {
-      return Fail(kName, "--duration: slide " + std::to_string(slide) +
-                             " holds nothing", kUsage);
+      return Fail(
+          kName,
+          "--duration: slide " + std::to_string(slide) + " holds nothing",
+          kUsage);
     }
     m->m_pSmilPart[slide]->SetPartTime(ms);
   }

@@ -20,24 +20,23 @@ std::string OptionLine(const MMS_Option& o) {
                                        "auto"};
   std::string line;
   if (o.nPriority != 0) {
-    line += std::string(" priority=") +
-            (o.nPriority == 1 || o.nPriority == 2 ? kPriority[o.nPriority]
-                                                  : "normal");
+    line += std::string(" priority=") + (o.nPriority == 1 || o.nPriority == 2
+                                             ? kPriority[o.nPriority]
+                                             : "normal");
   }
   if (o.nExpiry != 0) {
     line += " expiry=" + std::to_string(o.nExpiry) + "h";
   }
   if (o.nDeliveryTime != 0) {
-    line += std::string(" delivery-time=") +
-            (o.nDeliveryTime == 1   ? "+1h"
-             : o.nDeliveryTime == 2 ? "+1d"
-                                    : "now");
+    line += std::string(" delivery-time=") + (o.nDeliveryTime == 1   ? "+1h"
+                                              : o.nDeliveryTime == 2 ? "+1d"
+                                                                     : "now");
   }
   if (o.nMessageClass != 0) {
-    line += std::string(" class=") +
-            (o.nMessageClass >= 1 && o.nMessageClass <= 3
-                 ? kClass[o.nMessageClass]
-                 : "personal");
+    line +=
+        std::string(" class=") + (o.nMessageClass >= 1 && o.nMessageClass <= 3
+                                      ? kClass[o.nMessageClass]
+                                      : "personal");
   }
   if (o.bHideSender != 0) {
     line += " hide-sender";
@@ -87,8 +86,7 @@ bool CopyIntoDevice(const std::string& host_file, std::wstring* device_path,
     return false;
   }
   const std::string name = fs::path(host_file).filename().string();
-  const std::wstring device =
-      std::wstring(kCopyFolder) + L"\\" + Wide(name);
+  const std::wstring device = std::wstring(kCopyFolder) + L"\\" + Wide(name);
   const std::string folder = HostPath(kCopyFolder);
   const std::string target = HostPath(device);
   if (folder.empty() || target.empty()) {
@@ -98,8 +96,8 @@ bool CopyIntoDevice(const std::string& host_file, std::wstring* device_path,
   fs::create_directories(folder, ec);
   if (ec || !fs::copy_file(host_file, target,
                            fs::copy_options::overwrite_existing, ec)) {
-    *error = "cannot copy " + host_file + " into the device root: " +
-             ec.message();
+    *error =
+        "cannot copy " + host_file + " into the device root: " + ec.message();
     return false;
   }
   *device_path = device;
