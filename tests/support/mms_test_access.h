@@ -40,6 +40,18 @@ class MmsTestAccess {
   static int ParseSmilToData(MMS_Custom_Data* message, CSmil* smil) {
     return message->ParseSmilToData(smil);
   }
+
+  // CMMS::ConvertByteToUTF8, ConvertLengthToInt, ConvertLengthToLong.
+  static wchar_t* ConvertByteToUTF8(CMMS& mms, unsigned char* bytes,
+                                    int count) {
+    return mms.ConvertByteToUTF8(bytes, count);
+  }
+  static int ConvertLengthToInt(CMMS& mms, unsigned char* p) {
+    return mms.ConvertLengthToInt(p);
+  }
+  static long ConvertLengthToLong(CMMS& mms, unsigned char* p) {
+    return mms.ConvertLengthToLong(p);
+  }
 };
 
 #endif  // MMS_TESTS_SUPPORT_MMS_TEST_ACCESS_H_
