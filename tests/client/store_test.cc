@@ -119,7 +119,9 @@ TEST_F(StoreTest, MissingFolderFailsWithoutCreatingItOrTouchingThePath) {
   std::filesystem::remove_all(Host(L"\\Windows\\Messaging"));
   const Bytes pdu = Hex("8c 80");
   WBuf path(L"untouched");
-  EXPECT_EQ(0, StoreMessageFile(pdu.data(), 2, path));
+  StoreFailure failure = StoreFailure::kNone;
+  EXPECT_EQ(0, StoreMessageFile(pdu.data(), 2, path, &failure));
+  EXPECT_EQ(StoreFailure::kCreate, failure);
   EXPECT_EQ(L"untouched", std::wstring(static_cast<wchar_t*>(path)));
   EXPECT_FALSE(std::filesystem::exists(Host(L"\\Windows\\Messaging")));
 }
