@@ -212,13 +212,6 @@ TEST_F(DispatchTest, PromptHoldsThePushUntilAnswered) {
   EXPECT_EQ(Dword(L"WapType"), 129u);
 }
 
-TEST_F(DispatchTest, TwoPushesGiveTwoStates) {
-  Handle(Hex("8c 82"));
-  const DWORD first = Dword(L"WapState");
-  Handle(Hex("8c 82"));
-  EXPECT_NE(Dword(L"WapState"), first);
-}
-
 TEST_F(DispatchTest, AnnouncementIsLogged) {
   ASSERT_TRUE(CreateDirectoryW(L"\\KestLogDir", nullptr));
   Handle(Hex("8c 80"));

@@ -93,18 +93,4 @@ TEST_F(PromptTest, ThreadEndedInsideAPromptPublishesNothing) {
   EXPECT_TRUE(values.empty());  // no "WapType", no "WapState"
 }
 
-TEST(PromptHandler, HostHandlerSeesEveryArgument) {
-  std::wstring seen;
-  mms::platform::SetPromptHandler(
-      [&](const std::wstring& text, const std::wstring& caption, UINT type) {
-        seen = caption + L"|" + text + L"|" + std::to_wstring(type);
-        return 7;
-      });
-  EXPECT_EQ(MessageBoxW(nullptr, L"MMS already opened", L"Prompt", MB_OK), 7);
-  EXPECT_EQ(seen, L"Prompt|MMS already opened|0");
-  EXPECT_EQ(MessageBoxW(nullptr, nullptr, nullptr, MB_OK), 7);
-  EXPECT_EQ(seen, L"||0");
-  mms::platform::SetPromptHandler(nullptr);
-}
-
 }  // namespace

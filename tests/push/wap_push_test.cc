@@ -211,17 +211,6 @@ TEST(WapPushDecode, LengthPastTheEndDropsTheFieldAndEndsTheScan) {
   EXPECT_EQ(Decode(Hex("88"))->pExpiry, nullptr);
 }
 
-TEST(WapPushDecode, BodyMemberAlwaysAnswersOne) {
-  CMMS mms;
-  WapPush_Message message = {};
-  unsigned char body[] = {0x8c, 0x82};
-  EXPECT_EQ(MmsTestAccess::DecodeWapPushBody(mms, body, &message, 0), 1);
-  EXPECT_EQ(message.nMsgType, 0);
-  EXPECT_EQ(MmsTestAccess::DecodeWapPushBody(mms, body, &message, -5), 1);
-  EXPECT_EQ(MmsTestAccess::DecodeWapPushBody(mms, body, &message, 2), 1);
-  EXPECT_EQ(message.nMsgType, 130);
-}
-
 TEST(CutAddressType, CopiesUpToTheFirstSlash) {
   char out[260];
   char typed[] = "+8613912345678/TYPE=PLMN";

@@ -194,12 +194,4 @@ TEST_F(RegistryTest, ReportsWriteTheValueThenAFreshState) {
   EXPECT_EQ(ReadDword(L"ReciveState"), 7u);
 }
 
-TEST_F(RegistryTest, RealRandomStateChangesBetweenReports) {
-  ReportNewMMS(2);
-  const DWORD first = ReadDword(L"ReciveState");
-  ReportNewMMS(2);
-  EXPECT_NE(ReadDword(L"ReciveState"), first);
-  EXPECT_EQ(ReadDword(L"NewMMS"), 2u);
-}
-
 }  // namespace
