@@ -6,6 +6,7 @@
 // layout; a removed key stays removed afterwards.
 #include "platform/registry_db.h"
 
+#include "platform/connmgr_entries.h"
 #include "platform/device_fs.h"
 
 namespace mms::platform {
@@ -67,10 +68,10 @@ RegistryDb::~RegistryDb() {
 
 bool RegistryDb::Open() {
   const std::string path = RegistryDbPath();
-  if (sqlite3_open_v2(path.c_str(), &db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                          SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(
+          path.c_str(), &db_,
+          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+          nullptr) != SQLITE_OK) {
     return false;
   }
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -97,7 +98,13 @@ bool RegistryDb::Open() {
   if (UserVersion(db_) == kLayoutVersion) {
     return true;  // another process laid it out first
   }
-  return Exec(kLayout) && txn.Commit();
+  if (!Exec(kLayout) || !txn.Commit()) {
+    return false;
+  }
+  // Outside the layout transaction: the seed writes through the registry
+  // calls, each on its own connection.
+  connmgr::SeedNewDevice();
+  return true;
 }
 
 bool RegistryDb::Exec(const char* sql) {

@@ -1,9 +1,19 @@
 // connection.h: the operator packet-data connection that every HTTP
 // exchange with the MMS centre needs first.
+//
+// The destination is the one remembered in "CurrentID", else the first
+// cellular entry with access point "cmwap" (then remembered), else a
+// temporary network and GPRS entry provisioned under kConnectionName,
+// whose keys are removed again before each new connection and on release.
 #ifndef MMS_TRANSPORT_CONNECTION_H_
 #define MMS_TRANSPORT_CONNECTION_H_
 
 #include "mms.h"
+#include "platform/connmgr.h"
+
+// Name of the provisioned network and GPRS entry, and the description the
+// searches look for.
+constexpr wchar_t kConnectionName[] = L"中国移动彩信中心";
 
 // The one connection request of the process; null while none is held.
 extern HANDLE pWebConnect;
@@ -14,5 +24,25 @@ int OpenMMSConnection(HANDLE* connection);
 // Releases *connection, clears it and removes the temporary entries;
 // always 1.
 int CloseMMSConnection(HANDLE* connection);
+
+// Requests a connection to destination into *connection and polls it for
+// at most six cycles: 1 connected, 0 not. A request held in *connection
+// is released first.
+int EstablishMMSConnection(HANDLE* connection, GUID destination);
+
+// The destination of the first cellular entry whose access point is
+// "cmwap", remembered in "CurrentID": 1 found, 0 none.
+int FindCmwapConnection(GUID* destination);
+
+// 1 when the GPRS entry's access point name is "cmwap" in any letter case.
+int IsCmwapEntry(wchar_t* entry_name);
+
+// Provisions the temporary network, GPRS entry and WAP proxy entry and
+// finds the new network: 1 with its GUID, 0 failed.
+int ProvisionMMSConnection(GUID* destination);
+
+// Deletes the temporary network's and GPRS entry's keys, in that order:
+// 1 done (or nothing to delete), 0 a deletion failed.
+int RemoveMMSConnectionEntries(void);
 
 #endif  // MMS_TRANSPORT_CONNECTION_H_

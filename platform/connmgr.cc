@@ -1,0 +1,221 @@
+// connmgr.cc: connection requests, their status walk, the detailed status
+// list and the destination list of the Connection Manager stand-in.
+//
+// A request copies its entry's status script when it is made; each status
+// read takes the next step and the last step repeats. Handles are numbers
+// looked up in one table, so a released or made-up handle is refused
+// rather than dereferenced.
+#include "platform/connmgr.h"
+
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "platform/connmgr_entries.h"
+#include "platform/thread.h"
+
+namespace mms::platform::connmgr {
+
+namespace {
+
+constexpr uintptr_t kFirstHandle = 0xC0000;  // far from file handles
+
+struct Connection {
+  std::vector<DWORD> script;  // never empty
+  size_t next = 0;            // step the next status read returns
+};
+
+std::mutex g_mu;
+std::map<uintptr_t, Connection> g_connections;     // guarded by g_mu
+uintptr_t g_next_handle = kFirstHandle;            // guarded by g_mu
+std::vector<CONNMGR_CONNECTIONINFO> g_requests;    // guarded by g_mu
+std::vector<std::wstring> g_documents;             // guarded by g_mu
+size_t g_status_reads = 0;                         // guarded by g_mu
+
+bool IsZero(const GUID& guid) {
+  static const GUID kZero = {};
+  return SameGuid(guid, kZero);
+}
+
+// The status walk of a request for destination: that of the first entry
+// leading there; canceled at once when none does.
+bool ScriptFor(const CONNMGR_CONNECTIONINFO& info, std::vector<DWORD>* script) {
+  *script = {CONNMGR_STATUS_CONNECTIONCANCELED};
+  if ((info.dwParams & CONNMGR_PARAM_GUIDDESTNET) == 0 ||
+      IsZero(info.guidDestNet)) {
+    return true;
+  }
+  std::vector<Entry> entries;
+  if (!ListEntries(&entries)) {
+    return false;
+  }
+  for (const Entry& entry : entries) {
+    if (SameGuid(entry.dest, info.guidDestNet)) {
+      *script = entry.script.empty()
+                    ? std::vector<DWORD>{CONNMGR_STATUS_CONNECTED}
+                    : entry.script;
+      break;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void RecordDocument(const std::wstring& document) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  g_documents.push_back(document);
+}
+
+namespace test {
+
+std::vector<std::wstring> Documents() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_documents;
+}
+
+std::vector<CONNMGR_CONNECTIONINFO> Requests() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_requests;
+}
+
+size_t StatusReads() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_status_reads;
+}
+
+size_t LiveConnections() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_connections.size();
+}
+
+void Reset() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  g_connections.clear();
+  g_requests.clear();
+  g_documents.clear();
+  g_status_reads = 0;
+}
+
+}  // namespace test
+
+}  // namespace mms::platform::connmgr
+
+using namespace mms::platform::connmgr;
+
+HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* info,
+                                   HANDLE* connection) {
+  if (info == nullptr || connection == nullptr ||
+      info->cbSize != sizeof(CONNMGR_CONNECTIONINFO)) {
+    return E_INVALIDARG;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    g_requests.push_back(*info);
+  }
+  Connection made;
+  if (!ScriptFor(*info, &made.script)) {
+    return E_FAIL;
+  }
+  std::lock_guard<std::mutex> lock(g_mu);
+  const uintptr_t handle = g_next_handle++;
+  g_connections[handle] = made;
+  *connection = reinterpret_cast<HANDLE>(handle);
+  return S_OK;
+}
+
+HRESULT ConnMgrConnectionStatus(HANDLE connection, DWORD* status) {
+  mms::platform::CancellationPoint();
+  if (status == nullptr) {
+    return E_INVALIDARG;
+  }
+  std::lock_guard<std::mutex> lock(g_mu);
+  auto it = g_connections.find(reinterpret_cast<uintptr_t>(connection));
+  if (it == g_connections.end()) {
+    return E_INVALIDARG;
+  }
+  ++g_status_reads;
+  Connection& c = it->second;
+  *status = c.script[c.next];
+  if (c.next + 1 < c.script.size()) {
+    ++c.next;
+  }
+  return S_OK;
+}
+
+HRESULT ConnMgrReleaseConnection(HANDLE connection, LONG /*cache_time*/) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_connections.erase(reinterpret_cast<uintptr_t>(connection)) == 1
+             ? S_OK
+             : E_INVALIDARG;
+}
+
+HRESULT ConnMgrQueryDetailedStatus(CONNMGR_CONNECTION_DETAILED_STATUS* buffer,
+                                   DWORD* size) {
+  if (size == nullptr) {
+    return E_INVALIDARG;
+  }
+  std::vector<Entry> all;
+  if (!ListEntries(&all)) {
+    return E_FAIL;
+  }
+  const bool list_provisioned = ProvisionedEntriesListed();
+  std::vector<Entry> entries;
+  size_t needed = 0;
+  for (const Entry& entry : all) {
+    if (entry.provisioned && !list_provisioned) {
+      continue;
+    }
+    entries.push_back(entry);
+    needed += sizeof(CONNMGR_CONNECTION_DETAILED_STATUS) +
+              (entry.name.size() + 1) * sizeof(wchar_t);
+  }
+  if (needed > 0xFFFFFFFFu) {
+    return E_OUTOFMEMORY;
+  }
+  if (buffer == nullptr || *size < needed) {
+    *size = static_cast<DWORD>(needed);
+    return entries.empty() ? S_OK : kHresultInsufficientBuffer;
+  }
+  // Records first, then their descriptions: the record size keeps the
+  // texts aligned for wchar_t.
+  static_assert(sizeof(CONNMGR_CONNECTION_DETAILED_STATUS) %
+                        alignof(wchar_t) ==
+                    0,
+                "descriptions follow the records");
+  std::memset(static_cast<void*>(buffer), 0, needed);
+  auto* text = reinterpret_cast<wchar_t*>(buffer + entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    CONNMGR_CONNECTION_DETAILED_STATUS& record = buffer[i];
+    record.pNext = i + 1 < entries.size() ? &buffer[i + 1] : nullptr;
+    record.dwVer = 1;
+    record.dwType = entries[i].type;
+    record.guidDestNet = entries[i].dest;
+    record.dwConnectionStatus = CONNMGR_STATUS_DISCONNECTED;
+    record.szDescription = text;
+    std::wmemcpy(text, entries[i].name.c_str(), entries[i].name.size() + 1);
+    text += entries[i].name.size() + 1;
+  }
+  *size = static_cast<DWORD>(needed);
+  return S_OK;
+}
+
+HRESULT ConnMgrEnumDestinations(int index, CONNMGR_DESTINATION_INFO* info) {
+  if (info == nullptr || index < 0) {
+    return E_INVALIDARG;
+  }
+  std::vector<Destination> destinations;
+  if (!ListDestinations(&destinations)) {
+    return E_FAIL;
+  }
+  if (static_cast<size_t>(index) >= destinations.size()) {
+    return E_FAIL;
+  }
+  const Destination& d = destinations[static_cast<size_t>(index)];
+  std::memset(static_cast<void*>(info), 0, sizeof(*info));
+  info->guid = d.guid;
+  const size_t chars = std::min<size_t>(d.name.size(), CONNMGR_MAX_DESC - 1);
+  std::wmemcpy(info->szDescription, d.name.c_str(), chars);
+  info->fSecure = FALSE;
+  return S_OK;
+}
