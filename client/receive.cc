@@ -1,0 +1,259 @@
+// receive.cc: retrieval requests (MMS_Recived, GetMMS_Manual, ReciveMMS),
+// the receive thread, the delivery acknowledgement that ends a successful
+// retrieval, read reports and the operation selector MMS_NetOpretion.
+//
+// Queued retrievals run one at a time: a request waits in the queue and in
+// its own MMS_Recived call while another runs, for at most 100 one-second
+// steps, then gives the running one up. Each receive thread owns its
+// buffer and removes only its own queue node, so a retrieval given up
+// while it hangs can end later without disturbing the next one.
+#include <wchar.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "client/registry_values.h"
+#include "client/threads.h"
+#include "mms.h"
+#include "platform/thread.h"
+#include "platform/winapi.h"
+#include "push/wap_push.h"
+#include "transport/transport.h"
+
+namespace {
+
+constexpr int kMaxWaitSteps = 100;
+constexpr DWORD kWaitStepMs = 1000;
+
+struct LocalBlockFree {
+  void operator()(void* block) const { LocalFree(block); }
+};
+
+// What a receive thread owns: its buffer (URL in, stored path out) and the
+// queue node it runs for (0: a retrieval outside the queue).
+struct ReceiveTask {
+  wchar_t* buffer = nullptr;  // LocalAlloc, kLocationChars characters
+  uint64_t node_id = 0;
+  ~ReceiveTask() {
+    {
+      std::lock_guard<std::mutex> lock(mms::client::StateMutex());
+      if (g_MMSName == buffer) {
+        g_MMSName = nullptr;
+      }
+    }
+    LocalFree(buffer);
+  }
+};
+
+// True when the text at url ends within kLocationChars characters.
+bool FitsLocation(const wchar_t* url) {
+  return wcsnlen(url, kLocationChars) < kLocationChars;
+}
+
+// Takes the retrieval's node out of the queue. True when it was still
+// queued: the retrieval is the running one and its end makes the state
+// idle. A retrieval outside the queue, or one a waiting caller gave up,
+// leaves the state to others.
+bool LeaveQueue(uint64_t node_id) {
+  if (node_id == 0) {
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mms::client::StateMutex());
+  return mms::client::RemoveRecvQueueNodeLocked(node_id);
+}
+
+void EndFailedRetrieval(bool current) {
+  ReportNewMMS(2);
+  if (current) {
+    std::lock_guard<std::mutex> lock(mms::client::StateMutex());
+    IsNetWorked = mms::client::kNetIdle;
+  }
+  mms::client::ReleaseWebConnection(true);
+}
+
+}  // namespace
+
+DWORD ReceiveThreadProc(void* argument) {
+  mms::client::WorkerScope scope;
+  std::unique_ptr<ReceiveTask> task(static_cast<ReceiveTask*>(argument));
+  const int result = RetrieveMMS(task->buffer, kLocationChars);
+  mms::platform::CancellationPoint();
+  const uint64_t node_id = task->node_id;
+  task.reset();
+  const bool current = LeaveQueue(node_id);
+  if (result != 0) {
+    EndFailedRetrieval(current);
+  } else {
+    mms::client::SendAcknowledgement(current);
+  }
+  return static_cast<DWORD>(result);
+}
+
+namespace mms::client {
+
+int StartReceive(const wchar_t* url, uint64_t node_id) {
+  if (url == nullptr || !FitsLocation(url)) {
+    return -1;
+  }
+  std::unique_ptr<ReceiveTask> task(new (std::nothrow) ReceiveTask);
+  if (task != nullptr) {
+    task->buffer = static_cast<wchar_t*>(
+        LocalAlloc(LPTR, kLocationChars * sizeof(wchar_t)));
+  }
+  if (task == nullptr || task->buffer == nullptr) {
+    // No thread: the retrieval fails as one whose download failed.
+    EndFailedRetrieval(LeaveQueue(node_id));
+    return 0;
+  }
+  wcscpy(task->buffer, url);
+  task->node_id = node_id;
+  {
+    std::lock_guard<std::mutex> lock(StateMutex());
+    // An earlier thread's buffer stays that thread's until it ends.
+    g_MMSName = task->buffer;
+  }
+  HANDLE thread = StartWorker(ReceiveThreadProc, task.get());
+  if (thread == nullptr) {
+    task.reset();
+    EndFailedRetrieval(LeaveQueue(node_id));
+    return 0;
+  }
+  task.release();  // the thread frees it
+  CloseHandle(thread);
+  return 0;
+}
+
+int SendAcknowledgement(bool ends_retrieval) {
+  // One character less than the buffer: the stored text has no
+  // terminator, so the last zero must stay.
+  wchar_t path[kLocationChars] = {};
+  RegGetValue(const_cast<wchar_t*>(kMmsKey),
+              const_cast<wchar_t*>(kNewMmsName), path,
+              (kLocationChars - 1) * sizeof(wchar_t));
+  std::unique_ptr<CMMS> temp(new (std::nothrow) CMMS());
+  std::unique_ptr<unsigned char, LocalBlockFree> id;
+  if (temp != nullptr) {
+    id.reset(temp->GetMMSTranscationID(path));
+  }
+  if (id == nullptr) {
+    if (ends_retrieval) {
+      std::lock_guard<std::mutex> lock(StateMutex());
+      IsNetWorked = kNetIdle;
+    }
+    ReleaseWebConnection(true);
+    return 0;
+  }
+  int length = 0;
+  std::unique_ptr<unsigned char, LocalBlockFree> pdu(
+      temp->MakeDeliveryAcknowledgement(id.get(), &length));
+  if (StartSilentSend(pdu.get(), length, ends_retrieval) != 0) {
+    return -1;  // the busy state stays until a waiting request gives up
+  }
+  return 0;
+}
+
+}  // namespace mms::client
+
+int CMMS::MMS_SendDeliveryAcknowlegement(void) {
+  return mms::client::SendAcknowledgement(true);
+}
+
+int CMMS::GetMMS_Manual(wchar_t* url) {
+  return mms::client::StartReceive(url, 0);
+}
+
+int CMMS::ReciveMMS(WapPush_Message* push) {
+  if (push == nullptr) {
+    return -1;
+  }
+  wchar_t url[kLocationChars] = {};
+  if (push->pszContentLocation != nullptr) {
+    // At most 63 bytes, so the wide text always fits.
+    MultiByteToWideChar(CP_ACP, 0, push->pszContentLocation, -1, url,
+                        static_cast<int>(kLocationChars));
+  }
+  return mms::client::StartReceive(url, 0);
+}
+
+int CMMS::MMS_Recived(wchar_t* url) {
+  namespace client = mms::client;
+  if (url == nullptr || !FitsLocation(url)) {
+    return -1;
+  }
+  auto* node = new (std::nothrow) RecvQueueNode{};
+  if (node == nullptr) {
+    return -1;
+  }
+  wcscpy(node->szLocation, url);
+  node->nId = client::NextNodeId();
+  const uint64_t own_id = node->nId;
+  PushRecvQueue(node);
+
+  // Decided under the mutex, so that two callers never start one node.
+  wchar_t location[kLocationChars] = {};
+  uint64_t start_id = 0;
+  bool gave_up = false;
+  for (int steps = 0;; ++steps) {
+    {
+      std::lock_guard<std::mutex> lock(client::StateMutex());
+      if (client::NodeLeftWaitingLocked(own_id)) {
+        return 0;  // another caller started it in its turn
+      }
+      if (IsNetWorked != client::kNetBusy || steps == kMaxWaitSteps) {
+        if (steps == kMaxWaitSteps) {
+          // Give the running retrieval up, even if it ended just now.
+          gave_up = true;
+          IsNetWorked = client::kNetIdle;
+          while (g_pRecvQueue != nullptr && g_pRecvQueue->bStarted) {
+            client::PopRecvQueueLocked();
+          }
+        }
+        // Never null: this caller's own node still waits.
+        RecvQueueNode* next = client::FirstWaitingNodeLocked();
+        next->bStarted = true;
+        wcscpy(location, next->szLocation);
+        start_id = next->nId;
+        IsNetWorked = client::kNetBusy;
+        break;
+      }
+    }
+    Sleep(kWaitStepMs);
+  }
+  if (gave_up) {
+    client::ReleaseWebConnection(false);
+  }
+  return client::StartReceive(location, start_id);
+}
+
+int CMMS::MMS_SendReadReport(wchar_t* number, wchar_t* text) {
+  auto* message = new (std::nothrow) MMS_Custom_Data();
+  if (message == nullptr) {
+    return 0;
+  }
+  wchar_t subject[] = L"已读报告";
+  message->SetPhoneNumber(number);
+  message->SetSubject(subject);
+  message->AddPartTxt(0, text, 1);
+  wchar_t saved_path[kLocationChars] = {};
+  wchar_t scratch[kLocationChars] = {};
+  if (MMS_Send(message, saved_path, scratch, 1) != 0) {
+    delete message;
+  }
+  return 0;
+}
+
+int CMMS::MMS_NetOpretion(MMS_Custom_Data* message, wchar_t* name,
+                          int operation) {
+  switch (operation) {
+    case 2: {
+      wchar_t scratch[kLocationChars] = {};
+      return MMS_Send(message, name, scratch, 0);
+    }
+    case 1:
+      return MMS_Recived(name);
+    default:
+      return 0;
+  }
+}

@@ -1,0 +1,116 @@
+// threads.h: the worker threads of the entry points and the process-wide
+// state they share: the listen thread and its object, the receive buffer,
+// the reporting send thread, the retrieval busy flag and the queue of
+// pending retrievals.
+//
+// One mutex (StateMutex) guards every global here. It is held only for a
+// few assignments, never across a blocking point or a TerminateThread, so
+// a thread that is being ended never waits for it while its ender holds it.
+// Every thread handle has one owner at a time: whoever takes it out of its
+// global under the mutex closes it, and nobody else.
+#ifndef MMS_CLIENT_THREADS_H_
+#define MMS_CLIENT_THREADS_H_
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "mms.h"
+#include "platform/winapi.h"
+
+// Characters of a content location or a retrieved file's path, terminator
+// included: a queued URL, and the receive buffer it is copied into.
+constexpr size_t kLocationChars = 260;
+
+// One pending retrieval. The head of the queue is the oldest; nodes that
+// were started form a prefix of the queue (they are started in order).
+struct RecvQueueNode {
+  wchar_t szLocation[kLocationChars];  // the URL, zero-terminated
+  RecvQueueNode* pNext;                // towards the tail
+  uint64_t nId;                        // unique per node, never 0
+  bool bStarted;                       // its receive thread was started
+};
+
+// All guarded by mms::client::StateMutex().
+extern HANDLE g_hListenMMS;          // the listen thread, owned by Stop
+extern CMMS* g_pMMS;                 // the listen thread's object
+extern wchar_t* g_MMSName;           // buffer of the newest receive thread
+                                     // (owned and freed by that thread)
+extern HANDLE g_hSendThread;         // the last user message's send thread
+extern RecvQueueNode* g_pRecvQueue;  // head of the pending retrievals
+extern int g_nRecvQueue;             // nodes in the queue
+// 1 while a queued retrieval (download and acknowledgement) runs, 2 idle.
+// Written under the mutex; read anywhere.
+extern std::atomic<int32_t> IsNetWorked;
+
+// Appends node at the tail (count + 1). Takes ownership (new'd node).
+void PushRecvQueue(RecvQueueNode* node);
+// Unlinks and frees the head when there is one (count - 1).
+void PopRecvQueue(void);
+
+// Thread start routines; each frees its argument.
+DWORD ListenThreadProc(void* unused);
+DWORD SendThreadProc(void* job);
+DWORD SendThreadProcWithOutReg(void* job);
+DWORD ReceiveThreadProc(void* job);
+
+namespace mms::client {
+
+constexpr int32_t kNetBusy = 1;
+constexpr int32_t kNetIdle = 2;
+
+std::mutex& StateMutex();
+
+// The queue under StateMutex() held by the caller.
+void PushRecvQueueLocked(RecvQueueNode* node);
+void PopRecvQueueLocked();
+// Unlinks and frees the node with id; false when it is no longer queued
+// (a waiting caller gave its retrieval up).
+bool RemoveRecvQueueNodeLocked(uint64_t id);
+// The first node not started yet, or null.
+RecvQueueNode* FirstWaitingNodeLocked();
+// True when the node with id is no longer waiting: started or gone.
+bool NodeLeftWaitingLocked(uint64_t id);
+uint64_t NextNodeId();
+
+// Releases pWebConnect (and the temporary connection entries) when it is
+// held and, with only_when_queue_empty, no retrieval is queued. The handle
+// is taken out under the mutex, so two threads never release it twice.
+void ReleaseWebConnection(bool only_when_queue_empty);
+
+// Starts a worker thread counted by WaitForWorkers. Null when it could not
+// be created (nothing is then counted).
+HANDLE StartWorker(LPTHREAD_START_ROUTINE start, void* argument);
+// Held by every worker for its whole run, so the count drops only once
+// the routine has released all it holds.
+class WorkerScope {
+ public:
+  WorkerScope() = default;
+  ~WorkerScope();
+  WorkerScope(const WorkerScope&) = delete;
+  WorkerScope& operator=(const WorkerScope&) = delete;
+};
+// Workers started and not yet finished.
+int RunningWorkers();
+// Waits until no worker runs, at most timeout_ms of real time; true when
+// none runs. For tests and orderly shutdown.
+bool WaitForWorkers(uint32_t timeout_ms);
+
+// A silent submission of a copy of pdu. ends_retrieval: the thread sets
+// IsNetWorked to idle when it ends (acknowledgements of the running
+// retrieval, read reports). -1 for a null PDU or no memory, else 0.
+int StartSilentSend(const unsigned char* pdu, int length, bool ends_retrieval);
+
+// The acknowledgement of the message named by "NewMMSName";
+// ends_retrieval as above. 0, or -1 when no PDU could be made.
+int SendAcknowledgement(bool ends_retrieval);
+
+// Starts the receive thread for url. node_id is the queue node it runs
+// for, 0 for a retrieval outside the queue. -1 for a null or too long URL
+// (nothing started), else 0.
+int StartReceive(const wchar_t* url, uint64_t node_id);
+
+}  // namespace mms::client
+
+#endif  // MMS_CLIENT_THREADS_H_
