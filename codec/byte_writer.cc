@@ -13,6 +13,9 @@ constexpr uint8_t kQuote = 34;         // Quoted-string lead byte
 constexpr uint8_t kLengthQuote = 31;   // Value-length in uintvar form
 constexpr uint32_t kMaxShortLength = 30;
 constexpr size_t kFirstCapacity = 64;
+// Blocks are not zero-filled: only the bytes written are ever read or
+// handed out, and a 300 KB PDU should not be cleared just to be overwritten.
+constexpr UINT kUncleared = LMEM_FIXED;
 
 }  // namespace
 
@@ -41,7 +44,7 @@ bool ByteWriter::Grow(size_t needed) {
   if (capacity > cap_) {
     capacity = cap_;
   }
-  auto* block = static_cast<uint8_t*>(LocalAlloc(LPTR, capacity));
+  auto* block = static_cast<uint8_t*>(LocalAlloc(kUncleared, capacity));
   if (block == nullptr) {
     return Fail();
   }
@@ -67,7 +70,7 @@ bool ByteWriter::Reserve(size_t n) {
     return true;
   }
   // An exact reservation: the caller knows the final size.
-  auto* block = static_cast<uint8_t*>(LocalAlloc(LPTR, size_ + n));
+  auto* block = static_cast<uint8_t*>(LocalAlloc(kUncleared, size_ + n));
   if (block == nullptr) {
     return Fail();
   }
@@ -169,7 +172,7 @@ unsigned char* ByteWriter::TakeBlock(size_t* size) {
     return nullptr;
   }
   if (size_ != capacity_) {
-    auto* exact = static_cast<uint8_t*>(LocalAlloc(LPTR, size_));
+    auto* exact = static_cast<uint8_t*>(LocalAlloc(kUncleared, size_));
     if (exact == nullptr) {
       Fail();
       return nullptr;

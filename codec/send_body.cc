@@ -215,7 +215,8 @@ bool ReadWholeFile(const wchar_t* path, MMS_Part* part) {
       size > kMaxPduBytes) {
     return false;
   }
-  auto* data = static_cast<unsigned char*>(LocalAlloc(LPTR, size));
+  // Not cleared: the one read fills it whole, or the part is refused.
+  auto* data = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, size));
   if (data == nullptr) {
     return false;
   }
