@@ -4,11 +4,12 @@
 // Failures are silent by design: callers go on whatever happens. Only the
 // DWORD writer creates the key; string and binary writes into a missing key
 // are lost until a DWORD write has made it again.
+#include "client/registry_values.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "client/registry_values.h"
 #include "platform/registry.h"
 #include "platform/winapi.h"
 
@@ -80,8 +81,7 @@ int RegSetBinary(wchar_t* subkey, wchar_t* name, unsigned char* bytes) {
   return SetExisting(subkey, name, REG_BINARY, bytes, kCurrentIdBytes);
 }
 
-int RegGetValue(wchar_t* subkey, wchar_t* name, void* buffer,
-                DWORD capacity) {
+int RegGetValue(wchar_t* subkey, wchar_t* name, void* buffer, DWORD capacity) {
   if (buffer == nullptr) {
     return 0;
   }
@@ -99,8 +99,8 @@ int RegGetValue(wchar_t* subkey, wchar_t* name, void* buffer,
     // A text is cut to the characters that fit with a terminator.
     std::vector<BYTE> whole(bytes);
     DWORD whole_bytes = bytes;
-    result = RegQueryValueExW(key, name, nullptr, &type, whole.data(),
-                              &whole_bytes);
+    result =
+        RegQueryValueExW(key, name, nullptr, &type, whole.data(), &whole_bytes);
     if (result == ERROR_SUCCESS) {
       if (type == REG_SZ) {
         const size_t chars = capacity / sizeof(wchar_t);

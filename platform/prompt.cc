@@ -59,9 +59,7 @@ bool ProcessRuns(uint32_t pid) {
   return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
-void Nap() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-}
+void Nap() { std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs)); }
 
 // Waits for a terminal lock without missing a request to end.
 std::unique_lock<std::mutex> LockTerminal() {
@@ -200,8 +198,7 @@ int WaitForPendingAnswer(const std::wstring& text,
       sqlite3_bind_int64(stmt.get(), 1, getpid());
       sqlite3_bind_text(stmt.get(), 2, caption_utf8.c_str(), -1,
                         SQLITE_TRANSIENT);
-      sqlite3_bind_text(stmt.get(), 3, text_utf8.c_str(), -1,
-                        SQLITE_TRANSIENT);
+      sqlite3_bind_text(stmt.get(), 3, text_utf8.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_int64(stmt.get(), 4, static_cast<int64_t>(time(nullptr)));
       if (stmt.Step() == SQLITE_DONE) {
         id = sqlite3_last_insert_rowid(db.get());

@@ -37,11 +37,11 @@ void SetPromptHandler(PromptHandler handler);
 
 // A prompt that waits for an answer through mmsctl.
 struct PendingPrompt {
-  int64_t id;            // what AnswerPrompt takes
-  uint32_t pid;          // process that shows it
+  int64_t id;    // what AnswerPrompt takes
+  uint32_t pid;  // process that shows it
   std::wstring caption;
   std::wstring text;
-  int64_t shown_at;      // seconds since 1970-01-01 UTC
+  int64_t shown_at;  // seconds since 1970-01-01 UTC
 };
 
 // Prompts waiting for an answer, oldest first; those of processes that no
@@ -54,8 +54,7 @@ struct PendingPrompt {
 
 // The no-terminal form: records the prompt as pending and waits until it
 // is answered or the thread is ended (ThreadCancelled, row removed).
-int WaitForPendingAnswer(const std::wstring& text,
-                         const std::wstring& caption);
+int WaitForPendingAnswer(const std::wstring& text, const std::wstring& caption);
 
 }  // namespace mms::platform
 

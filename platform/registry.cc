@@ -127,8 +127,7 @@ bool InsertKey(RegistryDb& db, const std::wstring& path) {
 }
 
 // The value's bytes as stored: REG_SZ becomes UTF-16LE.
-LONG ToStored(DWORD type, const BYTE* data, DWORD bytes,
-              std::string* stored) {
+LONG ToStored(DWORD type, const BYTE* data, DWORD bytes, std::string* stored) {
   if (data == nullptr && bytes != 0) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -145,7 +144,8 @@ LONG ToStored(DWORD type, const BYTE* data, DWORD bytes,
     std::memcpy(text.data(), data, text.size() * sizeof(wchar_t));
   }
   if (ConvertText(kWideCharset, kUtf16, text.data(),
-                  text.size() * sizeof(wchar_t), stored) != ConvertResult::kOk) {
+                  text.size() * sizeof(wchar_t),
+                  stored) != ConvertResult::kOk) {
     return ERROR_NO_UNICODE_TRANSLATION;
   }
   return ERROR_SUCCESS;
@@ -339,8 +339,9 @@ LONG RegDeleteKeyW(HKEY key, const wchar_t* subkey) {
   constexpr char kUnder[] =
       "folded = ?1 OR substr(folded, 1, length(?1) + 1) = ?1 || '\\'";
   const std::string delete_values =
-      std::string("DELETE FROM reg_values WHERE key_id IN "
-                  "(SELECT id FROM reg_keys WHERE ") +
+      std::string(
+          "DELETE FROM reg_values WHERE key_id IN "
+          "(SELECT id FROM reg_keys WHERE ") +
       kUnder + ")";
   const std::string delete_keys =
       std::string("DELETE FROM reg_keys WHERE ") + kUnder;
@@ -446,12 +447,12 @@ LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* /*reserved*/,
   if (sqlite3_column_type(stmt.get(), 0) == SQLITE_NULL) {
     return ERROR_FILE_NOT_FOUND;
   }
-  const auto value_type = static_cast<DWORD>(sqlite3_column_int64(stmt.get(), 0));
+  const auto value_type =
+      static_cast<DWORD>(sqlite3_column_int64(stmt.get(), 0));
   std::string out;
-  const LONG converted =
-      FromStored(value_type, sqlite3_column_blob(stmt.get(), 1),
-                 static_cast<size_t>(sqlite3_column_bytes(stmt.get(), 1)),
-                 &out);
+  const LONG converted = FromStored(
+      value_type, sqlite3_column_blob(stmt.get(), 1),
+      static_cast<size_t>(sqlite3_column_bytes(stmt.get(), 1)), &out);
   if (converted != ERROR_SUCCESS) {
     return converted;
   }

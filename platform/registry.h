@@ -39,14 +39,14 @@ LONG RegCreateKeyExW(HKEY key, const wchar_t* subkey, DWORD reserved,
                      wchar_t* key_class, DWORD options, DWORD access,
                      void* security, HKEY* result, DWORD* disposition);
 // Opens an existing key: ERROR_FILE_NOT_FOUND when it is missing.
-LONG RegOpenKeyExW(HKEY key, const wchar_t* subkey, DWORD options,
-                   DWORD access, HKEY* result);
+LONG RegOpenKeyExW(HKEY key, const wchar_t* subkey, DWORD options, DWORD access,
+                   HKEY* result);
 LONG RegCloseKey(HKEY key);
 // Removes the key with its values and every key below it.
 LONG RegDeleteKeyW(HKEY key, const wchar_t* subkey);
 // ERROR_KEY_DELETED when the key went away after it was opened.
-LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD reserved,
-                    DWORD type, const BYTE* data, DWORD bytes);
+LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD reserved, DWORD type,
+                    const BYTE* data, DWORD bytes);
 // data may be null to learn the type and size (*bytes).
 LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* reserved,
                       DWORD* type, BYTE* data, DWORD* bytes);
@@ -57,11 +57,11 @@ namespace mms::platform {
 
 // One stored value as kept in the database, for tools and tests.
 struct StoredValue {
-  std::wstring key;      // key path below HKEY_LOCAL_MACHINE, as spelled
-  std::wstring name;     // as spelled by its last writer
-  DWORD type;            // REG_SZ, REG_DWORD, REG_BINARY
+  std::wstring key;           // key path below HKEY_LOCAL_MACHINE, as spelled
+  std::wstring name;          // as spelled by its last writer
+  DWORD type;                 // REG_SZ, REG_DWORD, REG_BINARY
   std::vector<uint8_t> data;  // raw: UTF-16LE for REG_SZ
-  int64_t seq;           // write sequence; larger is later
+  int64_t seq;                // write sequence; larger is later
 };
 
 // Values of the key (and of the keys below it), in write order. False when

@@ -25,8 +25,8 @@ namespace {
 using codec::ByteReader;
 
 constexpr uint8_t kFieldCodeMask = 0x7F;
-constexpr uint8_t kTextStop = 0x80;      // bytes above end a text
-constexpr uint8_t kUtf8Charset = 0xEA;   // charset 106 as a short integer
+constexpr uint8_t kTextStop = 0x80;     // bytes above end a text
+constexpr uint8_t kUtf8Charset = 0xEA;  // charset 106 as a short integer
 constexpr uint8_t kLengthQuote = 0x1F;
 constexpr uint8_t kAddressToken = 0x80;  // dropped from addresses
 constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
@@ -61,8 +61,8 @@ void TrimToUtf8Boundary(std::string* text) {
 
 // Stores text into *field as a new zero-ended block, replacing an earlier
 // value. Over the limit it is cut or the field is left as it was.
-void StoreBytes(std::string text, size_t limit, Overlong overlong,
-                bool utf8, char** field) {
+void StoreBytes(std::string text, size_t limit, Overlong overlong, bool utf8,
+                char** field) {
   if (text.size() > limit) {
     if (overlong == Overlong::kSkip) {
       return;
@@ -118,9 +118,8 @@ std::string UpToZero(const ByteReader& value) {
   const auto* bytes = reinterpret_cast<const char*>(value.current());
   const size_t n = value.remaining();
   const void* zero = n == 0 ? nullptr : std::memchr(bytes, 0, n);
-  return std::string(bytes, zero != nullptr
-                                ? static_cast<const char*>(zero) - bytes
-                                : n);
+  return std::string(
+      bytes, zero != nullptr ? static_cast<const char*>(zero) - bytes : n);
 }
 
 // Number part of an address: 0x80 bytes dropped, cut at the first '/'

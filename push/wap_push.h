@@ -13,23 +13,23 @@
 #include "mms.h"
 
 struct WapPush_Message {
-  uint32_t dwReserved[8];        // leading block; never written or read
-  unsigned char nMsgType;        // X-Mms-Message-Type byte (130 notification)
-  char* pszTransactionId;        // at most 63 bytes
-  unsigned char nMmsVersion;     // raw byte, 0x90 for 1.0
-  char* pszContentLocation;      // at most 63 bytes
-  unsigned char* pExpiry;        // raw value bytes, at most 63, zero-ended
-  char* pszFrom;                 // number part, at most 31 characters
-  char* pszTo;                   // number part, at most 31 characters
-  char* pszSubject;              // at most 255 bytes; UTF-8 when tagged so
+  uint32_t dwReserved[8];     // leading block; never written or read
+  unsigned char nMsgType;     // X-Mms-Message-Type byte (130 notification)
+  char* pszTransactionId;     // at most 63 bytes
+  unsigned char nMmsVersion;  // raw byte, 0x90 for 1.0
+  char* pszContentLocation;   // at most 63 bytes
+  unsigned char* pExpiry;     // raw value bytes, at most 63, zero-ended
+  char* pszFrom;              // number part, at most 31 characters
+  char* pszTo;                // number part, at most 31 characters
+  char* pszSubject;           // at most 255 bytes; UTF-8 when tagged so
   unsigned char nMsgClass;
-  uint32_t nMsgSize;             // bytes, from the last four octets
+  uint32_t nMsgSize;  // bytes, from the last four octets
   unsigned char nResponseStatus;
-  char* pszResponseText;         // at most 63 bytes
-  unsigned char nStatus;         // X-Mms-Status byte (129 Retrieved)
+  char* pszResponseText;  // at most 63 bytes
+  unsigned char nStatus;  // X-Mms-Status byte (129 Retrieved)
   unsigned char nReportAllowed;
-  char* pszMessageId;            // at most 259 bytes
-  SYSTEMTIME* pDate;             // local time
+  char* pszMessageId;  // at most 259 bytes
+  SYSTEMTIME* pDate;   // local time
 };
 
 // Copies source up to, not including, its first '/' into dest (260 bytes)
@@ -39,11 +39,11 @@ int CutAddressType(char* source, char* dest);
 namespace mms::push {
 
 // Field limits, in bytes without the terminator.
-constexpr size_t kShortTextLimit = 63;   // IDs, location, expiry, texts
-constexpr size_t kFromValueLimit = 64;   // whole From value
-constexpr size_t kNumberLimit = 31;      // number part of From and To
+constexpr size_t kShortTextLimit = 63;  // IDs, location, expiry, texts
+constexpr size_t kFromValueLimit = 64;  // whole From value
+constexpr size_t kNumberLimit = 31;     // number part of From and To
 constexpr size_t kSubjectLimit = 255;
-constexpr size_t kLongTextLimit = 259;   // Message-ID, To text
+constexpr size_t kLongTextLimit = 259;  // Message-ID, To text
 
 // Scans length bytes of a push body into message (fields already set are
 // overwritten by later occurrences). Never reads past body + length.

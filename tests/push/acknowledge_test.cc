@@ -79,8 +79,7 @@ TEST_F(TransactionId, StoredSendRequestGivesItsOwnId) {
 }
 
 TEST_F(TransactionId, LaterOfTwoIdsWins) {
-  EXPECT_EQ(Lookup(Hex("8c 84 98 41 31 00 8d 90 98 42 32 00 84 a3 00")),
-            "B2");
+  EXPECT_EQ(Lookup(Hex("8c 84 98 41 31 00 8d 90 98 42 32 00 84 a3 00")), "B2");
 }
 
 TEST_F(TransactionId, NoIdOrNothingToReadGivesNull) {
@@ -90,8 +89,8 @@ TEST_F(TransactionId, NoIdOrNothingToReadGivesNull) {
   EXPECT_EQ(Lookup(Hex("8c 84 98 41 31 00 8d")), "<null>");
   // A missing file is created empty, as the phone's open does.
   EXPECT_EQ(LookupPath(L"\\Windows\\Messaging\\none.mms"), "<null>");
-  EXPECT_TRUE(mms::testing::HostFileExists(
-      Host(L"\\Windows\\Messaging\\none.mms")));
+  EXPECT_TRUE(
+      mms::testing::HostFileExists(Host(L"\\Windows\\Messaging\\none.mms")));
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include "support/mms_test_access.h"
 #include "support/test_support.h"
 
+// Bodies are laid out one field per line with a comment, as on the wire.
+// clang-format off
 namespace {
 
 using mms::platform::StoredValue;
@@ -232,3 +234,4 @@ TEST(DecodeFailure, NullPushGivesMinusOne) {
 }
 
 }  // namespace
+// clang-format on

@@ -5,10 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "support/mms_test_access.h"
 #include "platform/winapi.h"
+#include "support/mms_test_access.h"
 #include "support/test_support.h"
 
+// Bodies are laid out one field per line with a comment, as on the wire.
+// clang-format off
 namespace {
 
 using mms::testing::Bytes;
@@ -224,3 +226,4 @@ TEST(CutAddressType, CopiesUpToTheFirstSlash) {
 }
 
 }  // namespace
+// clang-format on

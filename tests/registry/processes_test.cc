@@ -124,9 +124,8 @@ TEST_F(RegistryProcessesTest, KilledWriterLeavesEveryCompletedWrite) {
   ASSERT_TRUE(db.Open());
   mms::platform::Statement check(db.get(), "PRAGMA integrity_check");
   ASSERT_EQ(check.Step(), SQLITE_ROW);
-  EXPECT_STREQ(reinterpret_cast<const char*>(
-                   sqlite3_column_text(check.get(), 0)),
-               "ok");
+  EXPECT_STREQ(
+      reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)), "ok");
 
   WBuf key(L"software\\varnholt\\MMS"), name(L"Counter");
   EXPECT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, key, name, 1), 1);

@@ -49,9 +49,9 @@ TEST_F(RegistryTest, NewRootHoldsTheInstalledKeyWhateverTheCase) {
             ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"software\\other", 0, KEY_READ,
-                          &key),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"software\\other", 0, KEY_READ, &key),
+      ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(RegistryTest, CreateMakesMissingParentsAndReportsDisposition) {
@@ -90,14 +90,14 @@ TEST_F(RegistryTest, StringIsStoredAsUtf16WithoutTerminator) {
   EXPECT_EQ(std::wstring(buffer, 4), std::wstring(L"ab\U0001F600#"));
 
   HKEY handle = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, KEY_READ,
-                          &handle),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, KEY_READ, &handle),
+      ERROR_SUCCESS);
   DWORD type = 0;
   DWORD bytes = 0;
-  EXPECT_EQ(RegQueryValueExW(handle, L"WAPURL", nullptr, &type, nullptr,
-                             &bytes),
-            ERROR_SUCCESS);
+  EXPECT_EQ(
+      RegQueryValueExW(handle, L"WAPURL", nullptr, &type, nullptr, &bytes),
+      ERROR_SUCCESS);
   EXPECT_EQ(type, REG_SZ);
   EXPECT_EQ(bytes, 3 * sizeof(wchar_t));
   bytes = sizeof(wchar_t);
