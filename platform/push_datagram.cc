@@ -136,6 +136,17 @@ const char* DatagramErrorName(DatagramError error) {
   return "unknown";
 }
 
+PushFileKind ClassifyPushFile(const std::vector<uint8_t>& bytes) {
+  constexpr uint8_t kMmsMessageTypeField = 0x8C;
+  if (bytes.size() >= 2 && bytes[1] == kWspPduPush) {
+    return PushFileKind::kPushPdu;
+  }
+  if (!bytes.empty() && bytes[0] == kMmsMessageTypeField) {
+    return PushFileKind::kMmsPdu;
+  }
+  return PushFileKind::kUnknown;
+}
+
 std::string FoldContentType(const std::string& content_type) {
   std::string folded = content_type;
   for (char& c : folded) {

@@ -64,6 +64,12 @@ struct PushDatagram {
                                      const std::vector<uint8_t>& body,
                                      std::vector<uint8_t>* datagram);
 
+// What a push file holds. A Push PDU has 0x06 as its second byte; an MMS
+// PDU starts with X-Mms-Message-Type (0x8C), whose value (0x80 and up) is
+// its second byte, so the two never look alike.
+enum class PushFileKind { kPushPdu, kMmsPdu, kUnknown };
+PushFileKind ClassifyPushFile(const std::vector<uint8_t>& bytes);
+
 // Lower-case ASCII form under which content types are matched.
 std::string FoldContentType(const std::string& content_type);
 

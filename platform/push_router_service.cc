@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -260,6 +261,46 @@ bool ParseRouterAddress(const std::string& text, RouterOptions* options) {
   }
   *options = parsed;
   return true;
+}
+
+bool RouterOptionsFromArgs(const std::vector<std::string>& args,
+                           RouterOptions* options, std::string* error) {
+  const char* env = std::getenv("MMS_PUSH_ADDR");
+  if (env != nullptr && env[0] != '\0' && !ParseRouterAddress(env, options)) {
+    *error = std::string("MMS_PUSH_ADDR is not a loopback HOST:PORT: ") + env;
+    return false;
+  }
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool has_value = i + 1 < args.size();
+    if (arg == "--verbose") {
+      options->verbose = true;
+    } else if (arg == "--address" && has_value) {
+      if (!ParseRouterAddress(args[++i], options)) {
+        *error = "not a loopback HOST[:PORT]: " + args[i];
+        return false;
+      }
+    } else if (arg == "--port" && has_value) {
+      if (!ParseRouterAddress(":" + args[++i], options)) {
+        *error = "not a port: " + args[i];
+        return false;
+      }
+    } else {
+      *error = "unexpected argument: " + arg;
+      return false;
+    }
+  }
+  return true;
+}
+
+int RunPushRouterUntilSignal(const RouterOptions& options) {
+  static std::atomic<bool> stop{false};
+  struct sigaction action = {};
+  action.sa_handler = [](int) { stop = true; };
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  return RunPushRouter(options, stop);
 }
 
 int RunPushRouter(const RouterOptions& options,

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 namespace mms::platform {
 
@@ -27,6 +28,15 @@ struct RouterOptions {
 // not a loopback address.
 [[nodiscard]] bool ParseRouterAddress(const std::string& text,
                                       RouterOptions* options);
+
+// Options from MMS_PUSH_ADDR, then the arguments "--address HOST[:PORT]",
+// "--port N" and "--verbose". False with a one-line reason otherwise.
+[[nodiscard]] bool RouterOptionsFromArgs(const std::vector<std::string>& args,
+                                         RouterOptions* options,
+                                         std::string* error);
+
+// Runs until SIGTERM or SIGINT; the exit code of RunPushRouter.
+int RunPushRouterUntilSignal(const RouterOptions& options);
 
 // Runs until stop turns true. Prints "listening on ADDRESS:PORT" on stdout
 // once ready; returns a process exit code (1 when it cannot start, for

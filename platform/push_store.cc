@@ -448,6 +448,39 @@ bool PushStore::CountWaiting(const std::string& content_type,
   return true;
 }
 
+bool PushStore::ListRegistrations(std::vector<Registration>* list) {
+  Statement stmt(db_,
+                 "SELECT content_type, app_id, program, params FROM "
+                 "registrations ORDER BY rowid");
+  if (!stmt.ok()) {
+    return false;
+  }
+  list->clear();
+  int rc = SQLITE_ROW;
+  while ((rc = stmt.Step()) == SQLITE_ROW) {
+    list->push_back(Registration{
+        ColumnText(stmt.get(), 0), ColumnText(stmt.get(), 1),
+        ColumnText(stmt.get(), 2), ColumnText(stmt.get(), 3)});
+  }
+  return rc == SQLITE_DONE;
+}
+
+bool PushStore::WaitingByType(std::map<std::string, int64_t>* waiting) {
+  const std::string sql =
+      std::string("SELECT folded, count(*) FROM queue WHERE ") + kFree +
+      " GROUP BY folded";
+  Statement stmt(db_, sql.c_str());
+  if (!stmt.ok()) {
+    return false;
+  }
+  waiting->clear();
+  int rc = SQLITE_ROW;
+  while ((rc = stmt.Step()) == SQLITE_ROW) {
+    (*waiting)[ColumnText(stmt.get(), 0)] = sqlite3_column_int64(stmt.get(), 1);
+  }
+  return rc == SQLITE_DONE;
+}
+
 bool PushStore::AddCounts(const std::map<std::string, int64_t>& deltas) {
   Transaction txn(db_);
   if (!txn.begun()) {

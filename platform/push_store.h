@@ -104,6 +104,10 @@ class PushStore {
   [[nodiscard]] bool CountWaiting(const std::string& content_type,
                                   int64_t* count);
 
+  // Registrations in the order made; free pushes per folded content type.
+  [[nodiscard]] bool ListRegistrations(std::vector<Registration>* list);
+  [[nodiscard]] bool WaitingByType(std::map<std::string, int64_t>* waiting);
+
   [[nodiscard]] bool AddCounts(const std::map<std::string, int64_t>& deltas);
   [[nodiscard]] bool Counts(std::map<std::string, int64_t>* counts);
 
