@@ -1,0 +1,254 @@
+// body_decoder_test.cc: whole PDUs into part files and the message's file
+// array, the names those files get, and what cut or hostile bodies give.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "codec/decode/body.h"
+#include "codec/decode/decoder.h"
+#include "codec/decode/part_name.h"
+#include "decode/pdu_builder.h"
+#include "support/test_support.h"
+
+namespace mms::codec {
+namespace {
+
+using mms::testing::Bytes;
+using mms::testing::Cat;
+using mms::testing::DeviceTest;
+using mms::testing::Entry;
+using mms::testing::Hex;
+using mms::testing::ImageHeaders;
+using mms::testing::Raw;
+using mms::testing::ReadHostFile;
+using mms::testing::RetrieveHeader;
+using mms::testing::Str;
+using mms::testing::Uintvar;
+using mms::testing::ValueLength;
+using mms::testing::WBuf;
+
+// The SMIL entry's headers exactly as the encoder writes them (51 bytes).
+Bytes SmilHeaders() {
+  return Cat({Hex("1c"), Str("application/smil"), Hex("85"), Str("cmms.smil"),
+              Hex("c0 22"), Str("<CMSMMS>"), Hex("8e"), Str("cmms.smil")});
+}
+
+Bytes Message(const std::vector<Bytes>& entries) {
+  Bytes pdu = Cat({RetrieveHeader(), Uintvar(entries.size())});
+  for (const Bytes& e : entries) {
+    pdu = Cat({pdu, e});
+  }
+  return pdu;
+}
+
+class BodyDecoder : public DeviceTest {
+ protected:
+  // Decodes a copy of pdu held in a block of exactly its size.
+  int Decode(const Bytes& pdu) {
+    std::vector<uint8_t> exact(pdu);
+    exact.shrink_to_fit();
+    return DecodeMessage(exact.empty() ? nullptr : exact.data(), exact.size(),
+                         &message_);
+  }
+  std::string FileName(int index) {
+    char name[260] = {};
+    return message_.GetFileName(index, name) == 1 ? name : "<none>";
+  }
+  Bytes Part(const std::string& name) {
+    return ReadHostFile(Host(L"\\temp\\mmsdecode\\" +
+                             std::wstring(name.begin(), name.end())));
+  }
+  std::set<std::string> DecodeFolderNames() {
+    std::set<std::string> names;
+    DIR* dir = opendir(Host(L"\\Temp\\MMSDeCode").c_str());
+    while (dir != nullptr) {
+      dirent* e = readdir(dir);
+      if (e == nullptr) {
+        closedir(dir);
+        break;
+      }
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") {
+        names.insert(e->d_name);
+      }
+    }
+    return names;
+  }
+
+  MMS_Custom_Data message_;
+};
+
+TEST_F(BodyDecoder, EncoderShapedBodyGivesFilesArrayAndHeaderFields) {
+  const Bytes smil = Raw("<smil></smil>");
+  const Bytes jpeg = Hex("ff d8 ff e0 00 10");
+  ASSERT_EQ(SmilHeaders().size(), 51u);
+  ASSERT_EQ(ImageHeaders("a.jpg").size(), 26u);
+  ASSERT_EQ(Decode(Message({Entry(SmilHeaders(), smil),
+                            Entry(ImageHeaders("a.jpg"), jpeg)})),
+            0);
+  EXPECT_EQ(message_.m_nFileNum, 2);
+  EXPECT_EQ(FileName(0), "\\temp\\mmsdecode\\cmms.smil");
+  EXPECT_EQ(FileName(1), "\\temp\\mmsdecode\\a.jpg");
+  EXPECT_EQ(Part("cmms.smil"), smil);
+  EXPECT_EQ(Part("a.jpg"), jpeg);
+  EXPECT_STREQ(message_.m_szSenderPhoneNumber, "+8613800000000");
+  EXPECT_STREQ(message_.m_szPhoneNumber, "+8613900000000/TYPE=PLMN");
+  EXPECT_STREQ(message_.m_szSubject, "Hi");
+  EXPECT_EQ(message_.m_stDate.wYear, 2009);
+  // The array was made for exactly two entries.
+  EXPECT_EQ(message_.SetFileNameArray(2, WBuf(L"\\x")), 0);
+  EXPECT_EQ(message_.SetFileNameArray(1, WBuf(L"\\x")), 1);
+}
+
+TEST_F(BodyDecoder, NamesFromContentIdAndLengths) {
+  const Bytes data128(128, 0x5a);
+  const Bytes entries = Message({
+      // Content-ID only: taken for the presentation.
+      Entry(Cat({Hex("9e c0 22"), Str("<CMSMMS>")}), Raw("s")),
+      Entry(Cat({Hex("c0 22"), Str("pres.smil")}), Raw("p")),
+      // No names at all, and a header block that does not end in 0.
+      Entry(Hex("03 83 81 ea"), Raw("t")),
+      // DataLen 129 0.
+      Entry(ImageHeaders("big.jpg"), data128),
+  });
+  ASSERT_EQ(Decode(entries), 0);
+  EXPECT_EQ(FileName(0), "\\temp\\mmsdecode\\CMSMMS.smil");
+  EXPECT_EQ(FileName(1), "\\temp\\mmsdecode\\pres.smil");
+  EXPECT_EQ(FileName(2), "\\temp\\mmsdecode\\part2");
+  EXPECT_EQ(Part("part2"), Raw("t"));
+  EXPECT_EQ(Part("big.jpg"), data128);
+
+}
+
+TEST_F(BodyDecoder, SameNameTwiceSharesOneFile) {
+  ASSERT_EQ(Decode(Message({Entry(ImageHeaders("a.jpg"), Raw("first")),
+                            Entry(ImageHeaders("a.jpg"), Raw("second"))})),
+            0);
+  EXPECT_EQ(FileName(0), FileName(1));
+  EXPECT_EQ(Part("a.jpg"), Raw("second"));
+}
+
+TEST_F(BodyDecoder, LongNamesAndManyPartsOpenWhole) {
+  // A 200-byte name needs a two-byte HeadersLen and a quoted value length.
+  const std::string long_name = std::string(196, 'n') + ".jpg";
+  std::vector<Bytes> entries = {Entry(ImageHeaders(long_name), Raw("L"))};
+  for (int i = 0; i < 40; ++i) {
+    entries.push_back(
+        Entry(ImageHeaders("f" + std::to_string(i) + ".jpg"), Raw("x")));
+  }
+  ASSERT_EQ(Decode(Message(entries)), 0);
+  EXPECT_EQ(message_.m_nFileNum, 41);
+  EXPECT_EQ(FileName(0), "\\temp\\mmsdecode\\" + long_name);
+  EXPECT_EQ(Part(long_name), Raw("L"));
+  EXPECT_EQ(FileName(40), "\\temp\\mmsdecode\\f39.jpg");
+}
+
+TEST_F(BodyDecoder, HostileNamesStayInTheDecodeFolder) {
+  const struct {
+    std::string location;
+    std::string file;
+  } kCases[] = {
+      {"../up.jpg", ".._up.jpg"},
+      {"..\\..\\Windows\\win.ini", ".._.._Windows_win.ini"},
+      {"/etc/passwd", "_etc_passwd"},
+      {"C:\\boot.ini", "C__boot.ini"},
+      {"..", "__"},
+      {".", "_"},
+      {"CON", "_CON"},
+      {"nul.txt", "_nul.txt"},
+      {"lpt1", "_lpt1"},
+      {"a*b?.jpg", "a_b_.jpg"},
+      {"name. ", "name__"},
+      {std::string(300, 'z') + ".jpg", std::string(239, 'z') + ".jpg"},
+  };
+  std::vector<Bytes> entries;
+  for (const auto& c : kCases) {
+    entries.push_back(Entry(Cat({Hex("9e 8e"), Str(c.location)}), Raw("d")));
+  }
+  entries.push_back(Entry(Cat({Hex("9e 8e 00 c0 22"), Str("<>")}), Raw("e")));
+  ASSERT_EQ(Decode(Message(entries)), 0);
+  std::set<std::string> expected;
+  for (size_t i = 0; i < std::size(kCases); ++i) {
+    EXPECT_EQ(FileName(static_cast<int>(i)),
+              "\\temp\\mmsdecode\\" + kCases[i].file)
+        << kCases[i].location;
+    expected.insert(kCases[i].file);
+  }
+  EXPECT_EQ(FileName(std::size(kCases)), "\\temp\\mmsdecode\\part12");
+  expected.insert("part12");
+  EXPECT_EQ(DecodeFolderNames(), expected);
+}
+
+TEST_F(BodyDecoder, CutBodiesWriteOnlyWholeParts) {
+  const Bytes first = Raw("first part");
+  const Bytes second = Raw("second part");
+  const Bytes pdu = Message({Entry(ImageHeaders("a.jpg"), first),
+                             Entry(ImageHeaders("b.jpg"), second)});
+  const size_t header_size = RetrieveHeader().size();
+  const size_t first_end = header_size + 1 + 2 + 26 + first.size();
+  for (size_t n = 0; n < pdu.size(); ++n) {
+    MMS_Custom_Data fresh;
+    message_.~MMS_Custom_Data();
+    new (&message_) MMS_Custom_Data();
+    EXPECT_EQ(Decode(Bytes(pdu.begin(), pdu.begin() + n)), -1) << n;
+    const int whole = n >= first_end ? 1 : 0;
+    EXPECT_EQ(message_.m_nFileNum, whole) << n;
+    EXPECT_STREQ(message_.m_szSenderPhoneNumber, "") << n;
+    if (whole == 1) {
+      EXPECT_EQ(Part("a.jpg"), first) << n;
+    }
+    EXPECT_FALSE(mms::testing::HostFileExists(
+        Host(L"\\temp\\mmsdecode\\b.jpg")))
+        << n;
+  }
+  EXPECT_EQ(Decode(pdu), 0);
+  EXPECT_EQ(Part("b.jpg"), second);
+}
+
+TEST_F(BodyDecoder, RefusedCountsChangeNothing) {
+  message_.AddFileNameToArray(WBuf(L"\\keep.jpg"));
+  EXPECT_EQ(Decode(Cat({RetrieveHeader(), Hex("00")})), -1);
+  EXPECT_EQ(Decode(Cat({RetrieveHeader(), Uintvar(kMaxEntries + 1),
+                        Bytes(4000, 0)})),
+            -1);
+  EXPECT_EQ(Decode(Raw("This is not a PDU")), -1);
+  EXPECT_EQ(message_.m_nFileNum, 1);
+  char name[260] = {};
+  ASSERT_EQ(message_.GetFileName(0, name), 1);
+  EXPECT_STREQ(name, "\\keep.jpg");
+  EXPECT_EQ(DecodeMessage(nullptr, 4, &message_), -1);
+  const Bytes pdu = Message({Entry(ImageHeaders("a.jpg"), Raw("a"))});
+  EXPECT_EQ(DecodeMessage(pdu.data(), pdu.size(), nullptr), -1);
+}
+
+TEST_F(BodyDecoder, UnboundedFormTrustsAWholePdu) {
+  const Bytes pdu = Message({Entry(SmilHeaders(), Raw("<smil/>")),
+                             Entry(ImageHeaders("a.jpg"), Raw("a"))});
+  Bytes copy(pdu);
+  CMMS mms;
+  ASSERT_EQ(mms.MMS_DeCode(copy.data(), &message_), 0);
+  EXPECT_EQ(message_.m_nFileNum, 2);
+  EXPECT_EQ(mms.MMS_DeCode(nullptr, &message_), -1);
+  EXPECT_EQ(mms.MMS_DeCode(copy.data(), nullptr), -1);
+}
+
+TEST(PartName, MappingKeepsPlainNamesAndFitsAPath) {
+  EXPECT_EQ(SafePartName("pic.jpg", 7), L"pic.jpg");
+  EXPECT_EQ(SafePartName("", 0), L"");
+  EXPECT_EQ(SafePartName("COM10", 5), L"COM10");
+  EXPECT_EQ(SafePartName("con", 3), L"_con");
+  EXPECT_EQ(SafePartName("a\x01" "b", 3), L"a_b");
+  // System code page text (GBK) comes through as its characters.
+  EXPECT_EQ(SafePartName("\xd6\xd0.txt", 6), L"\u4e2d.txt");
+  // Bytes the code page rejects become "_" and ASCII stays.
+  EXPECT_EQ(SafePartName("\xff" "a.txt", 6), L"_a.txt");
+  const std::string wide_long = std::string(300, 'q');
+  EXPECT_EQ(SafePartName(wide_long.data(), wide_long.size()).size(),
+            kMaxPartNameBytes);
+}
+
+}  // namespace
+}  // namespace mms::codec

@@ -1,0 +1,204 @@
+// open_test.cc: CMMS::MMS_Open on saved messages, on every sample of the
+// shared corpus and on hostile variants of them.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "mms.h"
+#include "support/test_support.h"
+
+namespace mms::client {
+namespace {
+
+using mms::testing::Bytes;
+using mms::testing::DeviceTest;
+using mms::testing::ReadHostFile;
+using mms::testing::WBuf;
+using mms::testing::WriteHostFile;
+
+std::string FileName(MMS_Custom_Data& m, int index) {
+  char name[260] = {};
+  return m.GetFileName(index, name) == 1 ? name : "<none>";
+}
+
+std::wstring SlideFile(MMS_Custom_Data& m, int slide, int file) {
+  wchar_t name[260] = {};
+  return m.GetPartFileName(slide, file, name) == 1 ? name : L"<none>";
+}
+
+class OpenMessage : public DeviceTest {
+ protected:
+  int Open(const Bytes& bytes, MMS_Custom_Data* message) {
+    WriteHostFile(Host(L"\\Windows\\Messaging\\in.mms"), bytes);
+    return CMMS::MMS_Open(WBuf(L"\\Windows\\Messaging\\in.mms"), message);
+  }
+  void WriteDevice(const std::wstring& path, const std::string& bytes) {
+    WriteHostFile(Host(path), bytes);
+  }
+};
+
+TEST_F(OpenMessage, FileErrorsAndNonPdus) {
+  MMS_Custom_Data m;
+  EXPECT_EQ(Open(Bytes(), &m), -1);
+  EXPECT_EQ(CMMS::MMS_Open(WBuf(L"\\Windows\\Messaging\\none.mms"), &m), -1);
+  EXPECT_EQ(CMMS::MMS_Open(nullptr, &m), -1);
+  const std::string text = "This is not a PDU";
+  EXPECT_EQ(Open(Bytes(text.begin(), text.end()), &m), 0);
+  EXPECT_EQ(m.m_nFileNum, 0);
+}
+
+TEST_F(OpenMessage, SavedMessageOpensIntoTheSameMessage) {
+  WriteDevice(L"\\Temp\\pic.jpg", "\xff\xd8 picture");
+  WriteDevice(L"\\Temp\\song.amr", "#!AMR song");
+  auto* out = new MMS_Custom_Data();
+  ASSERT_EQ(out->SetPhoneNumber(WBuf(L"13800000000")), 1);
+  ASSERT_EQ(out->AddCcName(WBuf(L"13900000001")), 1);
+  ASSERT_EQ(out->AddCcName(WBuf(L"13900000002")), 1);
+  ASSERT_EQ(out->SetCcNumber(2), 1);
+  ASSERT_EQ(out->SetSubject(WBuf(L"\u4f60\u597d MMS")), 1);
+  ASSERT_EQ(out->AddPartFileName(0, WBuf(L"\\Temp\\pic.jpg")), 1);
+  ASSERT_EQ(out->AddPartFileName(1, WBuf(L"\\Temp\\song.amr")), 1);
+  ASSERT_NE(out->m_pSmilPart[0], nullptr);
+  out->m_pSmilPart[0]->SetPartTime(5000);
+  const std::string to = out->m_szPhoneNumber;
+  const std::string subject = out->m_szSubject;
+  wchar_t saved[260] = {};
+  ASSERT_EQ(CMMS::MMS_Save(out, saved, nullptr), 0);  // out is gone
+
+  MMS_Custom_Data in;
+  ASSERT_EQ(CMMS::MMS_Open(saved, &in), 0);
+  EXPECT_EQ(std::string(in.m_szPhoneNumber), to + "/TYPE=PLMN");
+  EXPECT_STREQ(in.m_szCcName,
+               "+8613900000001/TYPE=PLMN+8613900000002/TYPE=PLMN");
+  EXPECT_EQ(std::string(in.m_szSubject), subject);
+  ASSERT_EQ(in.m_nFileNum, 3);
+  EXPECT_EQ(FileName(in, 0), "\\temp\\mmsdecode\\cmms.smil");
+  EXPECT_EQ(FileName(in, 1), "\\temp\\mmsdecode\\pic.jpg");
+  EXPECT_EQ(FileName(in, 2), "\\temp\\mmsdecode\\song.amr");
+  EXPECT_EQ(ReadHostFile(Host(L"\\temp\\mmsdecode\\pic.jpg")),
+            ReadHostFile(Host(L"\\Temp\\pic.jpg")));
+  EXPECT_EQ(in.m_bSmilParsed, 1);
+  ASSERT_EQ(in.m_nPartNum, 2);
+  EXPECT_EQ(SlideFile(in, 0, 0), L"\\temp\\mmsdecode\\pic.jpg");
+  EXPECT_EQ(in.m_pSmilPart[0]->m_nPartTime, 5000);
+  EXPECT_EQ(SlideFile(in, 1, 0), L"\\temp\\mmsdecode\\song.amr");
+  EXPECT_EQ(in.m_pSmilPart[1]->m_nPartTime, 30000);
+  EXPECT_EQ(in.m_nRootWidth, 160);
+}
+
+// One row of the corpus manifest.
+struct Sample {
+  std::string path;
+  std::string type;
+};
+
+std::vector<Sample> CorpusSamples() {
+  std::vector<Sample> samples;
+  std::ifstream manifest(mms::testing::CorpusDir() + "/MANIFEST.tsv");
+  std::string line;
+  std::getline(manifest, line);  // column names
+  while (std::getline(manifest, line)) {
+    std::vector<std::string> cols;
+    std::stringstream row(line);
+    std::string col;
+    while (std::getline(row, col, '\t')) {
+      cols.push_back(col);
+    }
+    if (cols.size() > 7) {
+      samples.push_back({cols[0], cols[7]});
+    }
+  }
+  return samples;
+}
+
+Bytes ReadSample(const std::string& path) {
+  return ReadHostFile(mms::testing::CorpusDir() + "/" + path);
+}
+
+class CorpusOpen : public OpenMessage {
+ protected:
+  void SetUp() override {
+    samples_ = CorpusSamples();
+    if (samples_.empty()) {
+      GTEST_SKIP() << "no corpus at " << mms::testing::CorpusDir();
+    }
+  }
+  std::vector<Sample> samples_;
+};
+
+TEST_F(CorpusOpen, EverySampleOpens) {
+  for (const Sample& s : samples_) {
+    const Bytes bytes = ReadSample(s.path);
+    ASSERT_FALSE(bytes.empty()) << s.path;
+    MMS_Custom_Data m;
+    EXPECT_EQ(Open(bytes, &m), 0) << s.path;
+    for (int i = 0; i < m.m_nFileNum; ++i) {
+      EXPECT_EQ(FileName(m, i).rfind("\\temp\\mmsdecode\\", 0), 0u) << s.path;
+    }
+  }
+}
+
+// What the decoder makes of some samples, where its own rules decide.
+TEST_F(CorpusOpen, FactsOfKnownSamples) {
+  struct Fact {
+    const char* path;
+    int parts;
+    const char* from;
+    const char* subject;
+    std::vector<std::string> files;
+  };
+  const Fact kFacts[] = {
+      {"python-messaging/NOWMMS.MMS", 5, "NowMMS <nowsms@now.co.uk>",
+       "NowMMS Test Message", {}},
+      {"gammu/worldcupupdate_withsmil.mms", 6, "mms-editor@toolkit",
+       "World Cup Update", {}},
+      {"mmsd/rc-mms-1-3-con-216.mms", 2, nullptr, nullptr, {}},
+      {"mms-engine/test_retrieve/InvalidSubject/m-retrieve.conf", 2, nullptr,
+       nullptr, {"smil.smi", "1"}},
+      {"mms-engine/test_mms_codec/m-retrieve_5.conf", 0, nullptr, nullptr,
+       {}},
+  };
+  for (const Fact& f : kFacts) {
+    MMS_Custom_Data m;
+    ASSERT_EQ(Open(ReadSample(f.path), &m), 0) << f.path;
+    EXPECT_EQ(m.m_nFileNum, f.parts) << f.path;
+    if (f.from != nullptr) {
+      EXPECT_STREQ(m.m_szSenderPhoneNumber, f.from) << f.path;
+    }
+    if (f.subject != nullptr) {
+      EXPECT_STREQ(m.m_szSubject, f.subject) << f.path;
+    }
+    for (size_t i = 0; i < f.files.size(); ++i) {
+      EXPECT_EQ(FileName(m, static_cast<int>(i)),
+                "\\temp\\mmsdecode\\" + f.files[i])
+          << f.path;
+    }
+  }
+}
+
+// Cut at every length, every byte raised to 0xFF or flipped: each variant
+// opens (result 0, or -1 for the empty cut) with no sanitizer report.
+TEST_F(CorpusOpen, HostileVariantsOfAShortSample) {
+  const Bytes sample = ReadSample("mmsd/rc-mms-1-3-con-212.mms");
+  ASSERT_FALSE(sample.empty());
+  for (size_t n = 0; n < sample.size(); ++n) {
+    MMS_Custom_Data m;
+    EXPECT_EQ(Open(Bytes(sample.begin(), sample.begin() + n), &m),
+              n == 0 ? -1 : 0);
+  }
+  for (size_t i = 0; i < sample.size(); ++i) {
+    for (uint8_t change : {0xFF, 0x00}) {
+      Bytes raised = sample;
+      raised[i] = change == 0xFF ? 0xFF : static_cast<uint8_t>(~raised[i]);
+      MMS_Custom_Data m;
+      EXPECT_EQ(Open(raised, &m), 0) << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mms::client
