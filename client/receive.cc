@@ -191,11 +191,14 @@ int CMMS::MMS_Recived(wchar_t* url) {
   const uint64_t own_id = node->nId;
   PushRecvQueue(node);
 
-  // Decided under the mutex, so that two callers never start one node.
-  wchar_t location[kLocationChars] = {};
-  uint64_t start_id = 0;
-  bool gave_up = false;
-  for (int steps = 0;; ++steps) {
+  // Decided under the mutex, so that two callers never start one node. The
+  // oldest waiting request goes first; a caller that starts an earlier
+  // one in its turn stays to start its own, so none is left behind.
+  int steps = 0;
+  for (;;) {
+    wchar_t location[kLocationChars] = {};
+    uint64_t start_id = 0;
+    bool gave_up = false;
     {
       std::lock_guard<std::mutex> lock(client::StateMutex());
       if (client::NodeLeftWaitingLocked(own_id)) {
@@ -216,15 +219,22 @@ int CMMS::MMS_Recived(wchar_t* url) {
         wcscpy(location, next->szLocation);
         start_id = next->nId;
         IsNetWorked = client::kNetBusy;
-        break;
       }
     }
-    Sleep(kWaitStepMs);
+    if (start_id == 0) {
+      Sleep(kWaitStepMs);
+      ++steps;
+      continue;
+    }
+    if (gave_up) {
+      client::ReleaseWebConnection(false);
+    }
+    const int result = client::StartReceive(location, start_id);
+    if (start_id == own_id) {
+      return result;
+    }
+    steps = 0;  // a fresh wait behind the retrieval just started
   }
-  if (gave_up) {
-    client::ReleaseWebConnection(false);
-  }
-  return client::StartReceive(location, start_id);
 }
 
 int CMMS::MMS_SendReadReport(wchar_t* number, wchar_t* text) {

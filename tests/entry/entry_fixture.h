@@ -1,0 +1,215 @@
+// entry_fixture.h: what the entry point tests share: a real proxy
+// (tinyproxy) in front of a recording loopback MMS centre, the test time
+// scale, recorded prompts, registry readers, and a tear-down that stops
+// every worker and puts the shared state back.
+#ifndef MMS_TESTS_ENTRY_ENTRY_FIXTURE_H_
+#define MMS_TESTS_ENTRY_ENTRY_FIXTURE_H_
+
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/registry_values.h"
+#include "client/threads.h"
+#include "diag/log.h"
+#include "platform/prompt.h"
+#include "platform/push_router.h"
+#include "platform/thread.h"
+#include "support/http_recorder.h"
+#include "support/loopback.h"
+#include "support/test_support.h"
+#include "transport/connection.h"
+
+namespace mms::testing {
+
+// Sleeps and timed waits of the library last this much of their nominal
+// time: the 100 one-second steps of a waiting retrieval take 0.2 s, well
+// inside the HTTP client's stall limit (never under one second).
+constexpr double kEntryTimeScale = 0.002;
+
+// A door the centre's handler waits at until the test opens it.
+class Gate {
+ public:
+  void Open() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      open_ = true;
+    }
+    cv_.notify_all();
+  }
+  // False when still shut after timeout_ms.
+  bool Pass(int timeout_ms = 20000) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                        [this] { return open_; });
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool open_ = false;
+};
+
+struct Prompt {
+  std::wstring text;
+  std::wstring caption;
+  UINT type;
+};
+
+class EntryTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    if (!proxy_.running()) {
+      GTEST_SKIP() << "tinyproxy is not installed";
+    }
+    setenv("MMS_WAP_PROXY", proxy_.address().c_str(), 1);
+    setenv("MMS_MMSC_HOST", centre_.host().c_str(), 1);
+    platform::SetTimeScaleForTest(kEntryTimeScale);
+    platform::SetPromptHandler(
+        [this](const std::wstring& text, const std::wstring& caption,
+               UINT type) {
+          std::lock_guard<std::mutex> lock(prompts_mu_);
+          prompts_.push_back({text, caption, type});
+          return IDOK;
+        });
+  }
+
+  void TearDown() override {
+    first_gate_.Open();
+    second_gate_.Open();
+    CMMS::Stop();
+    CMMS::MMS_StopSend();
+    EXPECT_TRUE(client::WaitForWorkers(30000)) << "a worker still runs";
+    if (pWebConnect != nullptr) {
+      CloseMMSConnection(&pWebConnect);
+    }
+    {
+      std::lock_guard<std::mutex> lock(client::StateMutex());
+      while (g_pRecvQueue != nullptr) {
+        client::PopRecvQueueLocked();
+      }
+      IsNetWorked = client::kNetIdle;
+    }
+    platform::SetPushRouterCalls(nullptr);
+    platform::SetPromptHandler({});
+    diag::CloseLog();
+    unsetenv("MMS_WAP_PROXY");
+    unsetenv("MMS_MMSC_HOST");
+    DeviceTest::TearDown();
+  }
+
+  // A DWORD under the library's key, or kMissing.
+  static constexpr DWORD kMissing = 0xDEADBEEF;
+  DWORD Dword(const wchar_t* name) {
+    DWORD value = kMissing;
+    RegGetValue(const_cast<wchar_t*>(client::kMmsKey),
+                const_cast<wchar_t*>(name), &value, sizeof value);
+    return value;
+  }
+  std::wstring String(const wchar_t* name) {
+    wchar_t text[260] = {};
+    RegGetValue(const_cast<wchar_t*>(client::kMmsKey),
+                const_cast<wchar_t*>(name), text, sizeof text - sizeof(wchar_t));
+    return text;
+  }
+
+  // Waits for every worker the test started; the library's own time
+  // scale does not apply to this real-time bound.
+  void WaitForWorkers() {
+    ASSERT_TRUE(client::WaitForWorkers(30000)) << "a worker still runs";
+  }
+
+  // Polls until pred holds, at most timeout_ms; returns pred's last value.
+  template <class Pred>
+  static bool WaitUntil(Pred pred, int timeout_ms = 20000) {
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!pred()) {
+      if (std::chrono::steady_clock::now() > end) {
+        return pred();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+
+  size_t RequestCount() { return centre_.requests().size(); }
+
+  std::vector<std::filesystem::path> StoredFiles() {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             Host(L"\\Windows\\Messaging"))) {
+      files.push_back(entry.path());
+    }
+    return files;
+  }
+
+  std::vector<Prompt> Prompts() {
+    std::lock_guard<std::mutex> lock(prompts_mu_);
+    return prompts_;
+  }
+
+  // Lines of the diagnostic log, without their timestamps.
+  std::vector<std::string> LogLines() {
+    diag::CloseLog();
+    std::vector<std::string> lines;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(Host(L"\\KestLogDir"))) {
+      const Bytes bytes = ReadHostFile(entry.path().string());
+      std::string text(bytes.begin(), bytes.end());
+      size_t start = 0;
+      while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+          end = text.size();
+        }
+        const std::string line = text.substr(start, end - start);
+        const size_t mark = line.find(" : ");
+        lines.push_back(mark == std::string::npos ? line
+                                                  : line.substr(mark + 3));
+        start = end + 2;
+      }
+    }
+    return lines;
+  }
+
+  TinyProxy proxy_;
+  HttpRecorder centre_;
+  // Opened by TearDown at the latest, so no handler waits past the test.
+  Gate first_gate_;
+  Gate second_gate_;
+  std::mutex prompts_mu_;
+  std::vector<Prompt> prompts_;  // guarded by prompts_mu_
+};
+
+// A message to one number with one text slide.
+inline MMS_Custom_Data* NewTextMessage(const std::wstring& text) {
+  auto* message = new MMS_Custom_Data();
+  message->SetPhoneNumber(WBuf(L"13800138000"));
+  message->SetSubject(WBuf(L"hello"));
+  message->AddPartTxt(0, WBuf(text), 0);
+  return message;
+}
+
+// Threads and open descriptors of this process right now.
+inline size_t CountEntries(const char* folder) {
+  size_t count = 0;
+  if (DIR* dir = opendir(folder)) {
+    while (readdir(dir) != nullptr) {
+      ++count;
+    }
+    closedir(dir);
+  }
+  return count;
+}
+
+}  // namespace mms::testing
+
+#endif  // MMS_TESTS_ENTRY_ENTRY_FIXTURE_H_

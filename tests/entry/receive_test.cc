@@ -1,0 +1,274 @@
+// receive_test.cc: retrieval requests end to end over tinyproxy and the
+// recording centre: the stored message, the registry values, the
+// acknowledgement on the wire, the busy state, and the queue that keeps
+// retrievals one at a time (waiting, giving up a hung one, concurrent
+// callers).
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "entry_fixture.h"
+
+namespace mms::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kConfirmation[] = "8c 81 98 54 00 8d 90 92 80 8b 6d 69 64 00";
+
+std::string Text(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// m-retrieve-conf with transaction ID "T-<name>", version 1.0 and an empty
+// multipart/mixed body.
+std::string RetrieveConf(const std::string& name) {
+  return Text(Hex("8c 84 98")) + "T-" + name + Text(Hex("00 8d 90 84 a3 00"));
+}
+
+// The m-acknowledge-ind for the message RetrieveConf(name) gives.
+std::string AckFor(const std::string& name) {
+  return Text(Hex("8c 85 98")) + "T-" + name + Text(Hex("00 8d 90 91 80"));
+}
+
+class Retrieval : public EntryTest {
+ protected:
+  void SetUp() override {
+    EntryTest::SetUp();
+    if (IsSkipped()) {
+      return;
+    }
+    // GET //<name> serves RetrieveConf(name); "//hang" waits at the first
+    // gate, "//slow" at the second; POSTs are confirmed.
+    centre_.SetHandler([this](const httplib::Request& req,
+                              httplib::Response& res) {
+      const std::string name = req.target.substr(2);
+      if (req.method == "POST") {
+        res.set_content(Text(Hex(kConfirmation)),
+                        "application/vnd.wap.mms-message");
+        return;
+      }
+      if (name == "hang") {
+        first_gate_.Pass();
+      } else if (name == "slow") {
+        second_gate_.Pass();
+      } else if (name == "broken") {
+        // No Content-Length: the download fails.
+        res.set_chunked_content_provider(
+            "application/vnd.wap.mms-message",
+            [](size_t, httplib::DataSink& sink) {
+              sink.write("xx", 2);
+              sink.done();
+              return true;
+            });
+        return;
+      }
+      res.set_content(RetrieveConf(name), "application/vnd.wap.mms-message");
+    });
+  }
+
+  std::wstring Url(const std::string& name) {
+    const std::string url = "http://" + centre_.host() + "/inbox/" + name;
+    return std::wstring(url.begin(), url.end());
+  }
+
+  int Receive(const std::string& name) {
+    return CMMS::MMS_Recived(WBuf(Url(name)));
+  }
+
+  // "GET name" or "POST <ack of name>" per request, in arrival order.
+  std::vector<std::string> Exchanges() {
+    std::vector<std::string> out;
+    for (const auto& r : centre_.requests()) {
+      if (r.method == "GET") {
+        out.push_back("GET " + r.target.substr(2));
+      } else {
+        const size_t end = r.body.find('\0', 3);
+        out.push_back("ACK " + r.body.substr(5, end - 5));
+      }
+    }
+    return out;
+  }
+
+  int QueueLength() {
+    std::lock_guard<std::mutex> lock(client::StateMutex());
+    return g_nRecvQueue;
+  }
+};
+
+TEST_F(Retrieval, MessageIsStoredAnnouncedAndAcknowledged) {
+  ASSERT_EQ(Receive("m1"), 0);
+  WaitForWorkers();
+
+  const auto requests = centre_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].target, "//m1");
+  EXPECT_EQ(requests[1].method, "POST");
+  EXPECT_EQ(requests[1].body, AckFor("m1"));
+
+  const std::wstring path = String(L"NewMMSName");
+  ASSERT_EQ(path.rfind(L"\\Windows\\Messaging\\Varnholt", 0), 0u);
+  EXPECT_EQ(Text(ReadHostFile(Host(path))),
+            RetrieveConf("m1") + std::string(2, '\0'));
+  EXPECT_EQ(Dword(L"NewMMS"), 1u);
+  EXPECT_NE(Dword(L"ReciveState"), kMissing);
+  EXPECT_EQ(IsNetWorked, 2);
+  EXPECT_EQ(g_MMSName, nullptr);
+  EXPECT_EQ(QueueLength(), 0);
+  EXPECT_EQ(pWebConnect, nullptr);
+}
+
+TEST_F(Retrieval, FailedDownloadReportsTwoAndSendsNoAcknowledgement) {
+  ASSERT_EQ(Receive("broken"), 0);
+  WaitForWorkers();
+  EXPECT_EQ(Exchanges(), std::vector<std::string>{"GET broken"});
+  EXPECT_EQ(Dword(L"NewMMS"), 2u);
+  EXPECT_NE(Dword(L"ReciveState"), kMissing);
+  EXPECT_EQ(String(L"NewMMSName"), L"");
+  EXPECT_TRUE(StoredFiles().empty());
+  EXPECT_EQ(IsNetWorked, 2);
+  EXPECT_EQ(QueueLength(), 0);
+  EXPECT_EQ(pWebConnect, nullptr);
+}
+
+TEST_F(Retrieval, SecondRequestStartsWhenTheRunningOneEnds) {
+  platform::SetTimeScaleForTest(0.05);  // 100 steps: 5 s
+  ASSERT_EQ(Receive("slow"), 0);
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
+  EXPECT_EQ(IsNetWorked, 1);
+
+  std::atomic<int> second{-2};
+  std::thread caller([&] { second = Receive("m2"); });
+  ASSERT_TRUE(WaitUntil([this] { return QueueLength() == 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(second, -2);  // still waiting
+  EXPECT_EQ(RequestCount(), 1u);
+  second_gate_.Open();
+  caller.join();
+  EXPECT_EQ(second, 0);
+  WaitForWorkers();
+  EXPECT_EQ(Exchanges(), (std::vector<std::string>{"GET slow", "ACK slow",
+                                                   "GET m2", "ACK m2"}));
+  EXPECT_EQ(IsNetWorked, 2);
+  EXPECT_EQ(QueueLength(), 0);
+}
+
+TEST_F(Retrieval, RequestBehindAHungRetrievalGivesUpAndStartsTheNext) {
+  ASSERT_EQ(Receive("hang"), 0);
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
+
+  const auto start = Clock::now();
+  EXPECT_EQ(Receive("m2"), 0);
+  const auto waited = Clock::now() - start;
+  // 100 steps of one (scaled) second.
+  EXPECT_GE(waited, std::chrono::milliseconds(
+                        static_cast<int>(100 * 1000 * kEntryTimeScale)));
+  EXPECT_LT(waited, std::chrono::seconds(5));
+
+  ASSERT_TRUE(WaitUntil([this] {
+    return String(L"NewMMSName").size() > 0 && IsNetWorked == 2;
+  }));
+  // The hung download may meanwhile have stalled out and tried again.
+  std::vector<std::string> others;
+  for (const std::string& exchange : Exchanges()) {
+    if (exchange != "GET hang") {
+      others.push_back(exchange);
+    }
+  }
+  EXPECT_EQ(Exchanges().front(), "GET hang");
+  EXPECT_EQ(others, (std::vector<std::string>{"GET m2", "ACK m2"}));
+  EXPECT_EQ(Text(ReadHostFile(Host(String(L"NewMMSName")))),
+            RetrieveConf("m2") + std::string(2, '\0'));
+
+  // The given-up retrieval ends later without touching the queue or the
+  // state of the ones after it.
+  first_gate_.Open();
+  WaitForWorkers();
+  EXPECT_EQ(QueueLength(), 0);
+  EXPECT_EQ(IsNetWorked, 2);
+}
+
+TEST_F(Retrieval, ConcurrentCallersStartEveryRequestOnceInOrder) {
+  platform::SetTimeScaleForTest(0.05);
+  ASSERT_EQ(Receive("slow"), 0);
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
+  std::vector<std::thread> callers;
+  std::atomic<int> failures{0};
+  for (const char* name : {"m2", "m3", "m4"}) {
+    const int before = QueueLength();
+    callers.emplace_back([this, name, &failures] {
+      if (Receive(name) != 0) {
+        ++failures;
+      }
+    });
+    ASSERT_TRUE(WaitUntil([&] { return QueueLength() == before + 1; }));
+  }
+  second_gate_.Open();
+  for (auto& caller : callers) {
+    caller.join();
+  }
+  WaitForWorkers();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(Exchanges(),
+            (std::vector<std::string>{"GET slow", "ACK slow", "GET m2",
+                                      "ACK m2", "GET m3", "ACK m3", "GET m4",
+                                      "ACK m4"}));
+  EXPECT_EQ(QueueLength(), 0);
+}
+
+TEST_F(Retrieval, StopLeavesTheRunningReceiveBufferToItsThread) {
+  ASSERT_EQ(Receive("slow"), 0);
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
+  EXPECT_NE(g_MMSName, nullptr);
+  EXPECT_EQ(CMMS::Stop(), 0);
+  EXPECT_EQ(g_MMSName, nullptr);
+  second_gate_.Open();
+  WaitForWorkers();
+  // The thread wrote its file path into its own buffer and finished.
+  EXPECT_EQ(Dword(L"NewMMS"), 1u);
+  EXPECT_EQ(Exchanges(), (std::vector<std::string>{"GET slow", "ACK slow"}));
+}
+
+TEST_F(Retrieval, RefusedRequestsQueueAndStartNothing) {
+  EXPECT_EQ(CMMS::MMS_Recived(nullptr), -1);
+  // 260 characters do not fit the receive buffer with its terminator.
+  std::wstring long_url = Url("m1");
+  long_url.insert(long_url.find(L"/m1"), 260 - long_url.size(), L'x');
+  ASSERT_EQ(long_url.size(), 260u);
+  EXPECT_EQ(CMMS::MMS_Recived(WBuf(long_url)), -1);
+  CMMS mms;
+  EXPECT_EQ(mms.GetMMS_Manual(nullptr), -1);
+  EXPECT_EQ(QueueLength(), 0);
+  EXPECT_EQ(IsNetWorked, 2);
+  WaitForWorkers();
+  EXPECT_EQ(RequestCount(), 0u);
+}
+
+TEST_F(Retrieval, DirectFetchLeavesTheBusyStateAlone) {
+  CMMS mms;
+  ASSERT_EQ(mms.GetMMS_Manual(WBuf(Url("m1"))), 0);
+  WaitForWorkers();
+  EXPECT_EQ(Exchanges(), (std::vector<std::string>{"GET m1", "ACK m1"}));
+  EXPECT_EQ(Dword(L"NewMMS"), 1u);
+  EXPECT_EQ(IsNetWorked, 2);
+  EXPECT_EQ(QueueLength(), 0);
+}
+
+TEST_F(Retrieval, AcknowledgementWithoutANameEndsTheRetrievalSilently) {
+  IsNetWorked = 1;
+  EXPECT_EQ(CMMS::MMS_SendDeliveryAcknowlegement(), 0);
+  WaitForWorkers();
+  EXPECT_EQ(IsNetWorked, 2);
+  EXPECT_EQ(RequestCount(), 0u);
+}
+
+TEST_F(Retrieval, NetOperationOneRetrievesTheNamedLocation) {
+  EXPECT_EQ(CMMS::MMS_NetOpretion(nullptr, WBuf(Url("m1")), 1), 0);
+  WaitForWorkers();
+  EXPECT_EQ(Exchanges(), (std::vector<std::string>{"GET m1", "ACK m1"}));
+}
+
+}  // namespace
+}  // namespace mms::testing

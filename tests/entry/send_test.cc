@@ -1,0 +1,210 @@
+// send_test.cc: sending through the entry points, end to end over
+// tinyproxy to the recording centre: the stored copy, the posted bytes,
+// the registry results, stopping a submission, read reports and the
+// operation selector.
+#include <string>
+
+#include "entry_fixture.h"
+
+namespace mms::testing {
+namespace {
+
+// m-send-conf: type, transaction ID "T", version 1.0, status Ok,
+// Message-ID "mid-1".
+const char kConfirmation[] = "8c 81 98 54 00 8d 90 92 80 8b 6d 69 64 2d 31 00";
+
+std::string Text(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+bool Contains(const std::string& haystack, const Bytes& needle) {
+  return haystack.find(Text(needle)) != std::string::npos;
+}
+
+class Sending : public EntryTest {
+ protected:
+  void SetUp() override {
+    EntryTest::SetUp();
+    if (IsSkipped()) {
+      return;
+    }
+    Reply(kConfirmation);
+  }
+
+  // Every request gets the reply hex.
+  void Reply(const std::string& hex) {
+    const std::string body = Text(Hex(hex));
+    centre_.SetHandler([body](const httplib::Request&, httplib::Response& res) {
+      res.set_content(body, "application/vnd.wap.mms-message");
+    });
+  }
+
+  // Sends a user's message; the path of the stored copy, or "" on failure.
+  std::wstring SendUserMessage(const std::wstring& text) {
+    MMS_Custom_Data* message = NewTextMessage(text);
+    wchar_t path[260] = {};
+    wchar_t third[260] = L"untouched";
+    const int result = CMMS::MMS_Send(message, path, third, 0);
+    EXPECT_EQ(std::wstring(third), L"untouched");
+    if (result != 0) {
+      delete message;
+      return L"";
+    }
+    return path;
+  }
+};
+
+TEST_F(Sending, UserMessageIsStoredPostedAndReported) {
+  const std::wstring path = SendUserMessage(L"first words");
+  ASSERT_EQ(path.rfind(L"\\Windows\\Messaging\\Varnholt", 0), 0u);
+  WaitForWorkers();
+
+  const auto requests = centre_.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].target, "//");
+  EXPECT_EQ(requests[0].content_type, "application/vnd.wap.mms-message");
+  // The centre got exactly the stored bytes.
+  EXPECT_EQ(requests[0].body, Text(ReadHostFile(Host(path))));
+  EXPECT_EQ(String(L"MessageID"), L"mid-1");
+  EXPECT_EQ(Dword(L"SendOK"), 1u);
+  EXPECT_NE(Dword(L"SendState"), kMissing);
+  // The thread closed its own handle and gave the connection back.
+  EXPECT_EQ(g_hSendThread, nullptr);
+  EXPECT_EQ(pWebConnect, nullptr);
+}
+
+TEST_F(Sending, FailedSubmissionsReportTwo) {
+  // A reply that is no MMS PDU: four posts of the long PDU, then failure.
+  Reply("3c 68 74 6d 6c 3e");  // "<html>"
+  ASSERT_FALSE(SendUserMessage(L"to an error page").empty());
+  WaitForWorkers();
+  EXPECT_EQ(RequestCount(), 4u);
+  EXPECT_EQ(Dword(L"SendOK"), 2u);
+  const DWORD state = Dword(L"SendState");
+  EXPECT_NE(state, kMissing);
+
+  // The proxy is down: four failed sends, no request reaches the centre.
+  Reply(kConfirmation);
+  proxy_.Stop();
+  ASSERT_FALSE(SendUserMessage(L"nobody listens").empty());
+  WaitForWorkers();
+  EXPECT_EQ(RequestCount(), 4u);
+  EXPECT_EQ(Dword(L"SendOK"), 2u);
+  EXPECT_NE(Dword(L"SendState"), state);
+  EXPECT_EQ(pWebConnect, nullptr);
+}
+
+TEST_F(Sending, StopSendEndsTheSubmissionBeforeItReports) {
+  centre_.SetHandler([this](const httplib::Request&, httplib::Response& res) {
+    first_gate_.Pass();
+    res.set_content(Text(Hex(kConfirmation)), "application/vnd.wap.mms-message");
+  });
+  ASSERT_FALSE(SendUserMessage(L"stopped").empty());
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
+
+  EXPECT_EQ(CMMS::MMS_StopSend(), 0);
+  // It returns only once the thread has ended.
+  EXPECT_EQ(client::RunningWorkers(), 0);
+  EXPECT_EQ(g_hSendThread, nullptr);
+  EXPECT_EQ(pWebConnect, nullptr);
+  first_gate_.Open();
+  EXPECT_EQ(Dword(L"SendOK"), kMissing);
+  EXPECT_EQ(Dword(L"SendState"), kMissing);
+  EXPECT_EQ(String(L"MessageID"), L"");
+  // A later message is sent and reported as usual.
+  ASSERT_FALSE(SendUserMessage(L"after the stop").empty());
+  WaitForWorkers();
+  EXPECT_EQ(Dword(L"SendOK"), 1u);
+}
+
+TEST_F(Sending, SecondMessageOwnsTheHandleStopSendStopsOnlyIt) {
+  centre_.SetHandler([this](const httplib::Request& req,
+                            httplib::Response& res) {
+    (req.body.find("first") != std::string::npos ? first_gate_ : second_gate_)
+        .Pass();
+    res.set_content(Text(Hex(kConfirmation)), "application/vnd.wap.mms-message");
+  });
+  ASSERT_FALSE(SendUserMessage(L"first").empty());
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
+  ASSERT_FALSE(SendUserMessage(L"second").empty());
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 2; }));
+  HANDLE second = g_hSendThread;
+  ASSERT_NE(second, nullptr);
+
+  // The first thread ends and reports, leaving the second's handle alone.
+  first_gate_.Open();
+  ASSERT_TRUE(WaitUntil([this] { return client::RunningWorkers() == 1; }));
+  EXPECT_EQ(Dword(L"SendOK"), 1u);
+  const DWORD state = Dword(L"SendState");
+  EXPECT_EQ(g_hSendThread, second);
+
+  EXPECT_EQ(CMMS::MMS_StopSend(), 0);
+  EXPECT_EQ(client::RunningWorkers(), 0);
+  second_gate_.Open();
+  EXPECT_EQ(Dword(L"SendState"), state);
+}
+
+TEST_F(Sending, UnstorableCopyFailsWhileTheSubmissionGoesOn) {
+  std::filesystem::remove_all(Host(L"\\Windows\\Messaging"));
+  MMS_Custom_Data* message = NewTextMessage(L"no folder");
+  wchar_t path[260] = L"as passed";
+  EXPECT_EQ(CMMS::MMS_Send(message, path, nullptr, 0), -1);
+  EXPECT_EQ(std::wstring(path), L"as passed");
+  delete message;  // still the caller's
+  WaitForWorkers();
+  EXPECT_EQ(RequestCount(), 1u);
+  EXPECT_EQ(Dword(L"SendOK"), 1u);
+}
+
+TEST_F(Sending, ReadReportIsAnAutoTextMessageSentSilently) {
+  EXPECT_EQ(CMMS::MMS_SendReadReport(WBuf(L"13900139000"), WBuf(L"read it")),
+            0);
+  WaitForWorkers();
+  const auto requests = centre_.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const std::string& pdu = requests[0].body;
+  EXPECT_TRUE(Contains(pdu, Hex("8c 80")));  // m-send-req
+  EXPECT_TRUE(Contains(pdu, Hex("8a 83")));  // X-Mms-Message-Class Auto
+  // Subject "已读报告" as UTF-8 text.
+  EXPECT_TRUE(Contains(pdu, Hex("e5 b7 b2 e8 af bb e6 8a a5 e5 91 8a 00")));
+  EXPECT_NE(pdu.find("13900139000"), std::string::npos);
+  EXPECT_NE(pdu.find("readreport.txt"), std::string::npos);
+  EXPECT_NE(pdu.find("read it"), std::string::npos);
+  // Nothing stored, nothing reported.
+  EXPECT_TRUE(StoredFiles().empty());
+  EXPECT_EQ(Dword(L"SendOK"), kMissing);
+  EXPECT_EQ(Dword(L"SendState"), kMissing);
+}
+
+TEST_F(Sending, WithoutReportKeepsTheClassOfExistingOptions) {
+  MMS_Option option = {};
+  option.nMessageClass = 2;  // Informational
+  auto* message = new MMS_Custom_Data(0, &option);
+  message->SetPhoneNumber(WBuf(L"13800138000"));
+  message->AddPartTxt(0, WBuf(L"note"), 0);
+  wchar_t path[260] = L"as passed";
+  ASSERT_EQ(CMMS::MMS_Send(message, path, nullptr, 1), 0);
+  WaitForWorkers();
+  ASSERT_EQ(RequestCount(), 1u);
+  EXPECT_TRUE(Contains(centre_.requests()[0].body, Hex("8a 82")));
+  EXPECT_EQ(std::wstring(path), L"as passed");
+  EXPECT_TRUE(StoredFiles().empty());
+}
+
+TEST_F(Sending, NetOperationTwoSendsOtherOperationsDoNothing) {
+  MMS_Custom_Data* message = NewTextMessage(L"selected");
+  EXPECT_EQ(CMMS::MMS_NetOpretion(message, WBuf(L"x"), 0), 0);
+  EXPECT_EQ(CMMS::MMS_NetOpretion(message, WBuf(L"x"), 3), 0);
+  EXPECT_EQ(RequestCount(), 0u);
+
+  wchar_t path[260] = {};
+  ASSERT_EQ(CMMS::MMS_NetOpretion(message, path, 2), 0);
+  WaitForWorkers();
+  EXPECT_EQ(RequestCount(), 1u);
+  EXPECT_EQ(centre_.requests()[0].body, Text(ReadHostFile(Host(path))));
+  EXPECT_EQ(Dword(L"SendOK"), 1u);
+}
+
+}  // namespace
+}  // namespace mms::testing
