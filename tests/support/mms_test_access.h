@@ -36,6 +36,9 @@ class MmsTestAccess {
     return mms.HandMessage(push);
   }
 
+  // CMMS::UnRegisterClient: removes the listener's push registration.
+  static long UnRegisterClient(CMMS& mms) { return mms.UnRegisterClient(); }
+
   // MMS_Custom_Data::ParseSmilToData: slides from a scanned SMIL document.
   static int ParseSmilToData(MMS_Custom_Data* message, CSmil* smil) {
     return message->ParseSmilToData(smil);
