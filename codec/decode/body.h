@@ -36,8 +36,9 @@ struct BytesView {
 struct PartView {
   uint32_t header_length = 0;  // bytes of the header block
   uint32_t data_length = 0;    // bytes at data
-  BytesView content_type;      // one short-integer byte, or the value
-                               // bytes after its Value-length
+  BytesView content_type;      // one short-integer byte, a textual type
+                               // ("a..." or "i..."), or the value bytes
+                               // after its Value-length
   BytesView content_id;        // after the quote byte, without its 0
   BytesView location;          // Content-Location, without its 0
   const uint8_t* data = nullptr;

@@ -145,8 +145,11 @@ void DecodePartHeaders(ByteReader block, PartView* part) {
     if (b == kImageJpegByte || b == kImageGifByte) {
       part->content_type = BytesView{at, 1};
     } else if (b == 'a' || b == 'i') {
-      BytesView skipped;  // a textual media type, passed over
-      ReadTextView(block, &skipped);
+      // A textual media type ("application/...", "image/..."): its text,
+      // first letter included, up to its 0.
+      BytesView rest;
+      ReadTextView(block, &rest);
+      part->content_type = BytesView{at, rest.size + 1};
     } else if (b == kContentIdByte && block.PeekByte(&next) &&
                next == kQuote) {
       (void)block.Skip(1);

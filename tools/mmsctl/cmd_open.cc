@@ -1,0 +1,180 @@
+// cmd_open.cc: `mmsctl open FILE`: opens a message file with CMMS::MMS_Open
+// and prints its headers, its parts and its slides.
+//
+// FILE is a device path ("\Windows\Messaging\...") or a host file, which
+// is first copied into the device root. Part types and sizes come from a
+// second, in-memory read of the same bytes (the message record keeps only
+// the part files' paths).
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "codec/byte_reader.h"
+#include "codec/decode/body.h"
+#include "codec/decode/decoder.h"
+#include "codec/records.h"
+#include "mms.h"
+#include "tools/mmsctl/command.h"
+#include "tools/mmsctl/compose.h"
+
+namespace mmsctl {
+namespace {
+
+constexpr char kName[] = "open";
+
+struct PartInfo {
+  std::string type;
+  uint32_t size = 0;
+};
+
+// Names of the well-known content types a message usually carries.
+std::string WellKnownType(uint8_t code) {
+  switch (code & 0x7F) {
+    case 0x02: return "text/html";
+    case 0x03: return "text/plain";
+    case 0x08: return "text/vnd.wap.wml";
+    case 0x0C: return "multipart/mixed";
+    case 0x1C: return "image/*";
+    case 0x1D: return "image/gif";
+    case 0x1E: return "image/jpeg";
+    case 0x1F: return "image/tiff";
+    case 0x20: return "image/png";
+    case 0x21: return "image/vnd.wap.wbmp";
+    case 0x23: return "application/vnd.wap.multipart.mixed";
+    case 0x33: return "application/vnd.wap.multipart.related";
+    default: {
+      char text[16];
+      std::snprintf(text, sizeof(text), "type 0x%02X", code & 0x7F);
+      return text;
+    }
+  }
+}
+
+std::string TypeText(const mms::codec::BytesView& view) {
+  if (view.size == 0) {
+    return "-";
+  }
+  if (view.data[0] >= 0x80) {
+    return WellKnownType(view.data[0]);
+  }
+  std::string text;
+  for (size_t i = 0; i < view.size && view.data[i] != 0; ++i) {
+    text.push_back(static_cast<char>(view.data[i]));
+  }
+  return text;
+}
+
+// Types and sizes of the entries, read from the PDU in place.
+std::vector<PartInfo> ReadParts(const std::vector<uint8_t>& pdu) {
+  std::vector<PartInfo> parts;
+  MMS_Header header{};
+  MMS_Custom_Data scratch;
+  int header_length = 0;
+  const int result = mms::codec::DecodeMmsHeaderBounded(
+      &header, pdu.data(), pdu.size(), &scratch, &header_length);
+  FreeMmsHeader(&header);
+  mms::codec::ByteReader r(pdu.data(), pdu.size());
+  uint32_t count = 0;
+  if (result != 0 || !r.Skip(static_cast<size_t>(header_length)) ||
+      !mms::codec::ReadEntryCount(r, &count)) {
+    return parts;
+  }
+  mms::codec::PartView part;
+  while (parts.size() < count && mms::codec::DecodePart(r, &part)) {
+    parts.push_back(PartInfo{TypeText(part.content_type), part.data_length});
+  }
+  return parts;
+}
+
+std::string Field(const char* text) {
+  // Addresses are system code page text, the subject UTF-8; both print as
+  // they are for the ASCII a number or address holds.
+  return text[0] == '\0' ? "-" : text;
+}
+
+int Run(const Args& args) {
+  if (args.size() != 1) {
+    return Fail(kName, "expected one message file (see --help)", kUsage);
+  }
+  std::wstring device_path;
+  if (!args[0].empty() && args[0][0] == '\\') {
+    device_path = Wide(args[0]);
+  } else {
+    std::string error;
+    if (!CopyIntoDevice(args[0], &device_path, &error)) {
+      return Fail(kName, error);
+    }
+  }
+  const std::string host = HostPath(device_path);
+  std::ifstream in(host, std::ios::binary);
+  if (host.empty() || !in) {
+    return Fail(kName, "cannot read " + Utf8(device_path));
+  }
+  const std::vector<uint8_t> pdu((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+  MMS_Custom_Data message;
+  std::vector<wchar_t> path(device_path.begin(), device_path.end());
+  path.push_back(L'\0');
+  if (CMMS::MMS_Open(path.data(), &message) != 0) {
+    return Fail(kName, "cannot open " + Utf8(device_path) +
+                           (pdu.empty() ? " (empty file)" : ""));
+  }
+  const std::vector<PartInfo> parts = ReadParts(pdu);
+
+  std::printf("File: %s\n", Utf8(device_path).c_str());
+  std::printf("From: %s\n", Field(message.m_szSenderPhoneNumber).c_str());
+  std::printf("To: %s\n", Field(message.m_szPhoneNumber).c_str());
+  std::printf("Cc: %s\n", Field(message.m_szCcName).c_str());
+  std::printf("Subject: %s\n", Field(message.m_szSubject).c_str());
+  const SYSTEMTIME& t = message.m_stDate;
+  if (t.wYear == 0) {
+    std::printf("Date: -\n");
+  } else {
+    std::printf("Date: %04u-%02u-%02u %02u:%02u:%02u\n", t.wYear, t.wMonth,
+                t.wDay, t.wHour, t.wMinute, t.wSecond);
+  }
+  std::printf("Parts: %d\n", message.m_nFileNum);
+  for (int i = 0; i < message.m_nFileNum; ++i) {
+    wchar_t file[260] = {};
+    if (message.GetFileName(i, file) != 1) {
+      continue;
+    }
+    wchar_t name[260] = {};
+    (void)GetFileNameFromPath(file, name);
+    const bool known = static_cast<size_t>(i) < parts.size();
+    std::printf("  %d  %s  %s  %u bytes  %s\n", i, Utf8(name).c_str(),
+                known ? parts[i].type.c_str() : "-",
+                known ? parts[i].size : 0u, Utf8(file).c_str());
+  }
+  std::printf("Slides: %d\n", message.m_nPartNum);
+  for (int s = 0; s < message.m_nPartNum && s < 32; ++s) {
+    const MMS_Smil_Part* slide = message.m_pSmilPart[s];
+    if (slide == nullptr) {
+      continue;
+    }
+    std::printf("  %d  %d ms\n", s, slide->m_nPartTime);
+    for (int f = 0; f < slide->m_nFileNum; ++f) {
+      std::printf("     %s\n", Utf8(slide->m_szFileName[f]).c_str());
+    }
+  }
+  return kOk;
+}
+
+const Registration kRegistration({
+    kName,
+    "decode a message file and print its headers, parts and slides",
+    "usage: mmsctl open FILE\n\n"
+    "Opens a message file as a client of the library does (CMMS::MMS_Open):\n"
+    "its parts are written to \\temp\\mmsdecode\\ under the device root and\n"
+    "its SMIL is read into slides. Prints From, To, Cc, Subject and Date,\n"
+    "each part (name, content type, size, device path) and each slide with\n"
+    "its duration and files.\n\n"
+    "FILE is a device path (starting with \\) or a host file, which is\n"
+    "copied into \\Temp\\mmsctl\\ of the device root first.\n",
+    Run,
+});
+
+}  // namespace
+}  // namespace mmsctl
