@@ -5,6 +5,7 @@
 #include <string>
 
 #include "entry_fixture.h"
+#include "platform/connmgr_entries.h"
 
 namespace mms::testing {
 namespace {
@@ -81,11 +82,31 @@ TEST_F(Sending, FailedSubmissionsReportTwo) {
   WaitForWorkers();
   EXPECT_EQ(RequestCount(), 4u);
   EXPECT_EQ(Dword(L"SendOK"), 2u);
-  const DWORD state = Dword(L"SendState");
+  DWORD state = Dword(L"SendState");
   EXPECT_NE(state, kMissing);
 
-  // The proxy is down: four failed sends, no request reaches the centre.
+  // No connection comes up (every request is cancelled): nothing is
+  // posted although the centre would confirm.
   Reply(kConfirmation);
+  std::vector<platform::connmgr::Entry> entries;
+  ASSERT_TRUE(platform::connmgr::ListEntries(&entries));
+  ASSERT_FALSE(entries.empty());
+  for (auto& entry : entries) {
+    entry.script = {CONNMGR_STATUS_CONNECTIONCANCELED};
+    ASSERT_TRUE(platform::connmgr::WriteEntry(entry));
+  }
+  ASSERT_FALSE(SendUserMessage(L"no network").empty());
+  WaitForWorkers();
+  EXPECT_EQ(RequestCount(), 4u);
+  EXPECT_EQ(Dword(L"SendOK"), 2u);
+  EXPECT_NE(Dword(L"SendState"), state);
+  state = Dword(L"SendState");
+  for (auto& entry : entries) {
+    entry.script.clear();
+    ASSERT_TRUE(platform::connmgr::WriteEntry(entry));
+  }
+
+  // The proxy is down: four failed sends, no request reaches the centre.
   proxy_.Stop();
   ASSERT_FALSE(SendUserMessage(L"nobody listens").empty());
   WaitForWorkers();
