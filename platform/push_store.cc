@@ -161,13 +161,17 @@ bool ReadStat(const std::string& which, std::string* state, uint64_t* start) {
 
 ProcessId SelfProcess() {
   // Read each time: a forked child must not carry its parent's identity.
-  ProcessId self;
-  self.pid = static_cast<uint32_t>(getpid());
+  return ProcessOf(static_cast<uint32_t>(getpid()));
+}
+
+ProcessId ProcessOf(uint32_t pid) {
+  ProcessId id;
+  id.pid = pid;
   std::string state;
-  if (!ReadStat("self", &state, &self.start)) {
-    self.start = 0;
+  if (!ReadStat(std::to_string(pid), &state, &id.start)) {
+    id.start = 0;
   }
-  return self;
+  return id;
 }
 
 bool ProcessLives(uint32_t pid, uint64_t start) {

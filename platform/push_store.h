@@ -26,6 +26,8 @@ struct ProcessId {
 };
 
 ProcessId SelfProcess();
+// The running process with that pid; start 0 when there is none.
+ProcessId ProcessOf(uint32_t pid);
 // True while that very process runs (not a zombie, not a reused pid).
 bool ProcessLives(uint32_t pid, uint64_t start);
 

@@ -1,0 +1,256 @@
+// client_test.cc: the six client calls on the router's store, inside one
+// test process that records itself as the running router. Pushes are put
+// into the queue directly; another live process is a `sleep` child.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <string>
+
+#include "mms.h"
+#include "platform/push_datagram.h"
+#include "platform/push_router.h"
+#include "platform/push_store.h"
+#include "push_bodies.h"
+#include "support/test_support.h"
+
+extern char** environ;
+
+namespace mms::platform {
+namespace {
+
+using mms::testing::Bytes;
+using mms::testing::NotificationBody;
+using mms::testing::ReadString;
+using mms::testing::ToHex;
+
+constexpr wchar_t kType[] = L"application/vnd.wap.mms-message";
+constexpr wchar_t kProgram[] = L"\\program files\\Varnholt\\Tallow.exe";
+
+// A `sleep` process: alive until killed, then reaped.
+class OtherProcess {
+ public:
+  OtherProcess() {
+    char sleep_path[] = "/bin/sleep";
+    char seconds[] = "60";
+    char* argv[] = {sleep_path, seconds, nullptr};
+    EXPECT_EQ(0, posix_spawn(&pid_, sleep_path, nullptr, nullptr, argv,
+                             environ));
+  }
+  ~OtherProcess() { Kill(); }
+  ProcessId id() const { return ProcessOf(static_cast<uint32_t>(pid_)); }
+  void Kill() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+class PushClientTest : public mms::testing::DeviceTest {
+ protected:
+  void SetUp() override { ASSERT_TRUE(store_.Open(PushStorePath())); }
+
+  void RecordRouter() {
+    RouterRow row;
+    row.pid = SelfProcess().pid;
+    row.start = SelfProcess().start;
+    row.address = "127.0.0.1";
+    ASSERT_TRUE(store_.SetRouter(row));
+  }
+  void RegisterAndRecordRouter() {
+    RecordRouter();
+    ASSERT_EQ(kPushOk,
+              PushRouter_RegisterClient(kType, nullptr, kProgram, L"/run"));
+  }
+  void Queue(const Bytes& body, const std::string& sender = "127.0.0.1") {
+    StoredPush push;
+    push.headers = {0xAF, 0x84};
+    push.body = body;
+    push.sender = sender;
+    ASSERT_TRUE(store_.Enqueue(kMmsMessageType, push));
+  }
+  static Bytes Body(const PUSHMSG& push) {
+    return Bytes(push.pbBody, push.pbBody + push.cbBody);
+  }
+  static PUSHMSG Record() {
+    PUSHMSG push = {};
+    push.cbSize = sizeof(push);
+    return push;
+  }
+
+  PushStore store_;
+};
+
+TEST_F(PushClientTest, OpeningNeedsARouterARegistrationAndAFreeType) {
+  HANDLE event = nullptr, router = nullptr;
+  EXPECT_EQ(kPushNoRouter, PushRouter_Open(kType, nullptr, &event, &router));
+  RecordRouter();
+  EXPECT_EQ(kPushNotRegistered,
+            PushRouter_Open(kType, nullptr, &event, &router));
+  EXPECT_EQ(kPushOk,
+            PushRouter_RegisterClient(kType, nullptr, kProgram, L"/run"));
+  EXPECT_EQ(kPushNotRegistered,
+            PushRouter_Open(kType, L"other-app", &event, &router));
+
+  OtherProcess other;
+  ASSERT_EQ(StoreResult::kOk,
+            store_.Hold(kMmsMessageType, other.id(), 1, 9));
+  EXPECT_EQ(kPushHeldElsewhere,
+            PushRouter_Open(kType, nullptr, &event, &router));
+  other.Kill();  // a hold ends with its process
+  ASSERT_EQ(kPushOk, PushRouter_Open(L"Application/VND.WAP.MMS-Message",
+                                     nullptr, &event, &router));
+  EXPECT_NE(nullptr, event);
+  EXPECT_EQ(kPushOk, PushRouter_Close(router));
+  EXPECT_EQ(kPushBadHandle, PushRouter_Close(router));
+  EXPECT_EQ(kPushInvalidArg, PushRouter_Open(nullptr, nullptr, &event,
+                                             &router));
+}
+
+TEST_F(PushClientTest, RegistrationsAreKeyedByTypeAndApplication) {
+  EXPECT_EQ(kPushOk,
+            PushRouter_RegisterClient(kType, nullptr, kProgram, L"/run"));
+  EXPECT_EQ(kPushAlreadyRegistered,
+            PushRouter_RegisterClient(L"APPLICATION/vnd.wap.mms-message",
+                                      nullptr, L"\\x.exe", nullptr));
+  EXPECT_EQ(kPushOk,
+            PushRouter_RegisterClient(kType, L"app-2", L"\\x.exe", nullptr));
+  EXPECT_EQ(kPushNotFound, PushRouter_UnRegisterClient(kType, L"app-3"));
+  EXPECT_EQ(kPushOk, PushRouter_UnRegisterClient(kType, nullptr));
+  EXPECT_EQ(kPushNotFound, PushRouter_UnRegisterClient(kType, nullptr));
+  // Registering needs no running router: it is the router's configuration.
+  EXPECT_EQ(kPushOk,
+            PushRouter_RegisterClient(kType, nullptr, kProgram, L"/run"));
+  Registration found;
+  bool exists = false;
+  ASSERT_TRUE(store_.FindRegistration(kMmsMessageType, &found, &exists));
+  ASSERT_TRUE(exists);
+  EXPECT_EQ("app-2", found.app_id);  // the older registration comes first
+  EXPECT_EQ(kPushInvalidArg,
+            PushRouter_RegisterClient(L"", nullptr, kProgram, nullptr));
+}
+
+TEST_F(PushClientTest, TheEventIsSetWhilePushesWaitAndPushesComeInOrder) {
+  RegisterAndRecordRouter();
+  HANDLE event = nullptr, router = nullptr;
+  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event, &router));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 0));
+  Queue(NotificationBody("http://mmsc/1"), "127.0.0.9");
+  Queue(NotificationBody("http://mmsc/2"));
+  // No router sends a wake-up here: the watcher's own polling finds them.
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 5000));
+
+  PUSHMSG first = Record(), second = Record(), none = Record();
+  ASSERT_EQ(kPushOk, PushRouter_GetMessage(router, &first));
+  EXPECT_EQ(ToHex(NotificationBody("http://mmsc/1")), ToHex(Body(first)));
+  EXPECT_EQ("af 84", ToHex(Bytes(first.pbHeaders,
+                                 first.pbHeaders + first.cbHeaders)));
+  EXPECT_EQ("127.0.0.9",
+            std::string(reinterpret_cast<char*>(first.pbSenderAddress),
+                        first.cbSenderAddress));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 0));  // one waits
+  ASSERT_EQ(kPushOk, PushRouter_GetMessage(router, &second));
+  EXPECT_EQ(ToHex(NotificationBody("http://mmsc/2")), ToHex(Body(second)));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 0));  // none waits
+  EXPECT_EQ(kPushNoMessage, PushRouter_GetMessage(router, &none));
+  EXPECT_EQ(nullptr, none.pbBody);
+
+  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&first));
+  EXPECT_EQ(nullptr, first.pbBody);
+  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&second));
+  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&none));  // never filled
+  Bytes foreign = {1};
+  PUSHMSG not_ours = Record();
+  not_ours.pbBody = foreign.data();
+  EXPECT_EQ(kPushInvalidArg, PushRouter_FreeMessage(&not_ours));
+  PUSHMSG unsized = {};
+  EXPECT_EQ(kPushInvalidArg, PushRouter_GetMessage(router, &unsized));
+  EXPECT_EQ(kPushOk, PushRouter_Close(router));
+
+  // Freed pushes are gone for good.
+  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event, &router));
+  EXPECT_EQ(kPushNoMessage, PushRouter_GetMessage(router, &none));
+  EXPECT_EQ(kPushOk, PushRouter_Close(router));
+}
+
+TEST_F(PushClientTest, PushesTakenButNeverFreedAreHandedOutAgain) {
+  RegisterAndRecordRouter();
+  Queue(NotificationBody("http://mmsc/kept"));
+  Queue(NotificationBody("http://mmsc/orphan"));
+  {
+    // Taken by a process that then dies.
+    OtherProcess other;
+    StoredPush taken;
+    bool found = false;
+    ASSERT_TRUE(store_.Take(kMmsMessageType, other.id(), &taken, &found));
+    ASSERT_TRUE(found);
+  }
+  HANDLE event = nullptr, router = nullptr;
+  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event, &router));
+  PUSHMSG push = Record();
+  ASSERT_EQ(kPushOk, PushRouter_GetMessage(router, &push));
+  EXPECT_EQ(ToHex(NotificationBody("http://mmsc/kept")), ToHex(Body(push)));
+  // Closing without freeing puts it back for the next open.
+  EXPECT_EQ(kPushOk, PushRouter_Close(router));
+  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event, &router));
+  PUSHMSG again = Record();
+  ASSERT_EQ(kPushOk, PushRouter_GetMessage(router, &again));
+  EXPECT_EQ(ToHex(NotificationBody("http://mmsc/kept")), ToHex(Body(again)));
+  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&again));
+  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&push));  // late, still fine
+  EXPECT_EQ(kPushOk, PushRouter_Close(router));
+}
+
+TEST_F(PushClientTest, AnOpenFromTheHoldingProcessTakesTheHoldOver) {
+  RegisterAndRecordRouter();
+  HANDLE event1 = nullptr, router1 = nullptr;
+  HANDLE event2 = nullptr, router2 = nullptr;
+  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event1, &router1));
+  Queue(NotificationBody("http://mmsc/x"));
+  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event2, &router2));
+  PUSHMSG push = Record();
+  EXPECT_EQ(kPushBadHandle, PushRouter_GetMessage(router1, &push));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event1, 300));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event2, 5000));
+  // Closing the old handle leaves the new hold alone.
+  EXPECT_EQ(kPushOk, PushRouter_Close(router1));
+  int port = 0;
+  ASSERT_TRUE(store_.LiveHolderPort(kMmsMessageType, &port));
+  EXPECT_GT(port, 0);
+  ASSERT_EQ(kPushOk, PushRouter_GetMessage(router2, &push));
+  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&push));
+  EXPECT_EQ(kPushOk, PushRouter_Close(router2));
+  ASSERT_TRUE(store_.LiveHolderPort(kMmsMessageType, &port));
+  EXPECT_EQ(0, port);
+}
+
+DWORD ListenForEver(void* mms) {
+  return static_cast<DWORD>(static_cast<CMMS*>(mms)->GetMMS_WapPush(INFINITE));
+}
+
+TEST_F(PushClientTest, AListenThreadEndedMidWaitCanBeStartedAgain) {
+  RecordRouter();
+  CMMS first;
+  HANDLE thread = CreateThread(nullptr, 0, ListenForEver, &first, 0, nullptr);
+  int port = 0;
+  for (int i = 0; i < 500 && port == 0; ++i) {
+    Sleep(10);
+    ASSERT_TRUE(store_.LiveHolderPort(kMmsMessageType, &port));
+  }
+  ASSERT_GT(port, 0) << "the listen thread never opened the content type";
+  ASSERT_TRUE(TerminateThread(thread, 0));
+  CloseHandle(thread);
+
+  Queue(NotificationBody("http://mmsc/after-restart"));
+  CMMS second;
+  EXPECT_EQ(0, second.GetMMS_WapPush(300));
+  EXPECT_EQ(L"http://mmsc/after-restart", ReadString(L"WapUrl"));
+}
+
+}  // namespace
+}  // namespace mms::platform
