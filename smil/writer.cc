@@ -62,11 +62,16 @@ class Appender {
     if (block_ == nullptr) {
       int n = vsnprintf(nullptr, 0, format, args);
       length_ += n > 0 ? static_cast<size_t>(n) : 0;
-    } else {
-      assert(length_ < capacity_);
-      int n = vsnprintf(block_ + length_, capacity_ - length_, format, args);
-      assert(n >= 0 && length_ + static_cast<size_t>(n) < capacity_);
-      length_ += n > 0 ? static_cast<size_t>(n) : 0;
+    } else if (length_ < capacity_) {
+      // The block was sized by measuring these same calls, so the text
+      // always fits; vsnprintf's bound keeps that true even if it did not.
+      const size_t room = capacity_ - length_;
+      int n = vsnprintf(block_ + length_, room, format, args);
+      assert(n >= 0 && static_cast<size_t>(n) < room);
+      if (n > 0) {
+        length_ +=
+            static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room - 1;
+      }
     }
     va_end(args);
   }
