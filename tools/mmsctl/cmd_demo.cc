@@ -11,7 +11,6 @@
 
 #include "client/prepare.h"
 #include "mms.h"
-#include "platform/device_fs.h"
 #include "platform/winapi.h"
 #include "tools/mmsctl/command.h"
 #include "tools/mmsctl/compose.h"
@@ -60,7 +59,6 @@ int Run(const Args& args) {
   if (!args.empty()) {
     return Fail(kName, "takes no arguments (see --help)", kUsage);
   }
-  std::printf("Device root: %s\n\n", mms::platform::DeviceRoot().c_str());
   std::wstring folder = kFolder;
   CreateDirectoryW(L"\\My Documents", nullptr);  // may exist already
   CreateDirectoryW(folder.c_str(), nullptr);
@@ -69,6 +67,7 @@ int Run(const Args& args) {
   if (!WriteDeviceFile(picture, kGif) || !WriteDeviceFile(tune, MidiTune())) {
     return Fail(kName, "cannot write the demo media into the device root");
   }
+  std::printf("Demo media written to %s\n\n", HostPath(folder).c_str());
 
   MMS_Custom_Data* message = new MMS_Custom_Data();
   std::wstring to = L"13800000001";
