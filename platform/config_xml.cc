@@ -12,6 +12,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/connmgr.h"
 #include "platform/connmgr_entries.h"
@@ -39,9 +41,11 @@ bool IsCharacteristic(const pugi::xml_node& node) {
   return std::strcmp(node.name(), "characteristic") == 0;
 }
 
-// Writes the parms below node into key and answers its parm-queries.
-HRESULT ApplyParms(pugi::xml_node node, const std::wstring& key,
-                   bool* wrote) {
+using Writes = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// Collects the parms below node and the parm-queries to answer.
+HRESULT CollectParms(pugi::xml_node node, Writes* writes,
+                     std::vector<pugi::xml_node>* queries) {
   for (pugi::xml_node child : node.children()) {
     if (child.type() != pugi::node_element) {
       continue;
@@ -53,30 +57,38 @@ HRESULT ApplyParms(pugi::xml_node node, const std::wstring& key,
           !Wide(child.attribute("value").value(), &value)) {
         return E_INVALIDARG;
       }
-      if (!WriteText(key, name.c_str(), value)) {
-        return E_FAIL;
-      }
-      *wrote = true;
+      writes->emplace_back(name, value);
     } else if (std::strcmp(child.name(), "parm-query") == 0) {
-      std::wstring value;
-      std::string utf8;
       if (!Wide(child.attribute("name").value(), &name) || name.empty()) {
         return E_INVALIDARG;
       }
-      if (!ReadText(key, name.c_str(), &value) ||
-          !WideToUtf8Text(value, &utf8)) {
-        return E_FAIL;
-      }
-      child.set_name("parm");
-      child.append_attribute("value") = utf8.c_str();
+      queries->push_back(child);
     } else if (IsCharacteristic(child)) {
-      const HRESULT hr = ApplyParms(child, key, wrote);
+      const HRESULT hr = CollectParms(child, writes, queries);
       if (hr != S_OK) {
         return hr;
       }
     } else {
       return E_INVALIDARG;
     }
+  }
+  return S_OK;
+}
+
+// Turns each parm-query into a parm carrying the value stored in key.
+HRESULT Answer(const std::wstring& key,
+               const std::vector<pugi::xml_node>& queries) {
+  for (pugi::xml_node query : queries) {
+    std::wstring name;
+    std::wstring value;
+    std::string utf8;
+    if (!Wide(query.attribute("name").value(), &name) ||
+        !ReadText(key, name.c_str(), &value) ||
+        !WideToUtf8Text(value, &utf8)) {
+      return E_FAIL;
+    }
+    query.set_name("parm");
+    query.append_attribute("value") = utf8.c_str();
   }
   return S_OK;
 }
@@ -119,14 +131,24 @@ HRESULT ApplySection(pugi::xml_node section) {
                                                            : kConnectionsKey) +
             L"\\" + name;
     }
-    bool wrote = false;
-    const HRESULT hr = ApplyParms(entry, key, &wrote);
+    Writes writes;
+    std::vector<pugi::xml_node> queries;
+    const HRESULT hr = CollectParms(entry, &writes, &queries);
     if (hr != S_OK) {
       return hr;
     }
-    if (wrote && std::strcmp(type, kGprsEntries) == 0 &&
-        !WriteDword(key, kProvisionedValue, 1)) {
-      return E_FAIL;
+    if (!writes.empty()) {
+      if (!WriteTexts(key, writes)) {
+        return E_FAIL;
+      }
+      if (std::strcmp(type, kGprsEntries) == 0 &&
+          !WriteDword(key, kProvisionedValue, 1)) {
+        return E_FAIL;
+      }
+    }
+    const HRESULT answered = Answer(key, queries);
+    if (answered != S_OK) {
+      return answered;
     }
   }
   return S_OK;

@@ -1,14 +1,20 @@
 // connmgr_entries.cc: reading and writing the Connection Manager's keys
 // (layout in connmgr_entries.h) through the registry calls, so other
-// processes (mmsctl, tests) see and change the same entries.
+// processes (mmsctl, tests) see and change the same entries. Listing and
+// adding first make sure a new device has its seeded entries.
 #include "platform/connmgr_entries.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <map>
+#include <mutex>
 #include <set>
 
+#include "platform/device_fs.h"
 #include "platform/registry.h"
+#include "platform/text_convert.h"
 
 namespace mms::platform::connmgr {
 
@@ -105,25 +111,68 @@ std::wstring Fold(std::wstring text) {
   return text;
 }
 
-// Names of the keys directly below parent that hold values, in the order
-// their first value was written.
-bool ChildKeys(const wchar_t* parent, std::vector<std::wstring>* names) {
+// One key directly below a listed parent, with its values as stored.
+struct ChildKey {
+  std::wstring name;                 // as spelled
+  std::vector<StoredValue> values;
+};
+
+// The keys directly below parent that hold values, in the order their
+// first value was written; one read of the database.
+bool ChildKeys(const wchar_t* parent, std::vector<ChildKey>* children) {
   std::vector<StoredValue> values;
   if (!ListStoredValues(parent, &values)) {
     return false;
   }
   const size_t depth = Components(parent).size();
-  std::set<std::wstring> seen;
-  names->clear();
-  for (const StoredValue& v : values) {
+  std::map<std::wstring, size_t> index;  // folded name -> position
+  children->clear();
+  for (StoredValue& v : values) {
     const std::vector<std::wstring> parts = Components(v.key);
     if (parts.size() != depth + 1) {
       continue;
     }
-    if (seen.insert(Fold(parts[depth])).second) {
-      names->push_back(parts[depth]);
+    const auto [it, added] =
+        index.emplace(Fold(parts[depth]), children->size());
+    if (added) {
+      children->push_back({parts[depth], {}});
+    }
+    (*children)[it->second].values.push_back(std::move(v));
+  }
+  return true;
+}
+
+const StoredValue* Find(const ChildKey& key, const wchar_t* name) {
+  const std::wstring folded = Fold(name);
+  for (const StoredValue& v : key.values) {
+    if (Fold(v.name) == folded) {
+      return &v;
     }
   }
+  return nullptr;
+}
+
+// REG_SZ values are stored as UTF-16LE.
+bool StoredText(const ChildKey& key, const wchar_t* name, std::wstring* text) {
+  const StoredValue* v = Find(key, name);
+  std::string wide_bytes;
+  if (v == nullptr || v->type != REG_SZ ||
+      ConvertText("UTF-16LE", kWideCharset, v->data.data(), v->data.size(),
+                  &wide_bytes) != ConvertResult::kOk) {
+    return false;
+  }
+  text->assign(wide_bytes.size() / sizeof(wchar_t), L'\0');
+  std::memcpy(text->data(), wide_bytes.data(),
+              text->size() * sizeof(wchar_t));
+  return true;
+}
+
+bool StoredDword(const ChildKey& key, const wchar_t* name, DWORD* value) {
+  const StoredValue* v = Find(key, name);
+  if (v == nullptr || v->type != REG_DWORD || v->data.size() != 4) {
+    return false;
+  }
+  std::memcpy(value, v->data.data(), sizeof(*value));
   return true;
 }
 
@@ -237,53 +286,49 @@ std::wstring StatusScriptText(const std::vector<DWORD>& script) {
 }
 
 bool ListEntries(std::vector<Entry>* entries) {
-  std::vector<std::wstring> names;
-  if (!ChildKeys(kConnectionsKey, &names)) {
+  EnsureSeeded();
+  std::vector<ChildKey> keys;
+  if (!ChildKeys(kConnectionsKey, &keys)) {
     return false;
   }
   entries->clear();
-  for (const std::wstring& name : names) {
-    ScopedKey key;
-    if (!key.Open(Join(kConnectionsKey, name))) {
-      continue;  // removed since the listing
-    }
+  for (const ChildKey& key : keys) {
     Entry entry;
-    entry.name = name;
+    entry.name = key.name;
     std::wstring text;
-    if (key.GetText(kDestIdValue, &text)) {
+    if (StoredText(key, kDestIdValue, &text)) {
       (void)ParseGuid(text, &entry.dest);
     }
-    (void)key.GetText(kApnValue, &entry.apn);
+    (void)StoredText(key, kApnValue, &entry.apn);
     DWORD type = 0;
-    if (key.GetDword(kConnTypeValue, &type)) {
+    if (StoredDword(key, kConnTypeValue, &type)) {
       entry.type = type;
     }
-    if (key.GetText(kStatusScriptValue, &text) &&
+    if (StoredText(key, kStatusScriptValue, &text) &&
         !ParseStatusScript(text, &entry.script)) {
       // An unreadable script cannot connect.
       entry.script = {CONNMGR_STATUS_CONNECTIONFAILED};
     }
     DWORD provisioned = 0;
     entry.provisioned =
-        key.GetDword(kProvisionedValue, &provisioned) && provisioned != 0;
+        StoredDword(key, kProvisionedValue, &provisioned) && provisioned != 0;
     entries->push_back(entry);
   }
   return true;
 }
 
 bool ListDestinations(std::vector<Destination>* destinations) {
-  std::vector<std::wstring> names;
-  if (!ChildKeys(kDestinationsKey, &names)) {
+  EnsureSeeded();
+  std::vector<ChildKey> keys;
+  if (!ChildKeys(kDestinationsKey, &keys)) {
     return false;
   }
   destinations->clear();
-  for (const std::wstring& name : names) {
-    ScopedKey key;
+  for (const ChildKey& key : keys) {
     std::wstring text;
     Destination destination;
-    destination.name = name;
-    if (key.Open(Join(kDestinationsKey, name)) &&
-        key.GetText(kDestIdValue, &text) &&
+    destination.name = key.name;
+    if (StoredText(key, kDestIdValue, &text) &&
         ParseGuid(text, &destination.guid)) {
       destinations->push_back(destination);
     }
@@ -292,6 +337,7 @@ bool ListDestinations(std::vector<Destination>* destinations) {
 }
 
 bool ProvisionedEntriesListed() {
+  EnsureSeeded();
   ScopedKey key;
   DWORD listed = 1;
   if (key.Open(kConnMgrKey) && key.GetDword(kListProvisionedValue, &listed)) {
@@ -301,6 +347,16 @@ bool ProvisionedEntriesListed() {
 }
 
 bool WriteEntry(const Entry& entry) {
+  EnsureSeeded();
+  return WriteEntryKey(entry);
+}
+
+bool WriteDestination(const Destination& destination) {
+  EnsureSeeded();
+  return WriteDestinationKey(destination);
+}
+
+bool WriteEntryKey(const Entry& entry) {
   ScopedKey key;
   return key.Create(Join(kConnectionsKey, entry.name)) &&
          key.SetText(kDestIdValue, GuidText(entry.dest)) &&
@@ -309,26 +365,62 @@ bool WriteEntry(const Entry& entry) {
          key.SetText(kStatusScriptValue, StatusScriptText(entry.script));
 }
 
-bool WriteDestination(const Destination& destination) {
-  return WriteText(Join(kDestinationsKey, destination.name), kDestIdValue,
-                   GuidText(destination.guid));
+bool WriteDestinationKey(const Destination& destination) {
+  ScopedKey key;
+  return key.Create(Join(kDestinationsKey, destination.name)) &&
+         key.SetText(kDestIdValue, GuidText(destination.guid));
+}
+
+bool WriteTexts(const std::wstring& key,
+                const std::vector<std::pair<std::wstring, std::wstring>>&
+                    name_text_pairs) {
+  EnsureSeeded();
+  ScopedKey k;
+  if (!k.Create(key)) {
+    return false;
+  }
+  for (const auto& [name, text] : name_text_pairs) {
+    if (!k.SetText(name.c_str(), text)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool WriteText(const std::wstring& key, const wchar_t* name,
                const std::wstring& text) {
+  EnsureSeeded();
   ScopedKey k;
   return k.Create(key) && k.SetText(name, text);
 }
 
 bool WriteDword(const std::wstring& key, const wchar_t* name, DWORD value) {
+  EnsureSeeded();
   ScopedKey k;
   return k.Create(key) && k.SetDword(name, value);
 }
 
 bool ReadText(const std::wstring& key, const wchar_t* name,
               std::wstring* text) {
+  EnsureSeeded();
   ScopedKey k;
   return k.Open(key) && k.GetText(name, text);
+}
+
+void EnsureSeeded() {
+  static std::mutex mu;
+  static std::set<std::string> checked;  // device roots; guarded by mu
+  std::lock_guard<std::mutex> lock(mu);
+  if (!checked.insert(DeviceRoot()).second) {
+    return;
+  }
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kConnMgrKey, 0, KEY_READ, &key) ==
+      ERROR_SUCCESS) {
+    RegCloseKey(key);
+    return;
+  }
+  SeedNewDevice();
 }
 
 void SeedNewDevice() {
@@ -339,8 +431,8 @@ void SeedNewDevice() {
   gprs.name = L"GPRS";
   gprs.dest = internet.guid;
   gprs.apn = L"cmwap";
-  (void)WriteDestination(internet);
-  (void)WriteEntry(gprs);
+  (void)WriteDestinationKey(internet);
+  (void)WriteEntryKey(gprs);
 }
 
 }  // namespace mms::platform::connmgr

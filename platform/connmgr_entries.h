@@ -11,6 +11,7 @@
 #define MMS_PLATFORM_CONNMGR_ENTRIES_H_
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/connmgr.h"
@@ -72,7 +73,10 @@ bool ProvisionedEntriesListed();
 bool WriteEntry(const Entry& entry);
 bool WriteDestination(const Destination& destination);
 
-// Writes one REG_SZ / REG_DWORD value, creating the key; false on failure.
+// Writes REG_SZ / REG_DWORD values, creating the key; false on failure.
+bool WriteTexts(const std::wstring& key,
+                const std::vector<std::pair<std::wstring, std::wstring>>&
+                    name_text_pairs);
 bool WriteText(const std::wstring& key, const wchar_t* name,
                const std::wstring& text);
 bool WriteDword(const std::wstring& key, const wchar_t* name, DWORD value);
@@ -82,9 +86,16 @@ bool ReadText(const std::wstring& key, const wchar_t* name,
               std::wstring* text);
 
 // What a new device offers: the "Internet" network and one cellular entry
-// "GPRS" with access point "cmwap" leading to it. Called once, when the
-// device's registry is first made.
+// "GPRS" with access point "cmwap" leading to it. EnsureSeeded writes them
+// once per device root and process, when the device has no "Comm\ConnMgr"
+// key yet (a device whose entries were all removed keeps none); listing
+// and adding call it. SeedNewDevice writes them unconditionally.
+void EnsureSeeded();
 void SeedNewDevice();
+
+// WriteEntry and WriteDestination without the seeding check.
+bool WriteEntryKey(const Entry& entry);
+bool WriteDestinationKey(const Destination& destination);
 
 }  // namespace mms::platform::connmgr
 
