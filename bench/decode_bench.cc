@@ -1,0 +1,244 @@
+// decode_bench.cc: decoding the 300 KB message of the encoding benchmark (a
+// SMIL document, a 300 KB image, a short text) and a few small sample
+// messages: in memory (header record and part views, no file writes), as a
+// whole decode with its part files, through MMS_Open, and a memcpy of the
+// same bytes in the same run as the floor.
+//
+// Samples are read from the shared corpus when it is there; benchmarks
+// whose input is missing are skipped.
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "codec/byte_reader.h"
+#include "codec/decode/body.h"
+#include "codec/decode/decoder.h"
+#include "codec/records.h"
+#include "mms.h"
+#include "platform/device_fs.h"
+#include "platform/winapi.h"
+#include "support/mms_test_access.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr size_t kImageBytes = 300 * 1024;
+
+const char kSmil[] =
+    "<smil><head><layout><root-layout width=\"160\" height=\"140\"/>"
+    "<region id=\"Image\" width=\"160\" height=\"120\" left=\"0\" top=\"0\"/>"
+    "<region id=\"Text\" width=\"160\" height=\"20\" left=\"0\" top=\"120\"/>"
+    "</layout></head><body><par dur=\"30000ms\">"
+    "<img src=\"photo.jpg\" region=\"Image\"/>"
+    "<text src=\"note.txt\" region=\"Text\"/>"
+    "</par></body></smil>";
+
+std::string CorpusDir() {
+  const char* env = std::getenv("MMS_CORPUS");
+  if (env != nullptr) {
+    return env;
+  }
+  return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." /
+          "shared" / "corpus")
+      .string();
+}
+
+Bytes ReadHost(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)),
+               std::istreambuf_iterator<char>());
+}
+
+// A temporary device root, the 300 KB PDU made by the encoder and stored
+// as a message file there.
+class Fixture {
+ public:
+  Fixture() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "mms-dbench-XXXXXX")
+            .string();
+    folder_ = mkdtemp(pattern.data());
+    mms::platform::SetDeviceRoot(folder_ + "/device");
+    std::string host;
+    mms::platform::DeviceToHostPath(L"\\Temp\\photo.jpg", &host);
+    std::vector<char> image(kImageBytes);
+    for (size_t i = 0; i < image.size(); ++i) {
+      image[i] = static_cast<char>(i * 131 + 7);
+    }
+    std::ofstream(host, std::ios::binary).write(image.data(), image.size());
+    mms::platform::DeviceToHostPath(L"\\Temp\\note.txt", &host);
+    std::ofstream(host, std::ios::binary) << "See you at eight.";
+
+    MMS_Option option = {};
+    MMS_Custom_Data message(0, &option);
+    wchar_t to[] = L"13800000001";
+    wchar_t subject[] = L"Photos";
+    wchar_t photo[] = L"\\Temp\\photo.jpg";
+    wchar_t note[] = L"\\Temp\\note.txt";
+    message.SetPhoneNumber(to);
+    message.SetSubject(subject);
+    message.AddFileNameToArray(photo);
+    message.AddFileNameToArray(note);
+    auto* smil = static_cast<char*>(LocalAlloc(LPTR, sizeof(kSmil)));
+    std::memcpy(smil, kSmil, sizeof(kSmil));
+    message.SetSimlContent(smil);
+    CMMS mms;
+    int length = 0;
+    unsigned char* pdu = MmsTestAccess::MakeSendData(mms, &message, &length);
+    if (pdu != nullptr) {
+      large_.assign(pdu, pdu + length);
+      LocalFree(pdu);
+    }
+    CreateDeCodeFolder();
+  }
+
+  ~Fixture() {
+    mms::platform::SetDeviceRoot("");
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  const Bytes& large() const { return large_; }
+
+  // Stores bytes as a message file and gives its device path.
+  std::wstring Store(const Bytes& bytes, const std::wstring& name) {
+    const std::wstring path = L"\\Windows\\Messaging\\" + name;
+    std::string host;
+    mms::platform::DeviceToHostPath(path, &host);
+    std::ofstream(host, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return path;
+  }
+
+ private:
+  std::string folder_;
+  Bytes large_;
+};
+
+Fixture& Shared() {
+  static Fixture fixture;
+  return fixture;
+}
+
+// Small samples (under 1 KB) by argument index.
+const char* const kSmallSamples[] = {
+    "mmsd/rc-mms-1-3-con-212.mms",                  // 198 bytes
+    "mms-engine/test_mms_codec/m-retrieve_4.conf",  // 274 bytes
+    "python-messaging/openwave.mms",                // 542 bytes
+};
+
+Bytes Input(int64_t which) {
+  if (which < 0) {
+    return Shared().large();
+  }
+  return ReadHost(CorpusDir() + "/" + kSmallSamples[which]);
+}
+
+// The in-memory parse: header record and one view per entry; the part
+// data is neither copied nor written.
+int ParseInMemory(const Bytes& pdu) {
+  MMS_Header header;
+  std::memset(&header, 0, sizeof(header));
+  MMS_Custom_Data* message = nullptr;
+  static MMS_Custom_Data scratch;
+  message = &scratch;
+  int header_length = 0;
+  int parts = -1;
+  if (mms::codec::DecodeMmsHeaderBounded(&header, pdu.data(), pdu.size(),
+                                         message, &header_length) == 0) {
+    mms::codec::ByteReader r(pdu.data(), pdu.size());
+    uint32_t count = 0;
+    if (r.Skip(static_cast<size_t>(header_length)) &&
+        mms::codec::ReadEntryCount(r, &count)) {
+      mms::codec::PartView part;
+      parts = 0;
+      while (static_cast<uint32_t>(parts) < count &&
+             mms::codec::DecodePart(r, &part)) {
+        benchmark::DoNotOptimize(part);
+        ++parts;
+      }
+    }
+  }
+  FreeMmsHeader(&header);
+  return parts;
+}
+
+void SetCounters(benchmark::State& state, size_t size) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+  state.counters["pdu_bytes"] = static_cast<double>(size);
+}
+
+void BM_ParseInMemory(benchmark::State& state) {
+  const Bytes pdu = Input(state.range(0));
+  if (pdu.empty() || ParseInMemory(pdu) <= 0) {
+    state.SkipWithError("no input");
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ParseInMemory(pdu));
+  }
+  SetCounters(state, pdu.size());
+}
+
+void BM_MemcpySameBytes(benchmark::State& state) {
+  const Bytes pdu = Input(state.range(0));
+  if (pdu.empty()) {
+    state.SkipWithError("no input");
+    return;
+  }
+  Bytes to(pdu.size());
+  for (auto _ : state) {
+    std::memcpy(to.data(), pdu.data(), pdu.size());
+    benchmark::ClobberMemory();
+  }
+  SetCounters(state, pdu.size());
+}
+
+// Whole decode with its part files written.
+void BM_DecodeWithPartFiles(benchmark::State& state) {
+  const Bytes pdu = Input(state.range(0));
+  if (pdu.empty()) {
+    state.SkipWithError("no input");
+    return;
+  }
+  for (auto _ : state) {
+    MMS_Custom_Data message;
+    benchmark::DoNotOptimize(
+        mms::codec::DecodeMessage(pdu.data(), pdu.size(), &message));
+  }
+  SetCounters(state, pdu.size());
+}
+
+// MMS_Open: read the file, decode with part files, parse the SMIL.
+void BM_MmsOpen(benchmark::State& state) {
+  const Bytes pdu = Input(state.range(0));
+  if (pdu.empty()) {
+    state.SkipWithError("no input");
+    return;
+  }
+  std::wstring path = Shared().Store(pdu, L"bench.mms");
+  for (auto _ : state) {
+    MMS_Custom_Data message;
+    benchmark::DoNotOptimize(CMMS::MMS_Open(path.data(), &message));
+  }
+  SetCounters(state, pdu.size());
+}
+
+// Argument -1 is the 300 KB message; 0 to 2 the small samples.
+#define MMS_DECODE_INPUTS ->Arg(-1)->Arg(0)->Arg(1)->Arg(2)
+BENCHMARK(BM_ParseInMemory) MMS_DECODE_INPUTS;
+BENCHMARK(BM_MemcpySameBytes) MMS_DECODE_INPUTS;
+BENCHMARK(BM_DecodeWithPartFiles) MMS_DECODE_INPUTS;
+BENCHMARK(BM_MmsOpen) MMS_DECODE_INPUTS;
+
+}  // namespace
+
+BENCHMARK_MAIN();
