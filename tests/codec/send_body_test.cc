@@ -84,6 +84,16 @@ TEST_F(SendBody, MediaKindFollowsTheExactExtension) {
   }
 }
 
+TEST_F(SendBody, NamesGoOutInTheSystemCodePage) {
+  PutFile(L"\u7167\u7247.jpg", "J");  // code page 936: d5 d5 c6 ac
+  const Bytes name = Cat({Hex("d5 d5 c6 ac"), Text(".jpg")});
+  EXPECT_EQ(EncodeFile("\\Temp\\\xd5\xd5\xc6\xac.jpg"),
+            Cat({Hex("23 01 0b 9e 85"), name, Hex("c0 22 3c d5 d5 c6 ac"),
+                 Text(".jpg>"), Hex("8e"), name, Text("J", false)}));
+  // Bytes that are no text in the code page: refused, nothing opened.
+  EXPECT_EQ(LoadPartFile("\\Temp\\\x81\x20.jpg"), nullptr);
+}
+
 TEST_F(SendBody, SmilEntryAndSmilFilesCarryTheStartNames) {
   auto message = NewMessage();
   EXPECT_EQ(EncodeAndFree(MakeSmilPart(message.get())),
