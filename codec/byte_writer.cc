@@ -1,6 +1,7 @@
 // byte_writer.cc: growth under the cap, and the WSP value forms.
 #include "codec/byte_writer.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "codec/uintvar.h"
@@ -106,6 +107,7 @@ bool ByteWriter::PutBytes(const void* bytes, size_t n) {
 bool ByteWriter::PutByte(uint8_t b) { return PutBytes(&b, 1); }
 
 bool ByteWriter::PutWriter(const ByteWriter& other) {
+  assert(&other != this);  // growing would free the bytes being copied
   if (!other.ok()) {
     return Fail();
   }
