@@ -190,19 +190,6 @@ TEST_F(ConnectionTest, ConnectedHandleIsUsedAsItIs) {
   EXPECT_TRUE(KeyExists(kTempNetworkKey));
 }
 
-TEST_F(ConnectionTest, RememberedDestinationIsRequestedFirst) {
-  const GUID slow = AddEntry(L"slow", L"other", L"0x20,0x10");
-  std::wstring key = mms::client::kMmsKey;
-  std::wstring name = mms::client::kCurrentId;
-  unsigned char bytes[16];
-  std::memcpy(bytes, &slow, sizeof(bytes));
-  RegSetBinary(key.data(), name.data(), bytes);
-
-  EXPECT_EQ(OpenMMSConnection(&pWebConnect), 1);
-  EXPECT_EQ(RequestedDestinations(), std::vector<std::wstring>{Text(slow)});
-  EXPECT_TRUE(cm_test::Documents().empty());
-}
-
 TEST_F(ConnectionTest, FirstCmwapEntryInAnyCaseWinsAndIsRemembered) {
   RemoveSeededEntry();
   AddEntry(L"LAN", L"cmwap", L"", CM_CONNTYPE_NIC);

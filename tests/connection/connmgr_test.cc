@@ -3,7 +3,7 @@
 // provisioning entry point's effect on the registry and its answers.
 #include "platform/connmgr.h"
 
-#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -138,67 +138,6 @@ TEST_F(ConnMgrTest, SeededEntryRemovedStaysRemoved) {
   DWORD size = 123;
   EXPECT_EQ(ConnMgrQueryDetailedStatus(nullptr, &size), S_OK);
   EXPECT_EQ(size, 0u);
-}
-
-TEST_F(ConnMgrTest, DetailedStatusListsEntriesInCreationOrder) {
-  Entry nic;
-  nic.name = L"Office LAN";
-  nic.type = CM_CONNTYPE_NIC;
-  nic.dest = Guid(L"{00000001-0000-0000-0000-000000000001}");
-  Entry wap;
-  wap.name = L"中国 wap";
-  wap.apn = L"cmwap";
-  wap.dest = Guid(L"{00000002-0000-0000-0000-0000000000AB}");
-  ASSERT_TRUE(WriteEntry(nic));
-  ASSERT_TRUE(WriteEntry(wap));
-
-  const std::vector<Listed> listed = DetailedStatus();
-  ASSERT_EQ(listed.size(), 3u);
-  EXPECT_EQ(listed[0].name, L"GPRS");
-  EXPECT_EQ(listed[1].name, L"Office LAN");
-  EXPECT_EQ(listed[1].type, CM_CONNTYPE_NIC);
-  EXPECT_EQ(listed[2].name, L"中国 wap");
-  EXPECT_EQ(listed[2].dest, L"{00000002-0000-0000-0000-0000000000AB}");
-}
-
-TEST_F(ConnMgrTest, StatusScriptsWalkOneStepPerRead) {
-  Entry slow;
-  slow.name = L"slow";
-  slow.dest = Guid(L"{00000003-0000-0000-0000-000000000000}");
-  ASSERT_TRUE(ParseStatusScript(L"0x40, 0x26,16", &slow.script));
-  ASSERT_TRUE(WriteEntry(slow));
-
-  // The last step repeats.
-  EXPECT_EQ(Walk(slow.dest, 5), (std::vector<DWORD>{0x40, 0x26, 0x10, 0x10,
-                                                     0x10}));
-  // No entry leads there, or no destination at all: canceled at once.
-  EXPECT_EQ(Walk(Guid(L"{00000004-0000-0000-0000-000000000000}"), 2),
-            (std::vector<DWORD>{0x22, 0x22}));
-  EXPECT_EQ(Walk(GUID{}, 1), (std::vector<DWORD>{0x22}));
-  EXPECT_EQ(test::StatusReads(), 8u);
-  EXPECT_EQ(test::LiveConnections(), 0u);
-
-  std::vector<DWORD> script;
-  EXPECT_FALSE(ParseStatusScript(L"0x40,", &script));
-  EXPECT_FALSE(ParseStatusScript(L"0x40,,0x10", &script));
-  EXPECT_FALSE(ParseStatusScript(L"-1", &script));
-  EXPECT_FALSE(ParseStatusScript(L"0x100000000", &script));
-}
-
-TEST_F(ConnMgrTest, RequestsAreRecordedAndCheckedForSize) {
-  CONNMGR_CONNECTIONINFO info = {};
-  HANDLE handle = nullptr;
-  info.cbSize = sizeof(info) - 1;
-  EXPECT_EQ(ConnMgrEstablishConnection(&info, &handle), E_INVALIDARG);
-  EXPECT_EQ(handle, nullptr);
-  info.cbSize = sizeof(info);
-  info.dwPriority = CONNMGR_PRIORITY_USERBACKGROUND;
-  EXPECT_EQ(ConnMgrEstablishConnection(&info, &handle), S_OK);
-  ASSERT_EQ(test::Requests().size(), 1u);
-  EXPECT_EQ(std::memcmp(&test::Requests()[0], &info, sizeof(info)), 0);
-  EXPECT_EQ(test::LiveConnections(), 1u);
-  EXPECT_EQ(ConnMgrReleaseConnection(handle, 0), S_OK);
-  EXPECT_EQ(ConnMgrReleaseConnection(handle, 0), E_INVALIDARG);
 }
 
 TEST_F(ConnMgrTest, ProvisioningWritesTheKeysAndListsTheEntry) {
