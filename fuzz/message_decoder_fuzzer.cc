@@ -29,7 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wchar_t path[260] = {};
     if (message.GetFileName(i, path) == 1) {
       const std::wstring p(path);
-      if (p.rfind(L"\\temp\\mmsdecode\\", 0) != 0) {
+      const std::wstring folder = L"\\temp\\mmsdecode\\";
+      const std::wstring name =
+          p.size() > folder.size() ? p.substr(folder.size()) : L"";
+      if (p.compare(0, folder.size(), folder) != 0 || name.empty() ||
+          name.find_first_of(L"\\/:") != std::wstring::npos ||
+          name == L"." || name == L"..") {
         __builtin_trap();  // a part file outside the decode folder
       }
       DeleteFileW(path);
