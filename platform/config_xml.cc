@@ -83,8 +83,7 @@ HRESULT Answer(const std::wstring& key,
     std::wstring value;
     std::string utf8;
     if (!Wide(query.attribute("name").value(), &name) ||
-        !ReadText(key, name.c_str(), &value) ||
-        !WideToUtf8Text(value, &utf8)) {
+        !ReadText(key, name.c_str(), &value) || !WideToUtf8Text(value, &utf8)) {
       return E_FAIL;
     }
     query.set_name("parm");
@@ -100,8 +99,8 @@ bool ProxyKey(pugi::xml_node entry, std::wstring* key) {
     return false;
   }
   *key = std::wstring(kProxiesKey) + L"\\" + type;
-  pugi::xml_node source = entry.find_child_by_attribute("parm", "name",
-                                                        "SrcId");
+  pugi::xml_node source =
+      entry.find_child_by_attribute("parm", "name", "SrcId");
   std::wstring source_id;
   if (source && KeyName(source.attribute("value").value(), &source_id)) {
     *key += L"\\" + source_id;
@@ -190,8 +189,7 @@ HRESULT Process(const wchar_t* document, std::wstring* answer) {
     }
   }
   std::ostringstream out;
-  doc.save(out, "",
-           pugi::format_raw | pugi::format_no_declaration,
+  doc.save(out, "", pugi::format_raw | pugi::format_no_declaration,
            pugi::encoding_utf8);
   return Utf8ToWideText(out.str(), answer) ? S_OK : E_FAIL;
 }

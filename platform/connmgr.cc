@@ -26,11 +26,11 @@ struct Connection {
 };
 
 std::mutex g_mu;
-std::map<uintptr_t, Connection> g_connections;     // guarded by g_mu
-uintptr_t g_next_handle = kFirstHandle;            // guarded by g_mu
-std::vector<CONNMGR_CONNECTIONINFO> g_requests;    // guarded by g_mu
-std::vector<std::wstring> g_documents;             // guarded by g_mu
-size_t g_status_reads = 0;                         // guarded by g_mu
+std::map<uintptr_t, Connection> g_connections;   // guarded by g_mu
+uintptr_t g_next_handle = kFirstHandle;          // guarded by g_mu
+std::vector<CONNMGR_CONNECTIONINFO> g_requests;  // guarded by g_mu
+std::vector<std::wstring> g_documents;           // guarded by g_mu
+size_t g_status_reads = 0;                       // guarded by g_mu
 
 bool IsZero(const GUID& guid) {
   static const GUID kZero = {};
@@ -180,10 +180,9 @@ HRESULT ConnMgrQueryDetailedStatus(CONNMGR_CONNECTION_DETAILED_STATUS* buffer,
   }
   // Records first, then their descriptions: the record size keeps the
   // texts aligned for wchar_t.
-  static_assert(sizeof(CONNMGR_CONNECTION_DETAILED_STATUS) %
-                        alignof(wchar_t) ==
-                    0,
-                "descriptions follow the records");
+  static_assert(
+      sizeof(CONNMGR_CONNECTION_DETAILED_STATUS) % alignof(wchar_t) == 0,
+      "descriptions follow the records");
   std::memset(static_cast<void*>(buffer), 0, needed);
   auto* text = reinterpret_cast<wchar_t*>(buffer + entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {

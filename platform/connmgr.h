@@ -65,17 +65,17 @@ static_assert(sizeof(GUID) == 16, "a GUID is 16 bytes");
 #define CFGFLAG_PROCESS 0x0001u
 
 typedef struct _CONNMGR_CONNECTIONINFO {
-  DWORD cbSize;            // sizeof(CONNMGR_CONNECTIONINFO)
-  DWORD dwParams;          // CONNMGR_PARAM_*: which fields below count
-  DWORD dwFlags;           // CONNMGR_FLAG_PROXY_*
-  DWORD dwPriority;        // CONNMGR_PRIORITY_*
+  DWORD cbSize;      // sizeof(CONNMGR_CONNECTIONINFO)
+  DWORD dwParams;    // CONNMGR_PARAM_*: which fields below count
+  DWORD dwFlags;     // CONNMGR_FLAG_PROXY_*
+  DWORD dwPriority;  // CONNMGR_PRIORITY_*
   BOOL bExclusive;
   BOOL bDisabled;
-  GUID guidDestNet;        // destination network
-  HWND hWnd;               // status messages: not sent by the stand-in
+  GUID guidDestNet;  // destination network
+  HWND hWnd;         // status messages: not sent by the stand-in
   UINT uMsg;
   LPARAM lParam;
-  DWORD ulMaxCost;         // ULONG on the phone: 32 bits
+  DWORD ulMaxCost;  // ULONG on the phone: 32 bits
   DWORD ulMinRcvBw;
   DWORD ulMaxConnLatency;
 } CONNMGR_CONNECTIONINFO;
@@ -84,7 +84,7 @@ typedef struct _CONNMGR_CONNECTION_DETAILED_STATUS {
   struct _CONNMGR_CONNECTION_DETAILED_STATUS* pNext;  // inside the buffer
   DWORD dwVer;
   DWORD dwParams;
-  DWORD dwType;            // CM_CONNTYPE_*
+  DWORD dwType;  // CM_CONNTYPE_*
   DWORD dwSubtype;
   DWORD dwFlags;
   DWORD dwSecure;
@@ -95,7 +95,7 @@ typedef struct _CONNMGR_CONNECTION_DETAILED_STATUS {
   DWORD dwConnectionStatus;
   SYSTEMTIME LastConnectTime;
   DWORD dwSignalQuality;
-  void* pIPAddr;           // null
+  void* pIPAddr;  // null
 } CONNMGR_CONNECTION_DETAILED_STATUS;
 
 typedef struct _CONNMGR_DESTINATION_INFO {

@@ -113,7 +113,7 @@ std::wstring Fold(std::wstring text) {
 
 // One key directly below a listed parent, with its values as stored.
 struct ChildKey {
-  std::wstring name;                 // as spelled
+  std::wstring name;  // as spelled
   std::vector<StoredValue> values;
 };
 
@@ -162,8 +162,7 @@ bool StoredText(const ChildKey& key, const wchar_t* name, std::wstring* text) {
     return false;
   }
   text->assign(wide_bytes.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(text->data(), wide_bytes.data(),
-              text->size() * sizeof(wchar_t));
+  std::memcpy(text->data(), wide_bytes.data(), text->size() * sizeof(wchar_t));
   return true;
 }
 
@@ -232,11 +231,9 @@ bool ParseGuid(const std::wstring& text, GUID* guid) {
 
 std::wstring GuidText(const GUID& g) {
   wchar_t text[40];
-  std::swprintf(text, 40,
-                L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-                g.Data4[7]);
+  std::swprintf(text, 40, L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
   return text;
 }
 
@@ -371,9 +368,9 @@ bool WriteDestinationKey(const Destination& destination) {
          key.SetText(kDestIdValue, GuidText(destination.guid));
 }
 
-bool WriteTexts(const std::wstring& key,
-                const std::vector<std::pair<std::wstring, std::wstring>>&
-                    name_text_pairs) {
+bool WriteTexts(
+    const std::wstring& key,
+    const std::vector<std::pair<std::wstring, std::wstring>>& name_text_pairs) {
   EnsureSeeded();
   ScopedKey k;
   if (!k.Create(key)) {

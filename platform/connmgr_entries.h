@@ -40,11 +40,11 @@ constexpr wchar_t kInternetName[] = L"Internet";
 constexpr wchar_t kInternetGuid[] = L"{436EF144-B4FB-4863-A041-8F905A62C572}";
 
 struct Entry {
-  std::wstring name;           // key name, as spelled
+  std::wstring name;  // key name, as spelled
   DWORD type = CM_CONNTYPE_CELLULAR;
-  GUID dest = {};              // all zero when DestId is missing or bad
-  std::wstring apn;            // empty when missing
-  std::vector<DWORD> script;   // CONNMGR_STATUS_*; empty: connected
+  GUID dest = {};             // all zero when DestId is missing or bad
+  std::wstring apn;           // empty when missing
+  std::vector<DWORD> script;  // CONNMGR_STATUS_*; empty: connected
   bool provisioned = false;
 };
 
@@ -74,16 +74,15 @@ bool WriteEntry(const Entry& entry);
 bool WriteDestination(const Destination& destination);
 
 // Writes REG_SZ / REG_DWORD values, creating the key; false on failure.
-bool WriteTexts(const std::wstring& key,
-                const std::vector<std::pair<std::wstring, std::wstring>>&
-                    name_text_pairs);
+bool WriteTexts(
+    const std::wstring& key,
+    const std::vector<std::pair<std::wstring, std::wstring>>& name_text_pairs);
 bool WriteText(const std::wstring& key, const wchar_t* name,
                const std::wstring& text);
 bool WriteDword(const std::wstring& key, const wchar_t* name, DWORD value);
 // Reads a REG_SZ value of an existing key; false when key or value is
 // missing or not text.
-bool ReadText(const std::wstring& key, const wchar_t* name,
-              std::wstring* text);
+bool ReadText(const std::wstring& key, const wchar_t* name, std::wstring* text);
 
 // What a new device offers: the "Internet" network and one cellular entry
 // "GPRS" with access point "cmwap" leading to it. EnsureSeeded writes them

@@ -8,6 +8,7 @@
 #include "transport/connection.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <cwctype>
 #include <string>
@@ -24,8 +25,7 @@ namespace {
 
 constexpr wchar_t kCmwap[] = L"cmwap";
 constexpr wchar_t kNewNetworkId[] = L"{D1D06580-C364-55ec-9421-6ACF34129C58}";
-constexpr wchar_t kProxyTargetId[] =
-    L"{436EF144-B4FB-4863-A041-8F905A62C572}";
+constexpr wchar_t kProxyTargetId[] = L"{436EF144-B4FB-4863-A041-8F905A62C572}";
 
 // Deleted in this order.
 const wchar_t* const kTemporaryKeys[] = {
@@ -34,8 +34,8 @@ const wchar_t* const kTemporaryKeys[] = {
     L"\\Connections\\中国移动彩信中心",
 };
 
-constexpr size_t kQueryChars = 520;      // query buffer, terminator included
-constexpr size_t kApnChars = 259;        // longest access point name read
+constexpr size_t kQueryChars = 520;  // query buffer, terminator included
+constexpr size_t kApnChars = 259;    // longest access point name read
 constexpr int kPollCycles = 6;
 constexpr int kWaitingPolls = 12;
 constexpr DWORD kCycleSleepMs = 1000;
@@ -107,13 +107,14 @@ std::wstring ProvisioningDocument() {
 // The access-point query for one entry; false when it does not fit the
 // query buffer (the entry is then not asked about).
 bool QueryDocument(const wchar_t* entry_name, std::wstring* doc) {
-  *doc = L"<wap-provisioningdoc><characteristic type=\"CM_GPRSEntries\">"
-         L"<characteristic type=\"" +
-         Escaped(entry_name) +
-         L"\"><characteristic type=\"DevSpecificCellular\">"
-         L"<parm-query name=\"GPRSInfoAccessPointName\"/>"
-         L"</characteristic></characteristic></characteristic>"
-         L"</wap-provisioningdoc>";
+  *doc =
+      L"<wap-provisioningdoc><characteristic type=\"CM_GPRSEntries\">"
+      L"<characteristic type=\"" +
+      Escaped(entry_name) +
+      L"\"><characteristic type=\"DevSpecificCellular\">"
+      L"<parm-query name=\"GPRSInfoAccessPointName\"/>"
+      L"</characteristic></characteristic></characteristic>"
+      L"</wap-provisioningdoc>";
   return doc->size() < kQueryChars;
 }
 
@@ -142,9 +143,9 @@ Query QueryDetailedStatus(
       kHresultInsufficientBuffer) {
     return Query::kSizingFailed;
   }
-  const size_t records = (*bytes + sizeof(CONNMGR_CONNECTION_DETAILED_STATUS) -
-                          1) /
-                         sizeof(CONNMGR_CONNECTION_DETAILED_STATUS);
+  const size_t records =
+      (*bytes + sizeof(CONNMGR_CONNECTION_DETAILED_STATUS) - 1) /
+      sizeof(CONNMGR_CONNECTION_DETAILED_STATUS);
   block->assign(records, CONNMGR_CONNECTION_DETAILED_STATUS{});
   if (records == 0 ||
       ConnMgrQueryDetailedStatus(block->data(), bytes) != S_OK) {
@@ -154,16 +155,19 @@ Query QueryDetailedStatus(
 }
 
 // Walks the list from its first entry; stops at a link that leaves the
-// block.
+// block or comes back round.
 template <typename Match>
 const CONNMGR_CONNECTION_DETAILED_STATUS* FindInList(
     const std::vector<CONNMGR_CONNECTION_DETAILED_STATUS>& block, DWORD bytes,
     Match match) {
-  const auto* first = block.data();
-  const auto* end = reinterpret_cast<const CONNMGR_CONNECTION_DETAILED_STATUS*>(
-      reinterpret_cast<const BYTE*>(first) + bytes);
-  for (const auto* entry = first; entry != nullptr; entry = entry->pNext) {
-    if (entry < first || entry + 1 > end) {
+  const auto begin = reinterpret_cast<uintptr_t>(block.data());
+  const uintptr_t end = begin + bytes;
+  size_t steps_left = bytes / sizeof(CONNMGR_CONNECTION_DETAILED_STATUS);
+  for (const auto* entry = block.data(); entry != nullptr && steps_left > 0;
+       entry = entry->pNext, --steps_left) {
+    const auto at = reinterpret_cast<uintptr_t>(entry);
+    if (at < begin || at > end || end - at < sizeof(*entry) ||
+        (at - begin) % alignof(CONNMGR_CONNECTION_DETAILED_STATUS) != 0) {
       return nullptr;
     }
     if (match(*entry)) {

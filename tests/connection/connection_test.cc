@@ -6,7 +6,6 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -302,22 +301,22 @@ TEST_F(ConnectionTest, PollCyclesEndAsTheStatusesSay) {
       {"0x10", 1, 1},
       {"0x22", 0, 1},
       {"0x81", 0, 1},
-      {"0x40,0x40,0x81", 0, 3},       // inside the connection wait
-      {"0x20,0x22", 0, 2},            // after the 1 s sleep
-      {"0x20,0x20,0x81", 0, 3},       // start of the second cycle
+      {"0x40,0x40,0x81", 0, 3},  // inside the connection wait
+      {"0x20,0x22", 0, 2},       // after the 1 s sleep
+      {"0x20,0x20,0x81", 0, 3},  // start of the second cycle
       {"0x20,0x20,0x10", 1, 3},
-      {"0x40", 0, 6 * 14},            // the wait is bounded; six cycles
+      {"0x40", 0, 6 * 14},  // the wait is bounded; six cycles
       {"0x20", 0, 6 * 2},
       {twenty_busy + "0x10", 1, 22},  // the phone wait is not bounded
       // Five quiet cycles, then it comes up during the sixth: too late.
-      {"0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x40,0x10",
-       0, 13},
+      {"0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x20,0x40,0x10", 0,
+       13},
   };
   for (const PollCase& c : cases) {
     SCOPED_TRACE(c.script);
     cm_test::Reset();
-    const GUID dest = AddEntry(
-        L"e", L"x", std::wstring(c.script.begin(), c.script.end()));
+    const GUID dest =
+        AddEntry(L"e", L"x", std::wstring(c.script.begin(), c.script.end()));
     HANDLE handle = nullptr;
     EXPECT_EQ(EstablishMMSConnection(&handle, dest), c.result);
     EXPECT_EQ(cm_test::StatusReads(), c.reads);

@@ -124,9 +124,9 @@ TEST_F(ConnMgrTest, NewDeviceOffersOneCmwapEntryThatConnects) {
   EXPECT_EQ(networks[0].name, kInternetName);
   EXPECT_EQ(GuidText(networks[0].guid), kInternetGuid);
 
-  EXPECT_EQ(Walk(Guid(kInternetGuid), 2),
-            (std::vector<DWORD>{CONNMGR_STATUS_CONNECTED,
-                                CONNMGR_STATUS_CONNECTED}));
+  EXPECT_EQ(
+      Walk(Guid(kInternetGuid), 2),
+      (std::vector<DWORD>{CONNMGR_STATUS_CONNECTED, CONNMGR_STATUS_CONNECTED}));
 }
 
 TEST_F(ConnMgrTest, SeededEntryRemovedStaysRemoved) {
@@ -153,7 +153,8 @@ TEST_F(ConnMgrTest, ProvisioningWritesTheKeysAndListsTheEntry) {
       L"<parm name=\"GPRSInfoAddress\" value=\"\" /></characteristic>"
       L"</characteristic></characteristic>"
       L"<characteristic type=\"CM_ProxyEntries\"><characteristic type=\"WAP\">"
-      L"<parm name=\"SrcId\" value=\"{D1D06580-C364-55ec-9421-6ACF34129C58}\" />"
+      L"<parm name=\"SrcId\" value=\"{D1D06580-C364-55ec-9421-6ACF34129C58}\" "
+      L"/>"
       L"<parm name=\"Proxy\" value=\"10.0.0.172:80\" /></characteristic>"
       L"</characteristic></wap-provisioningdoc>";
   HRESULT hr = E_FAIL;
@@ -162,8 +163,8 @@ TEST_F(ConnMgrTest, ProvisioningWritesTheKeysAndListsTheEntry) {
   EXPECT_EQ(test::Documents(), std::vector<std::wstring>{doc});
 
   std::wstring text;
-  EXPECT_TRUE(ReadText(std::wstring(kConnectionsKey) + L"\\Net", kApnValue,
-                       &text));
+  EXPECT_TRUE(
+      ReadText(std::wstring(kConnectionsKey) + L"\\Net", kApnValue, &text));
   EXPECT_EQ(text, L"cmwap");
   EXPECT_TRUE(ReadText(std::wstring(kConnectionsKey) + L"\\Net",
                        L"GPRSInfoAddress", &text));

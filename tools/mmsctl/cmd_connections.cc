@@ -67,8 +67,8 @@ int List() {
               "DESTINATION", "STATUS SCRIPT");
   for (const connmgr::Entry& e : entries) {
     const std::string script = e.script.empty()
-                                    ? "connects"
-                                    : Utf8(connmgr::StatusScriptText(e.script));
+                                   ? "connects"
+                                   : Utf8(connmgr::StatusScriptText(e.script));
     std::printf("%-20s %-9s %-10s %-38s %s%s\n", Utf8(e.name).c_str(),
                 TypeName(e.type).c_str(), Utf8(e.apn).c_str(),
                 Utf8(connmgr::GuidText(e.dest)).c_str(), script.c_str(),
@@ -92,8 +92,7 @@ int Add(const Args& args) {
       if (a.rfind("--", 0) == 0) {
         return Fail(kName, a + " needs a value", kUsage);
       }
-      return Fail(kName, "unknown argument '" + a + "' (see --help)",
-                  kUsage);
+      return Fail(kName, "unknown argument '" + a + "' (see --help)", kUsage);
     }
     const std::string& value = args[++i];
     std::wstring wide;
@@ -105,8 +104,9 @@ int Add(const Args& args) {
       has_apn = true;
     } else if (a == "--status-script") {
       if (!connmgr::ParseStatusScript(wide, &entry.script)) {
-        return Fail(kName, "bad status script '" + value +
-                               "' (e.g. 0x40,0x40,0x10)", kUsage);
+        return Fail(kName,
+                    "bad status script '" + value + "' (e.g. 0x40,0x40,0x10)",
+                    kUsage);
       }
     } else if (a == "--dest") {
       if (!connmgr::ParseGuid(wide, &entry.dest)) {
@@ -120,8 +120,7 @@ int Add(const Args& args) {
       }
       entry.type = type[0];
     } else {
-      return Fail(kName, "unknown argument '" + a + "' (see --help)",
-                  kUsage);
+      return Fail(kName, "unknown argument '" + a + "' (see --help)", kUsage);
     }
   }
   if (args.empty() || !Wide(args[0], &entry.name) || entry.name.empty() ||
@@ -149,8 +148,7 @@ int Run(const Args& args) {
   if (args[0] == "add") {
     return Add(Args(args.begin() + 1, args.end()));
   }
-  return Fail(kName, "unknown argument '" + args[0] + "' (see --help)",
-              kUsage);
+  return Fail(kName, "unknown argument '" + args[0] + "' (see --help)", kUsage);
 }
 
 const Registration kRegistration({
