@@ -150,12 +150,17 @@ TEST_F(CorpusOpen, FactsOfKnownSamples) {
     const char* from;
     const char* subject;
     std::vector<std::string> files;
+    const char* to = nullptr;  // the last To of the message wins
+    const char* cc = nullptr;  // every Cc run together
   };
   const Fact kFacts[] = {
       {"python-messaging/NOWMMS.MMS", 5, "NowMMS <nowsms@now.co.uk>",
        "NowMMS Test Message", {}},
       {"gammu/worldcupupdate_withsmil.mms", 6, "mms-editor@toolkit",
-       "World Cup Update", {}},
+       "World Cup Update", {"part0", "gol.gif"}, "+15555551212"},
+      {"mms-engine/test_mms_codec/m-retrieve_1.conf", 3, "+79050000000",
+       nullptr, {"0.smil", "text_001.txt"}, "+79650000002/TYPE=PLMN",
+       "+79650000003/TYPE=PLMN+79650000004/TYPE=PLMN"},
       {"mmsd/rc-mms-1-3-con-216.mms", 2, nullptr, nullptr, {}},
       {"mms-engine/test_retrieve/InvalidSubject/m-retrieve.conf", 2, nullptr,
        nullptr, {"smil.smi", "1"}},
@@ -171,6 +176,12 @@ TEST_F(CorpusOpen, FactsOfKnownSamples) {
     }
     if (f.subject != nullptr) {
       EXPECT_STREQ(m.m_szSubject, f.subject) << f.path;
+    }
+    if (f.to != nullptr) {
+      EXPECT_STREQ(m.m_szPhoneNumber, f.to) << f.path;
+    }
+    if (f.cc != nullptr) {
+      EXPECT_STREQ(m.m_szCcName, f.cc) << f.path;
     }
     for (size_t i = 0; i < f.files.size(); ++i) {
       EXPECT_EQ(FileName(m, static_cast<int>(i)),
