@@ -144,21 +144,32 @@ bool ReadIntegerValue(ByteReader& r, uint64_t* number) {
   return true;
 }
 
+bool ReadLengthPrefixedValue(ByteReader value, ByteReader* inner) {
+  uint8_t first = 0;
+  uint32_t length = 0;
+  if (!value.ReadByte(&first) || first > kLengthQuote) {
+    return false;
+  }
+  length = first;
+  if (first == kLengthQuote && !value.ReadUintvar(&length)) {
+    return false;
+  }
+  return value.Split(length, inner);
+}
+
 bool ReadEncodedStringValue(ByteReader value, uint32_t* charset,
                             ByteReader* text) {
   uint8_t first = 0;
   if (!value.PeekByte(&first)) {
     return false;
   }
-  if (first > kLengthQuote) {
+  // A lone 0 is an empty Text-string, not an empty length.
+  if (first == 0 || first > kLengthQuote) {
     *charset = 0;
     return ReadTextValue(value, text);
   }
-  uint32_t length = first;
   ByteReader inner;
-  if (!value.Skip(1) ||
-      (first == kLengthQuote && !value.ReadUintvar(&length)) ||
-      !value.Split(length, &inner)) {
+  if (!ReadLengthPrefixedValue(value, &inner)) {
     return false;
   }
   uint64_t mib = 0;

@@ -7,6 +7,7 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstdio>
@@ -179,6 +180,12 @@ int main(int argc, char** argv) {
 
   httplib::Server server;
   server.set_payload_max_length(kMaxPduBytes);
+  // SO_REUSEADDR only: the library's default also sets SO_REUSEPORT, which
+  // would let a second centre share a port that one already serves.
+  server.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   int port = options.port;
   if (port == 0) {
     port = server.bind_to_any_port(options.host.c_str());

@@ -1,0 +1,419 @@
+// centre_test.cc: the loopback MMS centre as the library meets it: send
+// requests posted through a real proxy, notifications and delivery reports
+// caught on a UDP socket, announced messages fetched and opened, and the
+// centre's refusals, command line and store.
+#include <httplib.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "centre/centre_harness.h"
+#include "client/registry_values.h"
+#include "codec/decode/decoder.h"
+#include "codec/header_fields.h"
+#include "codec/send_fixture.h"
+#include "push/wap_push.h"
+#include "support/loopback.h"
+#include "transport/connection.h"
+#include "transport/transport.h"
+
+namespace {
+
+using mms::testing::Bytes;
+using mms::testing::CentreProcess;
+using mms::testing::PushSink;
+using mms::testing::ToolRun;
+
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+Bytes FromStr(const std::string& s) { return Bytes(s.begin(), s.end()); }
+std::wstring Wide(const std::string& a) { return std::wstring(a.begin(), a.end()); }
+
+bool Contains(const Bytes& haystack, const Bytes& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(),
+                     needle.end()) != haystack.end();
+}
+
+// The decoded body of a WSP Push datagram for an MMS message, after its
+// header has been checked: TID, Push, one header byte, vnd.wap.mms-message.
+struct Push {
+  explicit Push(const Bytes& datagram) {
+    record = static_cast<WapPush_Message*>(
+        LocalAlloc(LPTR, sizeof(WapPush_Message)));
+    if (datagram.size() > 4) {
+      header_ok = datagram[1] == 0x06 && datagram[2] == 0x01 &&
+                  datagram[3] == 0xBE;
+      mms::push::DecodePushBody(datagram.data() + 4, datagram.size() - 4,
+                                record);
+    }
+  }
+  ~Push() { mms::push::FreeWapPushMessage(record); }
+  Push(const Push&) = delete;
+  Push& operator=(const Push&) = delete;
+  static std::string Text(const char* text) { return text ? text : ""; }
+
+  bool header_ok = false;
+  WapPush_Message* record;
+};
+
+// Header length and fields of a PDU, by the library's decoder.
+struct Decoded {
+  explicit Decoded(const Bytes& pdu) {
+    ok = mms::codec::DecodeMmsHeaderBounded(&header, pdu.data(), pdu.size(),
+                                            &message, &length) == 0;
+  }
+  ~Decoded() { FreeMmsHeader(&header); }
+  Bytes Body(const Bytes& pdu) const {
+    return Bytes(pdu.begin() + length, pdu.end());
+  }
+
+  bool ok = false;
+  MMS_Header header = {};
+  MMS_Custom_Data message;
+  int length = 0;
+};
+
+class CentreTest : public mms::testing::SendTest {
+ protected:
+  void SetUp() override {
+    SendTest::SetUp();
+    ASSERT_TRUE(std::filesystem::exists(mms::testing::kCentreBinary))
+        << "build the mms-centre target first";
+    scratch_ = root_.host() + "-scratch";
+    std::filesystem::create_directories(scratch_);
+    Start({});
+  }
+  void TearDown() override {
+    centre_.reset();
+    if (pWebConnect != nullptr) {
+      CloseMMSConnection(&pWebConnect);
+    }
+    unsetenv("MMS_WAP_PROXY");
+    unsetenv("MMS_MMSC_HOST");
+    std::filesystem::remove_all(scratch_);
+    SendTest::TearDown();
+  }
+
+  void Start(std::vector<std::string> extra) {
+    centre_.reset();
+    std::vector<std::string> args = {"--port", "0", "--push-to",
+                                     sink_.address()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    centre_ = std::make_unique<CentreProcess>(args);
+    ASSERT_GT(centre_->port(), 0) << centre_->log();
+  }
+
+  // A send request from the encoder: a picture and a text, a subject, and
+  // the given Cc numbers.
+  Bytes Compose(const std::wstring& to = L"13800000001",
+                const std::vector<std::wstring>& cc = {}) {
+    auto message = NewMessage(MMS_Option{}, to, "<smil><body/></smil>");
+    for (const std::wstring& number : cc) {
+      EXPECT_EQ(message->AddCcName(mms::testing::WBuf(number)), 1);
+    }
+    message->SetCcNumber(static_cast<int>(cc.size()));
+    EXPECT_EQ(message->SetSubject(mms::testing::WBuf(L"Hello")), 1);
+    AddFile(message.get(), PutFile(L"a.jpg", Bytes(300, 0xD8)));
+    AddFile(message.get(), PutFile(L"note.txt", std::string("hi there")));
+    Bytes pdu;
+    EXPECT_TRUE(Encode(message.get(), &pdu));
+    return pdu;
+  }
+
+  httplib::Result Post(const Bytes& pdu) {
+    httplib::Client client("127.0.0.1", centre_->port());
+    return client.Post("//", Str(pdu), "application/vnd.wap.mms-message");
+  }
+  httplib::Result Get(const std::string& path) {
+    httplib::Client client("127.0.0.1", centre_->port());
+    return client.Get(path.c_str());
+  }
+
+  static std::string LastSegment(const std::string& url) {
+    return url.substr(url.rfind('/') + 1);
+  }
+
+  std::wstring RegString(const wchar_t* name) {
+    wchar_t text[260] = {};
+    RegGetValue(const_cast<wchar_t*>(mms::client::kMmsKey),
+                const_cast<wchar_t*>(name), text, sizeof text);
+    return text;
+  }
+
+  PushSink sink_;
+  std::unique_ptr<CentreProcess> centre_;
+  std::string scratch_;
+};
+
+TEST_F(CentreTest, SentMessageIsAnnouncedServedAndReportedThroughTheProxy) {
+  mms::testing::TinyProxy proxy;
+  if (!proxy.running()) {
+    GTEST_SKIP() << "tinyproxy is not installed";
+  }
+  setenv("MMS_WAP_PROXY", proxy.address().c_str(), 1);
+  setenv("MMS_MMSC_HOST", centre_->host().c_str(), 1);
+
+  // Submission: the confirmation's Message-ID reaches the registry.
+  const Bytes sent = Compose();
+  SendJob job{const_cast<unsigned char*>(sent.data()),
+              static_cast<int32_t>(sent.size())};
+  ASSERT_EQ(SubmitMMS(&job), 0);
+  const std::string accepted = centre_->WaitFor("accepted m-send-req");
+  const std::string id = accepted.substr(accepted.find(" id ") + 4,
+                                         accepted.find(" (") -
+                                             accepted.find(" id ") - 4);
+  EXPECT_NE(accepted.find("from +8613800000000/TYPE=PLMN"), std::string::npos);
+  EXPECT_EQ(RegString(mms::client::kMessageId), Wide(id));
+
+  // The announcement: a WSP push the library's decoder reads.
+  const Push note(sink_.Receive());
+  ASSERT_TRUE(note.header_ok);
+  EXPECT_EQ(note.record->nMsgType, 130);
+  EXPECT_EQ(Push::Text(note.record->pszFrom), "+8613800000000");
+  EXPECT_EQ(Push::Text(note.record->pszSubject), "Hello");
+  const std::string url = Push::Text(note.record->pszContentLocation);
+  EXPECT_EQ(url.rfind("http://" + centre_->host() + "/", 0), 0u) << url;
+  EXPECT_LE(url.size(), 63u);
+  EXPECT_EQ(LastSegment(url), Push::Text(note.record->pszTransactionId));
+
+  // Retrieval: the stored message carries the sender's body byte for byte
+  // and opens as a message.
+  wchar_t location[260] = {};
+  wcsncpy(location, Wide(url).c_str(), 259);
+  ASSERT_EQ(RetrieveMMS(location, 260), 0);
+  EXPECT_FALSE(centre_->WaitFor("served //" + LastSegment(url)).empty());
+  Bytes stored = mms::testing::ReadHostFile(Host(location));
+  ASSERT_GE(stored.size(), 2u);
+  stored.resize(stored.size() - 2);  // the two zeros retrieval appends
+  EXPECT_EQ(note.record->nMsgSize, stored.size());
+  const Decoded request(sent);
+  const Decoded retrieved(stored);
+  ASSERT_TRUE(request.ok && retrieved.ok);
+  EXPECT_EQ(retrieved.header.nMsgType, 132);
+  EXPECT_EQ(retrieved.Body(stored), request.Body(sent));
+  EXPECT_STREQ(retrieved.header.pszMessageId, id.c_str());
+
+  MMS_Custom_Data opened;
+  ASSERT_EQ(CMMS::MMS_Open(location, &opened), 0);
+  wchar_t text[260] = {};
+  opened.GetSenderPhoneNumber(text);
+  EXPECT_EQ(std::wstring(text), L"+8613800000000");
+  opened.GetSubject(text);
+  EXPECT_EQ(std::wstring(text), L"Hello");
+  EXPECT_EQ(opened.m_nFileNum, 3);  // SMIL, picture, text
+
+  // Acknowledgement: no confirmation in reply, so "MessageID" stays; the
+  // delivery report names the sent message and the recipient.
+  CMMS mms;
+  int ack_length = 0;
+  std::string tid = LastSegment(url);
+  unsigned char* ack = mms.MakeDeliveryAcknowledgement(
+      reinterpret_cast<unsigned char*>(tid.data()), &ack_length);
+  SendJob ack_job{ack, ack_length};
+  EXPECT_EQ(SubmitMMS(&ack_job), -1);
+  LocalFree(ack);
+  EXPECT_EQ(RegString(mms::client::kMessageId), Wide(id));
+  EXPECT_FALSE(centre_->WaitFor("acknowledged " + tid).empty());
+
+  const Push report(sink_.Receive());
+  ASSERT_TRUE(report.header_ok);
+  EXPECT_EQ(report.record->nMsgType, 134);
+  EXPECT_EQ(Push::Text(report.record->pszMessageId), id);
+  EXPECT_EQ(report.record->nStatus, 129);  // Retrieved
+  std::string to = request.header.pszTo;
+  EXPECT_EQ(Push::Text(report.record->pszTo), to.substr(0, to.find('/')));
+}
+
+TEST_F(CentreTest, EveryRecipientGetsItsOwnCopyOfTheFieldsAsSent) {
+  const Bytes sent = Compose(L"13800000001", {L"13800000002", L"13800000003"});
+  const auto reply = Post(sent);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_EQ(reply->get_header_value("Content-Type"),
+            "application/vnd.wap.mms-message");
+  // m-send-conf: type, the request's transaction ID, version, status Ok,
+  // Message-ID.
+  const Decoded request(sent);
+  ASSERT_TRUE(request.ok);
+  const std::string conf_head = std::string("\x8c\x81\x98", 3) +
+                                request.header.pszTransactionId +
+                                std::string("\0\x8d\x90\x92\x80\x8b", 6);
+  ASSERT_EQ(reply->body.compare(0, conf_head.size(), conf_head), 0);
+
+  // The recipient and subject fields exactly as the sender wrote them:
+  // from the To field up to the Content-Type.
+  size_t to_at = 0;
+  size_t type_at = 0;
+  mms::codec::ByteReader r(sent.data(), sent.size());
+  mms::codec::HeaderField f;
+  while (mms::codec::NextHeaderField(r, &f) ==
+             mms::codec::FieldStep::kField &&
+         type_at == 0) {
+    to_at = f.code == mms::codec::kTo ? f.offset : to_at;
+    type_at = f.code == mms::codec::kContentType ? f.offset : 0;
+  }
+  ASSERT_LT(to_at, type_at);
+  const Bytes fields(sent.begin() + to_at, sent.begin() + type_at);
+
+  std::vector<Bytes> datagrams;
+  std::vector<std::string> ids;
+  for (int k = 0; k < 3; ++k) {
+    datagrams.push_back(sink_.Receive());
+    const Push note(datagrams.back());
+    ASSERT_TRUE(note.header_ok) << "notification " << k;
+    ids.push_back(LastSegment(Push::Text(note.record->pszContentLocation)));
+    EXPECT_EQ(ids.back(), Push::Text(note.record->pszTransactionId));
+  }
+  EXPECT_NE(ids[0], ids[1]);
+  EXPECT_NE(ids[1], ids[2]);
+
+  for (const std::string& id : ids) {
+    const auto got = Get("//" + id);
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->status, 200);
+    const Bytes copy = FromStr(got->body);
+    const Decoded retrieved(copy);
+    ASSERT_TRUE(retrieved.ok);
+    EXPECT_STREQ(retrieved.header.pszTransactionId, id.c_str());
+    EXPECT_STREQ(retrieved.header.pszFrom, "+8613800000000");
+    EXPECT_TRUE(Contains(copy, fields)) << id;
+    EXPECT_EQ(retrieved.Body(copy), request.Body(sent));
+  }
+  // The single-slash form of the URL serves the same message.
+  const auto single = Get("/" + ids[0]);
+  ASSERT_TRUE(single);
+  EXPECT_EQ(single->status, 200);
+
+  // mmsctl dump reads what the centre pushes and serves.
+  const std::string pushed = scratch_ + "/note.push";
+  const std::string served = scratch_ + "/copy.mms";
+  mms::testing::WriteHostFile(pushed, datagrams[1]);
+  mms::testing::WriteHostFile(served, FromStr(Get("//" + ids[1])->body));
+  const ToolRun dump = mms::testing::RunTool(
+      mms::testing::kMmsctlBinary, {"dump", pushed, served}, scratch_);
+  EXPECT_EQ(dump.code, 0) << dump.err;
+  EXPECT_NE(dump.out.find("(WSP push)"), std::string::npos) << dump.out;
+  EXPECT_NE(dump.out.find("0x0004  X-Mms-Message-Type           "
+                          "m-notification-ind (0x82)"),
+            std::string::npos);
+  EXPECT_NE(dump.out.find("X-Mms-Content-Location       \"http://" +
+                          centre_->host() + "/" + ids[1] + "\""),
+            std::string::npos);
+  EXPECT_NE(dump.out.find("0x0000  X-Mms-Message-Type           "
+                          "m-retrieve-conf (0x84)"),
+            std::string::npos);
+  EXPECT_NE(dump.out.find("(multipart body)             3 entries"),
+            std::string::npos);
+}
+
+TEST_F(CentreTest, RefusesWhatItCannotTakeAndReportsEachDeliveryOnce) {
+  auto garbage = Post(FromStr("hello"));
+  ASSERT_TRUE(garbage);
+  EXPECT_EQ(garbage->status, 400);
+
+  // No recipient: Error-sending-address-unresolved and no Message-ID.
+  const Bytes nobody = Compose(L"");
+  const Decoded nobody_header(nobody);
+  ASSERT_TRUE(nobody_header.ok);
+  const auto unresolved = Post(nobody);
+  ASSERT_TRUE(unresolved);
+  EXPECT_EQ(unresolved->body,
+            std::string("\x8c\x81\x98", 3) +
+                nobody_header.header.pszTransactionId +
+                std::string("\0\x8d\x90\x92\x84", 5));
+
+  // A request cut inside its header: Error-message-format-corrupt.
+  const Bytes whole = Compose();
+  const auto corrupt = Post(Bytes(whole.begin(), whole.begin() + 20));
+  ASSERT_TRUE(corrupt);
+  ASSERT_GE(corrupt->body.size(), 2u);
+  EXPECT_NE(corrupt->body.find(std::string("\x92\x83", 2)), std::string::npos);
+  EXPECT_EQ(corrupt->body.find('\x8b'), std::string::npos);
+
+  for (const char* path : {"//nothing", "//..%2f..%2fetc", "//"}) {
+    const auto missing = Get(path);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404) << path;
+  }
+
+  // An acknowledgement for no known transaction: 200, no report.
+  const Bytes unknown_ack = {0x8C, 0x85, 0x98, 'x', 0, 0x8D, 0x90, 0x91, 0x80};
+  auto unknown = Post(unknown_ack);
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->status, 200);
+  EXPECT_TRUE(unknown->body.empty());
+
+  // A real message acknowledged twice: one delivery report.
+  ASSERT_TRUE(Post(whole));
+  const Push note(sink_.Receive());
+  ASSERT_TRUE(note.header_ok);
+  EXPECT_TRUE(sink_.Receive(300).empty()) << "a report for the unknown ack";
+  const std::string tid = Push::Text(note.record->pszTransactionId);
+  Bytes ack = {0x8C, 0x85, 0x98};
+  ack.insert(ack.end(), tid.begin(), tid.end());
+  ack.insert(ack.end(), {0, 0x8D, 0x90, 0x91, 0x80});
+  for (int i = 0; i < 2; ++i) {
+    const auto answered = Post(ack);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(answered->status, 200);
+    EXPECT_TRUE(answered->body.empty() ||
+                static_cast<uint8_t>(answered->body[0]) != 0x8C);
+  }
+  const Push report(sink_.Receive());
+  EXPECT_EQ(report.record->nMsgType, 134);
+  EXPECT_TRUE(sink_.Receive(500).empty()) << "a second delivery report";
+  EXPECT_FALSE(centre_->WaitFor("again; no second delivery report").empty());
+}
+
+TEST_F(CentreTest, CommandLineRefusesBadOptionsAndStopsCleanly) {
+  auto run = [&](const std::vector<std::string>& args) {
+    return mms::testing::RunTool(mms::testing::kCentreBinary, args, scratch_);
+  };
+  const ToolRun help = run({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("usage: mms-centre"), std::string::npos);
+
+  const std::vector<std::vector<std::string>> bad = {
+      {"--host", "0.0.0.0"},      {"--host", "192.0.2.1"},
+      {"--push-to", "10.0.0.1:2948"}, {"--push-to", "127.0.0.1"},
+      {"--port", "http"},         {"--port", "70000"},
+      {"--frobnicate"},           {"--port"},
+  };
+  for (const auto& args : bad) {
+    const ToolRun r = run(args);
+    EXPECT_EQ(r.code, 2) << args[0];
+    EXPECT_EQ(r.err.rfind("mms-centre: ", 0), 0u) << r.err;
+  }
+
+  // The port the running centre holds cannot be had twice.
+  const ToolRun busy = run({"--port", std::to_string(centre_->port()),
+                            "--push-to", sink_.address()});
+  EXPECT_EQ(busy.code, 1);
+  EXPECT_NE(busy.err.find("cannot listen on 127.0.0.1:"), std::string::npos);
+
+  EXPECT_EQ(centre_->Stop(), 0);
+  EXPECT_NE(centre_->log().find("stopping on SIGTERM"), std::string::npos);
+  EXPECT_NE(centre_->log().find("mms-centre: stopped\n"), std::string::npos);
+}
+
+TEST_F(CentreTest, KeptMessagesAreServedAfterARestart) {
+  const std::string store = scratch_ + "/store";
+  Start({"--store", store});
+  ASSERT_TRUE(Post(Compose()));
+  const Push note(sink_.Receive());
+  const std::string id =
+      LastSegment(Push::Text(note.record->pszContentLocation));
+  const std::string before = Get("//" + id)->body;
+
+  Start({"--store", store});
+  const auto after = Get("//" + id);
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->status, 200);
+  EXPECT_EQ(after->body, before);
+  EXPECT_FALSE(centre_->WaitFor("from the store").empty());
+}
+
+}  // namespace
