@@ -6,6 +6,8 @@
 // layout; a removed key stays removed afterwards.
 #include "platform/registry_db.h"
 
+#include <unistd.h>
+
 #include "platform/connmgr_entries.h"
 #include "platform/device_fs.h"
 
@@ -56,54 +58,88 @@ int UserVersion(sqlite3* db) {
   return sqlite3_column_int(stmt.get(), 0);
 }
 
+std::mutex g_mu;
+sqlite3* g_db = nullptr;  // guarded by g_mu; opened by g_pid for g_path
+std::string g_path;
+pid_t g_pid = 0;
+
+bool ExecOn(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// A new connection to path, laid out on first use (*laid_out says whether
+// this call did it); null on failure.
+sqlite3* OpenAndLayOut(const std::string& path, bool* laid_out) {
+  *laid_out = false;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(
+          path.c_str(), &db,
+          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+          nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  bool ok = ExecOn(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+  int version = ok ? UserVersion(db) : -1;
+  if (version >= 0 && version != kLayoutVersion) {
+    ok = ExecOn(db, "BEGIN IMMEDIATE");
+    if (ok && UserVersion(db) != kLayoutVersion) {
+      ok = ExecOn(db, kLayout);  // another process may have laid it out
+      *laid_out = ok;
+    }
+    ok = ok && ExecOn(db, "COMMIT");
+    if (!ok) {
+      (void)ExecOn(db, "ROLLBACK");
+    }
+    version = ok ? kLayoutVersion : -1;
+  }
+  if (version != kLayoutVersion) {
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  return db;
+}
+
 }  // namespace
 
 std::string RegistryDbPath() { return DeviceRoot() + "/registry.db"; }
 
-RegistryDb::~RegistryDb() {
-  if (db_ != nullptr) {
-    sqlite3_close_v2(db_);
-  }
-}
+RegistryDb::RegistryDb() : lock_(g_mu) {}
 
 bool RegistryDb::Open() {
   const std::string path = RegistryDbPath();
-  if (sqlite3_open_v2(
-          path.c_str(), &db_,
-          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-          nullptr) != SQLITE_OK) {
-    return false;
+  if (g_db != nullptr && g_pid != getpid()) {
+    g_db = nullptr;  // the parent's connection: never used, never closed
   }
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  // Connections are short-lived: checkpointing and removing the WAL on
-  // every close would cost several syncs per call. SQLite's automatic
-  // checkpoints keep the WAL small instead.
-  sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-  int persist = 1;
-  sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-  if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;")) {
-    return false;
+  if (g_db != nullptr && g_path != path) {
+    sqlite3_close_v2(g_db);
+    g_db = nullptr;
   }
-  const int version = UserVersion(db_);
-  if (version == kLayoutVersion) {
-    return true;
+  bool laid_out = false;
+  if (g_db == nullptr) {
+    sqlite3* db = OpenAndLayOut(path, &laid_out);
+    if (db == nullptr) {
+      return false;
+    }
+    g_db = db;
+    g_path = path;
+    g_pid = getpid();
   }
-  if (version < 0) {
-    return false;
+  if (laid_out) {
+    // The seed writes through the registry calls, which take the
+    // connection themselves: let go of it meanwhile.
+    lock_.unlock();
+    connmgr::SeedNewDevice();
+    lock_.lock();
+    if (g_db == nullptr || g_path != path) {
+      return false;  // another thread moved the connection meanwhile
+    }
   }
-  WriteTransaction txn(this);
-  if (!txn.begun()) {
-    return false;
+  if (sqlite3_get_autocommit(g_db) == 0) {
+    (void)ExecOn(g_db, "ROLLBACK");  // left open by a failed call
   }
-  if (UserVersion(db_) == kLayoutVersion) {
-    return true;  // another process laid it out first
-  }
-  if (!Exec(kLayout) || !txn.Commit()) {
-    return false;
-  }
-  // Outside the layout transaction: the seed writes through the registry
-  // calls, each on its own connection.
-  connmgr::SeedNewDevice();
+  db_ = g_db;
   return true;
 }
 

@@ -1,15 +1,17 @@
 // registry_db.h: the SQLite file that holds the device's registry and its
 // pending prompts ("<device root>/registry.db").
 //
-// Every call opens its own connection, does one short transaction and
-// closes it again, so several processes (and forked children) share the
-// file safely; SQLite's locking serialises writers. The file runs in WAL
-// mode with synchronous=FULL: a committed write survives a crash.
+// Each process keeps one connection (reopened when the device root changes
+// or after a fork) and every call runs one short transaction on it, so
+// other processes see each write when the call returns; SQLite's locking
+// serialises writers. The file runs in WAL mode with synchronous=FULL: a
+// committed write survives a crash.
 #ifndef MMS_PLATFORM_REGISTRY_DB_H_
 #define MMS_PLATFORM_REGISTRY_DB_H_
 
 #include <sqlite3.h>
 
+#include <mutex>
 #include <string>
 
 namespace mms::platform {
@@ -17,11 +19,12 @@ namespace mms::platform {
 // Host path of the database file under the current device root.
 std::string RegistryDbPath();
 
-// One open connection; closed when the object goes.
+// The process's connection, held for one call: other threads of the
+// process wait until the object goes.
 class RegistryDb {
  public:
-  RegistryDb() = default;
-  ~RegistryDb();
+  RegistryDb();
+  ~RegistryDb() = default;
   RegistryDb(const RegistryDb&) = delete;
   RegistryDb& operator=(const RegistryDb&) = delete;
 
@@ -34,7 +37,8 @@ class RegistryDb {
   [[nodiscard]] bool Exec(const char* sql);
 
  private:
-  sqlite3* db_ = nullptr;
+  std::unique_lock<std::mutex> lock_;
+  sqlite3* db_ = nullptr;  // the shared connection, borrowed
 };
 
 // A prepared statement, finalized when the object goes.

@@ -120,12 +120,15 @@ TEST_F(RegistryProcessesTest, KilledWriterLeavesEveryCompletedWrite) {
   EXPECT_GE(counter, reported);
   EXPECT_LE(counter, reported + 1);
 
-  mms::platform::RegistryDb db;
-  ASSERT_TRUE(db.Open());
-  mms::platform::Statement check(db.get(), "PRAGMA integrity_check");
-  ASSERT_EQ(check.Step(), SQLITE_ROW);
-  EXPECT_STREQ(
-      reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)), "ok");
+  {
+    mms::platform::RegistryDb db;
+    ASSERT_TRUE(db.Open());
+    mms::platform::Statement check(db.get(), "PRAGMA integrity_check");
+    ASSERT_EQ(check.Step(), SQLITE_ROW);
+    EXPECT_STREQ(
+        reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)),
+        "ok");
+  }  // lets go of the connection
 
   WBuf key(L"software\\varnholt\\MMS"), name(L"Counter");
   EXPECT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, key, name, 1), 1);
