@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -319,9 +320,9 @@ HRESULT RealGetMessage(HANDLE router, PUSHMSG* push) {
     (void)store.ReturnTaken(session->content_type(), SelfProcess());
     return kPushFailed;
   }
-  std::memcpy(headers, stored.headers.data(), stored.headers.size());
-  std::memcpy(body, stored.body.data(), stored.body.size());
-  std::memcpy(sender, stored.sender.data(), stored.sender.size());
+  std::copy(stored.headers.begin(), stored.headers.end(), headers);
+  std::copy(stored.body.begin(), stored.body.end(), body);
+  std::copy(stored.sender.begin(), stored.sender.end(), sender);
   push->pbHeaders = headers;
   push->cbHeaders = static_cast<DWORD>(stored.headers.size());
   push->pbBody = body;

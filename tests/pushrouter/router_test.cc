@@ -1,0 +1,297 @@
+// router_test.cc: the real router process (mms-pushrouter) on a free
+// loopback port with this test's device root, fed real UDP datagrams, and
+// the listener receiving from it; killed routers and listeners lose no
+// push.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mms.h"
+#include "platform/push_datagram.h"
+#include "platform/push_router.h"
+#include "platform/push_store.h"
+#include "push_bodies.h"
+#include "support/test_support.h"
+
+extern char** environ;
+
+namespace mms::platform {
+namespace {
+
+using mms::testing::Bytes;
+using mms::testing::DeliveryBody;
+using mms::testing::Hex;
+using mms::testing::NotificationBody;
+using mms::testing::ReadString;
+using mms::testing::WriteSeq;
+
+const std::string kRouterBinary = MMS_BINARY_DIR "/mms-pushrouter";
+const std::string kMmsctl = MMS_BINARY_DIR "/mmsctl";
+
+bool WaitUntil(const std::function<bool()>& done, int ms = 10000) {
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
+}
+
+Bytes MmsPush(const Bytes& body) {
+  Bytes datagram;
+  EXPECT_TRUE(BuildPushDatagram(0x01, kMmsMessageType, {}, body, &datagram));
+  return datagram;
+}
+
+class RouterTest : public mms::testing::DeviceTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, access(kRouterBinary.c_str(), X_OK))
+        << "build the mms-pushrouter target first";
+    ASSERT_TRUE(store_.Open(PushStorePath()));
+    StartRouter();
+  }
+  void TearDown() override {
+    StopRouter(SIGTERM);
+    DeviceTest::TearDown();
+  }
+
+  // Runs `path args...` with this test's device root; returns its pid.
+  pid_t Spawn(const std::string& path, std::vector<std::string> args) {
+    args.insert(args.begin(), path);
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+      argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"MMS_DEVICE_ROOT=" + root_.host()};
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (entry.rfind("MMS_DEVICE_ROOT=", 0) != 0 &&
+          entry.rfind("MMS_PUSH_ADDR=", 0) != 0) {
+        env.push_back(entry);
+      }
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env) {
+      envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    // Output goes to a log in the root, never to the test's own pipes.
+    const std::string log = root_.host() + "/spawned.log";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    EXPECT_EQ(0, posix_spawn(&pid, path.c_str(), &actions, nullptr,
+                             argv.data(), envp.data()));
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  void StartRouter() {
+    router_ = Spawn(kRouterBinary, {"--port", "0"});
+    RouterRow row;
+    ASSERT_TRUE(WaitUntil([&] {
+      bool live = false;
+      return store_.Router(&row, &live) && live &&
+             row.pid == static_cast<uint32_t>(router_);
+    })) << "the router did not start";
+    port_ = row.port;
+  }
+
+  void StopRouter(int signal) {
+    if (router_ > 0) {
+      kill(router_, signal);
+      int status = 0;
+      waitpid(router_, &status, 0);
+      router_ = -1;
+    }
+  }
+
+  void Send(const Bytes& datagram) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port_));
+    EXPECT_EQ(static_cast<ssize_t>(datagram.size()),
+              sendto(fd, datagram.data(), datagram.size(), 0,
+                     reinterpret_cast<sockaddr*>(&to), sizeof(to)));
+    close(fd);
+  }
+
+  int64_t Count(const std::string& name) {
+    std::map<std::string, int64_t> counts;
+    EXPECT_TRUE(store_.Counts(&counts));
+    return counts.count(name) != 0 ? counts[name] : 0;
+  }
+
+  int64_t Waiting() {
+    int64_t waiting = -1;
+    EXPECT_TRUE(store_.CountWaiting(kMmsMessageType, &waiting));
+    return waiting;
+  }
+
+  bool Held() {
+    int port = 0;
+    return store_.LiveHolderPort(kMmsMessageType, &port) && port > 0;
+  }
+
+  PushStore store_;
+  pid_t router_ = -1;
+  int port_ = 0;
+};
+
+TEST_F(RouterTest, PushesOverUdpReachHandMessageInOrder) {
+  CMMS mms;
+  ASSERT_EQ(0, mms.RegisterClient());
+  int result = -2;
+  std::thread listener([&] { result = mms.GetMMS_WapPush(1500); });
+  ASSERT_TRUE(WaitUntil([&] { return Held(); }));
+
+  // Sent back to back: both wait when the listener wakes.
+  Send(MmsPush(DeliveryBody("msg-7")));
+  Send(MmsPush(NotificationBody("http://mmsc.example/m1")));
+  listener.join();
+
+  EXPECT_EQ(0, result);  // the finite wait ran out afterwards
+  EXPECT_EQ(L"msg-7", ReadString(L"DeliveryReportMsgID"));
+  EXPECT_EQ(L"http://mmsc.example/m1", ReadString(L"WapUrl"));
+  EXPECT_LT(WriteSeq(L"DeliveryReportMsgID"), WriteSeq(L"WapUrl"));
+  EXPECT_LT(WriteSeq(L"WapUrl"), WriteSeq(L"WapState"));
+  EXPECT_EQ(0, Waiting());
+  EXPECT_FALSE(Held());  // closed after the timed-out wait
+  EXPECT_TRUE(WaitUntil([&] { return Count("accepted") == 2; }));
+}
+
+TEST_F(RouterTest, APushWithNoListenerStartsTheProgramAndWaitsForIt) {
+  // The registered program records its arguments.
+  const std::string program = Host(L"\\program files\\Varnholt\\Tallow.exe");
+  mms::testing::WriteHostFile(
+      program, std::string("#!/bin/sh\necho \"$@\" >> \"$MMS_DEVICE_ROOT/"
+                           "args.txt\"\n"));
+  ASSERT_EQ(0, chmod(program.c_str(), 0755));
+  CMMS mms;
+  ASSERT_EQ(0, mms.RegisterClient());
+
+  // A bare MMS PDU from a file, through mmsctl.
+  const std::string file = root_.host() + "/notification.mms";
+  mms::testing::WriteHostFile(file, NotificationBody("http://mmsc/queued"));
+  const pid_t push = Spawn(kMmsctl, {"push", file});
+  int status = -1;
+  ASSERT_EQ(push, waitpid(push, &status, 0));
+  EXPECT_EQ(0, status);
+
+  const std::string args = root_.host() + "/args.txt";
+  ASSERT_TRUE(WaitUntil([&] { return mms::testing::HostFileExists(args); }));
+  ASSERT_TRUE(WaitUntil([&] { return Count("launched") == 1; }));
+  const Bytes recorded = mms::testing::ReadHostFile(args);
+  EXPECT_EQ("/run\n", std::string(recorded.begin(), recorded.end()));
+  EXPECT_EQ(1, Waiting());
+
+  EXPECT_EQ(0, mms.GetMMS_WapPush(200));
+  EXPECT_EQ(L"http://mmsc/queued", ReadString(L"WapUrl"));
+  EXPECT_EQ(0, Waiting());
+}
+
+TEST_F(RouterTest, MalformedDatagramsAreDroppedAndCounted) {
+  CMMS mms;
+  ASSERT_EQ(0, mms.RegisterClient());
+  const Bytes good = MmsPush(NotificationBody("http://mmsc/good"));
+  Send(Hex("01"));                                 // truncated
+  Send(Hex("01 07 01 be 8c 82"));                  // ConfirmedPush
+  Send(Hex("01 06 40 be 8c 82"));                  // headers past the end
+  Send(Bytes(kMaxPushDatagram + 4000, 0x06));      // oversized
+  Bytes text_plain;
+  ASSERT_TRUE(BuildPushDatagram(2, "text/plain", {}, Hex("41"), &text_plain));
+  Send(text_plain);                                // nobody registered it
+  Send(good);
+  ASSERT_TRUE(WaitUntil([&] { return Count("received") == 6; }));
+  EXPECT_EQ(4, Count("malformed"));
+  for (const char* reason :
+       {"truncated", "not-push", "headers-past-end", "oversized"}) {
+    EXPECT_EQ(1, Count(std::string("malformed.") + reason)) << reason;
+  }
+  EXPECT_EQ(1, Count("refused"));
+  EXPECT_EQ(1, Count("accepted"));
+  EXPECT_EQ(1, Waiting());
+  EXPECT_EQ(0, kill(router_, 0)) << "the router died";
+}
+
+TEST_F(RouterTest, AKilledRouterLosesNoQueuedPush) {
+  CMMS mms;
+  ASSERT_EQ(0, mms.RegisterClient());
+  Send(MmsPush(NotificationBody("http://mmsc/survivor")));
+  ASSERT_TRUE(WaitUntil([&] { return Waiting() == 1; }));
+  StopRouter(SIGKILL);
+
+  // No router: the listener cannot open.
+  EXPECT_EQ(-1, mms.GetMMS_WapPush(100));
+  EXPECT_EQ(kPushNoRouter, mms.m_lResult);
+
+  StartRouter();
+  EXPECT_EQ(0, mms.GetMMS_WapPush(200));
+  EXPECT_EQ(L"http://mmsc/survivor", ReadString(L"WapUrl"));
+  EXPECT_EQ(0, Waiting());
+}
+
+TEST_F(RouterTest, AListenerKilledBeforeFreeingLeavesThePushQueued) {
+  CMMS mms;
+  ASSERT_EQ(0, mms.RegisterClient());
+  Send(MmsPush(NotificationBody("http://mmsc/retried")));
+  ASSERT_TRUE(WaitUntil([&] { return Waiting() == 1; }));
+
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  const pid_t child = fork();
+  if (child == 0) {
+    // A listener that takes the push and dies before freeing it.
+    HANDLE event = nullptr, router = nullptr;
+    PUSHMSG push = {};
+    push.cbSize = sizeof(push);
+    const char taken =
+        PushRouter_Open(L"application/vnd.wap.mms-message", nullptr, &event,
+                        &router) == kPushOk &&
+                PushRouter_GetMessage(router, &push) == kPushOk
+            ? 'y'
+            : 'n';
+    (void)!write(ready[1], &taken, 1);
+    pause();
+    _exit(0);
+  }
+  char taken = 0;
+  ASSERT_EQ(1, read(ready[0], &taken, 1));
+  EXPECT_EQ('y', taken);
+  EXPECT_EQ(0, Waiting());  // taken by a live listener
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+
+  EXPECT_EQ(1, Waiting());
+  EXPECT_EQ(0, mms.GetMMS_WapPush(200));  // the dead hold is no obstacle
+  EXPECT_EQ(L"http://mmsc/retried", ReadString(L"WapUrl"));
+  EXPECT_EQ(0, Waiting());
+}
+
+}  // namespace
+}  // namespace mms::platform
