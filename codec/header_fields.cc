@@ -112,7 +112,8 @@ FieldStep NextHeaderField(ByteReader& r, HeaderField* field) {
 
 bool ReadTextValue(ByteReader value, ByteReader* text) {
   uint8_t first = 0;
-  if (value.PeekByte(&first) && (first == kTextQuote || first == kStringQuote)) {
+  if (value.PeekByte(&first) &&
+      (first == kTextQuote || first == kStringQuote)) {
     if (!value.Skip(1)) {
       return false;
     }

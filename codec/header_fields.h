@@ -58,8 +58,7 @@ enum class FieldStep {
 [[nodiscard]] bool ReadEncodedStringValue(ByteReader value, uint32_t* charset,
                                           ByteReader* text);
 // Value-length form: *inner gets the bytes the length covers.
-[[nodiscard]] bool ReadLengthPrefixedValue(ByteReader value,
-                                           ByteReader* inner);
+[[nodiscard]] bool ReadLengthPrefixedValue(ByteReader value, ByteReader* inner);
 // Integer-value: Short-integer, or Long-integer of up to eight bytes.
 [[nodiscard]] bool ReadIntegerValue(ByteReader& r, uint64_t* number);
 

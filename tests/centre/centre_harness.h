@@ -41,9 +41,7 @@ class PushSink {
   PushSink(const PushSink&) = delete;
   PushSink& operator=(const PushSink&) = delete;
 
-  std::string address() const {
-    return "127.0.0.1:" + std::to_string(port_);
-  }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
   // The next datagram, or an empty result after timeout_ms.
   Bytes Receive(int timeout_ms = 5000) {

@@ -30,7 +30,9 @@ using mms::testing::ToolRun;
 
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 Bytes FromStr(const std::string& s) { return Bytes(s.begin(), s.end()); }
-std::wstring Wide(const std::string& a) { return std::wstring(a.begin(), a.end()); }
+std::wstring Wide(const std::string& a) {
+  return std::wstring(a.begin(), a.end());
+}
 
 bool Contains(const Bytes& haystack, const Bytes& needle) {
   return std::search(haystack.begin(), haystack.end(), needle.begin(),
@@ -44,8 +46,8 @@ struct Push {
     record = static_cast<WapPush_Message*>(
         LocalAlloc(LPTR, sizeof(WapPush_Message)));
     if (datagram.size() > 4) {
-      header_ok = datagram[1] == 0x06 && datagram[2] == 0x01 &&
-                  datagram[3] == 0xBE;
+      header_ok =
+          datagram[1] == 0x06 && datagram[2] == 0x01 && datagram[3] == 0xBE;
       mms::push::DecodePushBody(datagram.data() + 4, datagram.size() - 4,
                                 record);
     }
@@ -162,9 +164,9 @@ TEST_F(CentreTest, SentMessageIsAnnouncedServedAndReportedThroughTheProxy) {
               static_cast<int32_t>(sent.size())};
   ASSERT_EQ(SubmitMMS(&job), 0);
   const std::string accepted = centre_->WaitFor("accepted m-send-req");
-  const std::string id = accepted.substr(accepted.find(" id ") + 4,
-                                         accepted.find(" (") -
-                                             accepted.find(" id ") - 4);
+  const std::string id =
+      accepted.substr(accepted.find(" id ") + 4,
+                      accepted.find(" (") - accepted.find(" id ") - 4);
   EXPECT_NE(accepted.find("from +8613800000000/TYPE=PLMN"), std::string::npos);
   EXPECT_EQ(RegString(mms::client::kMessageId), Wide(id));
 
@@ -249,8 +251,7 @@ TEST_F(CentreTest, EveryRecipientGetsItsOwnCopyOfTheFieldsAsSent) {
   size_t type_at = 0;
   mms::codec::ByteReader r(sent.data(), sent.size());
   mms::codec::HeaderField f;
-  while (mms::codec::NextHeaderField(r, &f) ==
-             mms::codec::FieldStep::kField &&
+  while (mms::codec::NextHeaderField(r, &f) == mms::codec::FieldStep::kField &&
          type_at == 0) {
     to_at = f.code == mms::codec::kTo ? f.offset : to_at;
     type_at = f.code == mms::codec::kContentType ? f.offset : 0;
@@ -320,10 +321,9 @@ TEST_F(CentreTest, RefusesWhatItCannotTakeAndReportsEachDeliveryOnce) {
   ASSERT_TRUE(nobody_header.ok);
   const auto unresolved = Post(nobody);
   ASSERT_TRUE(unresolved);
-  EXPECT_EQ(unresolved->body,
-            std::string("\x8c\x81\x98", 3) +
-                nobody_header.header.pszTransactionId +
-                std::string("\0\x8d\x90\x92\x84", 5));
+  EXPECT_EQ(unresolved->body, std::string("\x8c\x81\x98", 3) +
+                                  nobody_header.header.pszTransactionId +
+                                  std::string("\0\x8d\x90\x92\x84", 5));
 
   // A request cut inside its header: Error-message-format-corrupt.
   const Bytes whole = Compose();
@@ -377,10 +377,14 @@ TEST_F(CentreTest, CommandLineRefusesBadOptionsAndStopsCleanly) {
   EXPECT_NE(help.out.find("usage: mms-centre"), std::string::npos);
 
   const std::vector<std::vector<std::string>> bad = {
-      {"--host", "0.0.0.0"},      {"--host", "192.0.2.1"},
-      {"--push-to", "10.0.0.1:2948"}, {"--push-to", "127.0.0.1"},
-      {"--port", "http"},         {"--port", "70000"},
-      {"--frobnicate"},           {"--port"},
+      {"--host", "0.0.0.0"},
+      {"--host", "192.0.2.1"},
+      {"--push-to", "10.0.0.1:2948"},
+      {"--push-to", "127.0.0.1"},
+      {"--port", "http"},
+      {"--port", "70000"},
+      {"--frobnicate"},
+      {"--port"},
   };
   for (const auto& args : bad) {
     const ToolRun r = run(args);

@@ -48,8 +48,8 @@ bool ParsePort(const std::string& text, int* port) {
   return true;
 }
 
-bool ParseLoopbackTarget(const std::string& text, std::string* host,
-                         int* port, std::string* why) {
+bool ParseLoopbackTarget(const std::string& text, std::string* host, int* port,
+                         std::string* why) {
   const size_t colon = text.rfind(':');
   if (colon == std::string::npos) {
     *why = "'" + text + "' is not host:port";

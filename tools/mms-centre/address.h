@@ -17,8 +17,8 @@ bool NormaliseLoopbackHost(const std::string& host, std::string* out,
 bool ParsePort(const std::string& text, int* port);
 
 // "host:port" (IPv6 in brackets) into a loopback host and a port 1..65535.
-bool ParseLoopbackTarget(const std::string& text, std::string* host,
-                         int* port, std::string* why);
+bool ParseLoopbackTarget(const std::string& text, std::string* host, int* port,
+                         std::string* why);
 
 // "host:port" for a URL: "[::1]:8899" for IPv6.
 std::string HostPort(const std::string& host, int port);

@@ -80,8 +80,9 @@ Reply Centre::Post(const Bytes& pdu) {
     default:
       Log("refused a POST of " + std::to_string(pdu.size()) +
           " bytes: not a PDU the centre takes");
-      return Refuse(400, "not an m-send-req, m-acknowledge-ind or "
-                         "m-notifyresp-ind");
+      return Refuse(400,
+                    "not an m-send-req, m-acknowledge-ind or "
+                    "m-notifyresp-ind");
   }
 }
 
@@ -102,8 +103,8 @@ Reply Centre::Accept(const Bytes& pdu) {
   if (request.recipients.empty()) {
     Log("refused m-send-req " + Printable(request.transaction_id) +
         ": no recipient");
-    return Pdu(MakeSendConf(request.transaction_id,
-                            kResponseAddressUnresolved, ""));
+    return Pdu(
+        MakeSendConf(request.transaction_id, kResponseAddressUnresolved, ""));
   }
   const std::string sender =
       request.from.empty() ? settings_.sender_number : request.from;
@@ -117,18 +118,16 @@ Reply Centre::Accept(const Bytes& pdu) {
   // half-announced message behind.
   std::vector<std::pair<std::string, Retrieval>> built;
   for (const Recipient& recipient : request.recipients) {
-    const std::string id =
-        message_id + "." + std::to_string(built.size() + 1);
+    const std::string id = message_id + "." + std::to_string(built.size() + 1);
     RetrieveInfo info{id, message_id, Now(), sender};
     Retrieval retrieval{message_id, recipient,
                         MakeRetrieveConf(request, pdu, info), false};
-    const std::string location =
-        "http://" + settings_.location_host + "/" + id;
+    const std::string location = "http://" + settings_.location_host + "/" + id;
     if (retrieval.pdu.empty() || location.size() > kMaxLocationBytes) {
       Log("refused m-send-req " + Printable(request.transaction_id) +
           ": cannot build its retrieval " + id);
-      return Pdu(MakeSendConf(request.transaction_id, kResponseFormatCorrupt,
-                              ""));
+      return Pdu(
+          MakeSendConf(request.transaction_id, kResponseFormatCorrupt, ""));
     }
     built.emplace_back(id, std::move(retrieval));
   }
@@ -138,8 +137,7 @@ Reply Centre::Accept(const Bytes& pdu) {
       (built.size() == 1 ? "" : "s") + ")");
   Keep(message_id + ".send-req", pdu);
   for (auto& [id, retrieval] : built) {
-    const std::string location =
-        "http://" + settings_.location_host + "/" + id;
+    const std::string location = "http://" + settings_.location_host + "/" + id;
     NotificationInfo note{id,
                           sender,
                           request.subject_field,
@@ -147,8 +145,8 @@ Reply Centre::Accept(const Bytes& pdu) {
                           settings_.expiry_seconds,
                           location};
     const std::string what_for = "m-notification-ind for " +
-                                 Printable(retrieval.recipient.address) +
-                                 " (" + location + ")";
+                                 Printable(retrieval.recipient.address) + " (" +
+                                 location + ")";
     Keep(id, retrieval.pdu);
     uint8_t tid = 0;
     {
@@ -178,10 +176,10 @@ Reply Centre::Acknowledge(const Bytes& pdu) {
       return Empty();
     }
     retrieval.acknowledged = true;
-    datagram = WrapInWapPush(
-        push_tid_++, MakeDeliveryInd(retrieval.message_id,
-                                     retrieval.recipient.value, Now(),
-                                     kStatusRetrieved));
+    datagram =
+        WrapInWapPush(push_tid_++, MakeDeliveryInd(retrieval.message_id,
+                                                   retrieval.recipient.value,
+                                                   Now(), kStatusRetrieved));
     what_for = "m-delivery-ind for " + retrieval.message_id + " (" +
                Printable(retrieval.recipient.address) + " Retrieved)";
   }

@@ -51,7 +51,7 @@ class Centre {
   struct Retrieval {
     std::string message_id;
     Recipient recipient;
-    Bytes pdu;                  // the m-retrieve-conf
+    Bytes pdu;  // the m-retrieve-conf
     bool acknowledged = false;
   };
 
@@ -62,8 +62,8 @@ class Centre {
   bool LoadKept(const std::string& id, Bytes* pdu);
 
   const Settings settings_;
-  PushSender* const push_;       // not owned
-  const uint32_t start_time_;    // names this run's messages
+  PushSender* const push_;     // not owned
+  const uint32_t start_time_;  // names this run's messages
   std::mutex mu_;
   uint32_t sequence_ = 0;                        // guarded by mu_
   std::map<std::string, Retrieval> retrievals_;  // by id; guarded by mu_

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -47,7 +48,8 @@ constexpr char kUsageText[] =
     "  --port N             TCP port (default from the library's MMS centre\n"
     "                       address, 8899); 0 picks a free port\n"
     "  --push-to HOST:PORT  the device's push router (default "
-    "127.0.0.1:2948)\n"
+    "$MMS_PUSH_ADDR, else\n"
+    "                       127.0.0.1:2948)\n"
     "  --sender-number TEXT From of messages whose sender left it to the\n"
     "                       centre (default +8613800000000/TYPE=PLMN)\n"
     "  --store DIR          also keep every PDU as a file in DIR, and serve\n"
@@ -61,7 +63,7 @@ constexpr char kUsageText[] =
 struct Options {
   std::string host = "127.0.0.1";
   int port = 0;
-  std::string push_to = kDefaultPushTarget;
+  std::string push_to;
   std::string sender = kDefaultSender;
   std::string store;
 };
@@ -73,6 +75,13 @@ int Usage(const std::string& message) {
 }
 
 // Port of the library's built-in centre address ("host:port").
+// The push router's address: MMS_PUSH_ADDR, as the router itself reads it,
+// else the WAP push port on loopback.
+std::string DefaultPushTarget() {
+  const char* env = std::getenv("MMS_PUSH_ADDR");
+  return env != nullptr && env[0] != '\0' ? env : kDefaultPushTarget;
+}
+
 int DefaultPort() {
   const std::string host = mms::transport::kDefaultMmscHost;
   int port = 80;
@@ -86,6 +95,7 @@ int DefaultPort() {
 // kOk, or the exit code (message printed); *help for --help.
 int Parse(int argc, char** argv, Options* o, bool* help) {
   o->port = DefaultPort();
+  o->push_to = DefaultPushTarget();
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -210,7 +220,7 @@ int main(int argc, char** argv) {
   centre::PushSender push;
   std::string why;
   if (!push.Open(options.push_to, kPushDelayMs, &why)) {
-    std::fprintf(stderr, "mms-centre: --push-to: %s\n", why.c_str());
+    std::fprintf(stderr, "mms-centre: push router address: %s\n", why.c_str());
     return kFailed;
   }
   centre::Centre centre(settings, &push);

@@ -24,9 +24,9 @@ using codec::ByteWriter;
 using codec::FieldStep;
 using codec::HeaderField;
 
-constexpr size_t kReplyCap = 4096;       // a PDU without a body
-constexpr size_t kBodyHeadroom = 4096;   // centre fields ahead of a body
-constexpr uint8_t kPushPduType = 0x06;   // WSP Push
+constexpr size_t kReplyCap = 4096;      // a PDU without a body
+constexpr size_t kBodyHeadroom = 4096;  // centre fields ahead of a body
+constexpr uint8_t kPushPduType = 0x06;  // WSP Push
 constexpr uint8_t kMmsMessageContentType = 0x3E;  // vnd.wap.mms-message
 
 const uint8_t* Data(const Bytes& bytes) {
@@ -189,8 +189,7 @@ Bytes MakeSendConf(const std::string& transaction_id, uint8_t status,
   const bool ok =
       PutIdentification(w, codec::kMsgSendConf, transaction_id) &&
       PutOctetField(w, codec::kResponseStatus, status) &&
-      (status != kResponseOk ||
-       PutTextField(w, codec::kMessageId, message_id));
+      (status != kResponseOk || PutTextField(w, codec::kMessageId, message_id));
   return ok ? Take(w) : Bytes();
 }
 
@@ -205,8 +204,7 @@ Bytes MakeRetrieveConf(const SendRequest& request, const Bytes& send_req,
       PutFrom(w, info.sender) &&
       w.PutBytes(request.address_fields.data(),
                  request.address_fields.size()) &&
-      w.PutBytes(request.subject_field.data(),
-                 request.subject_field.size()) &&
+      w.PutBytes(request.subject_field.data(), request.subject_field.size()) &&
       w.PutBytes(request.content_type_field.data(),
                  request.content_type_field.size()) &&
       w.PutBytes(body.data(), body.size());

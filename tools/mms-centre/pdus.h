@@ -24,18 +24,17 @@ struct Recipient {
 
 struct SendRequest {
   std::string transaction_id;
-  std::string from;                 // empty for the Insert-address token
+  std::string from;                   // empty for the Insert-address token
   std::vector<Recipient> recipients;  // To, Cc, Bcc in PDU order
-  Bytes address_fields;             // To and Cc fields as sent, in order
-  Bytes subject_field;              // empty when there is none
-  Bytes content_type_field;         // code included
-  size_t body_offset = 0;           // entry count onwards
+  Bytes address_fields;               // To and Cc fields as sent, in order
+  Bytes subject_field;                // empty when there is none
+  Bytes content_type_field;           // code included
+  size_t body_offset = 0;             // entry count onwards
 };
 
 // Splits an m-send-req. False with *why set when the PDU is not one or
 // cannot be read whole.
-bool ParseSendRequest(const Bytes& pdu, SendRequest* request,
-                      std::string* why);
+bool ParseSendRequest(const Bytes& pdu, SendRequest* request, std::string* why);
 
 // The X-Mms-Message-Type byte of a PDU, or 0 when it does not start with
 // that field.

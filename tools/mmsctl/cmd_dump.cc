@@ -243,8 +243,7 @@ std::string ContentType(const ByteReader& value, std::string* media) {
 std::string OctetValue(uint8_t code, uint8_t b) {
   const std::string hex = Hex(b);
   if (code == codec::kMmsVersion) {
-    return Number((b >> 4) & 0x07) + "." + Number(b & 0x0F) + " (" + hex +
-           ")";
+    return Number((b >> 4) & 0x07) + "." + Number(b & 0x0F) + " (" + hex + ")";
   }
   const char* name = HeaderValueName(code, b);
   return name != nullptr ? std::string(name) + " (" + hex + ")" : hex;
@@ -341,8 +340,7 @@ void WspHeaders(ByteReader headers, size_t base, int indent) {
       } else {
         shown = GenericValue(value);
       }
-      Line(at, known != nullptr ? known : "header " + Hex(code), shown,
-           indent);
+      Line(at, known != nullptr ? known : "header " + Hex(code), shown, indent);
     } else if (first >= 32) {
       ByteReader name;
       ByteReader text;
@@ -351,8 +349,7 @@ void WspHeaders(ByteReader headers, size_t base, int indent) {
         Line(at, "header", Unreadable(headers), indent);
         return;
       }
-      Line(at, Escaped(name, true),
-           Quoted(text, true), indent);
+      Line(at, Escaped(name, true), Quoted(text, true), indent);
     } else {
       Line(at, "header bytes", Unreadable(headers), indent);
       return;
@@ -409,8 +406,8 @@ bool Entries(ByteReader& r, Stop* stop) {
   }
   if (!r.empty()) {
     Line(r.position(), "(after the entries)",
-         Number(r.remaining()) + " bytes: " +
-             HexOf(ByteReader(r.current(), r.remaining())));
+         Number(r.remaining()) +
+             " bytes: " + HexOf(ByteReader(r.current(), r.remaining())));
   }
   return true;
 }
@@ -445,20 +442,17 @@ bool Pdu(ByteReader& r, Stop* stop) {
     if (step == FieldStep::kTruncated) {
       uint8_t b = 0;
       const char* name =
-          r.PeekByte(&b) ? codec::HeaderName(b) : nullptr;
-      *stop = {std::string("the ") + (name != nullptr ? name : "field") +
-                   " field",
+          r.PeekByte(&b) && b >= 0x80 ? codec::HeaderName(b) : nullptr;
+      *stop = {name != nullptr ? std::string("the ") + name + " field"
+                               : std::string("the field"),
                r.position()};
       return false;
     }
     if (f.code == 0) {
-      Line(f.offset,
-           Escaped(f.name, true) +
-               " (application)",
+      Line(f.offset, Quoted(f.name, true) + " (application)",
            GenericValue(f.value));
     } else if (f.row == nullptr) {
-      Line(f.offset, "unassigned field " + Hex(f.code),
-           HexOf(f.value));
+      Line(f.offset, "unassigned field " + Hex(f.code), HexOf(f.value));
     } else {
       Line(f.offset, f.row->name, FieldValue(f, &media));
     }

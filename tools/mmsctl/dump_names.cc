@@ -70,8 +70,7 @@ constexpr ValueRow kValues[] = {
     {codec::kResponseStatus, 224, "Error-permanent-failure"},
     {codec::kResponseStatus, 225, "Error-permanent-service-denied"},
     {codec::kResponseStatus, 226, "Error-permanent-message-format-corrupt"},
-    {codec::kResponseStatus, 227,
-     "Error-permanent-sending-address-unresolved"},
+    {codec::kResponseStatus, 227, "Error-permanent-sending-address-unresolved"},
     {codec::kResponseStatus, 228, "Error-permanent-message-not-found"},
     {codec::kResponseStatus, 229, "Error-permanent-content-not-accepted"},
     {codec::kStatus, 128, "Expired"},
@@ -193,12 +192,36 @@ static_assert(sizeof(kContentTypes) / sizeof(kContentTypes[0]) == 0x40,
 
 // WSP well-known parameters, indexed by code 0x00..0x1D.
 constexpr const char* kParameters[] = {
-    "q",       "charset",    "level",    "type",          "",
-    "name",    "filename",   "differences", "padding",    "type",
-    "start",   "start-info", "comment",  "domain",        "max-age",
-    "path",    "secure",     "sec",      "mac",           "creation-date",
-    "modification-date", "read-date", "size", "name",     "filename",
-    "start",   "start-info", "comment",  "domain",        "path",
+    "q",
+    "charset",
+    "level",
+    "type",
+    "",
+    "name",
+    "filename",
+    "differences",
+    "padding",
+    "type",
+    "start",
+    "start-info",
+    "comment",
+    "domain",
+    "max-age",
+    "path",
+    "secure",
+    "sec",
+    "mac",
+    "creation-date",
+    "modification-date",
+    "read-date",
+    "size",
+    "name",
+    "filename",
+    "start",
+    "start-info",
+    "comment",
+    "domain",
+    "path",
 };
 
 struct NumberName {
@@ -207,19 +230,24 @@ struct NumberName {
 };
 
 constexpr NumberName kCharsets[] = {
-    {3, "us-ascii"},   {4, "iso-8859-1"},  {5, "iso-8859-2"},
-    {6, "iso-8859-3"}, {7, "iso-8859-4"},  {8, "iso-8859-5"},
-    {106, "utf-8"},    {113, "gbk"},       {1000, "iso-10646-ucs-2"},
+    {3, "us-ascii"},    {4, "iso-8859-1"},  {5, "iso-8859-2"},
+    {6, "iso-8859-3"},  {7, "iso-8859-4"},  {8, "iso-8859-5"},
+    {106, "utf-8"},     {113, "gbk"},       {1000, "iso-10646-ucs-2"},
     {1013, "utf-16be"}, {1014, "utf-16le"}, {1015, "utf-16"},
-    {2025, "gb2312"},  {2026, "big5"},
+    {2025, "gb2312"},   {2026, "big5"},
 };
 
 constexpr NumberName kWspHeaders[] = {
-    {0x0B, "Content-Encoding"}, {0x0C, "Content-Language"},
-    {0x0D, "Content-Length"},   {0x0E, "Content-Location"},
-    {0x0F, "Content-MD5"},      {0x11, "Content-Type"},
-    {0x12, "Date"},             {0x2E, "Content-Disposition"},
-    {0x2F, "X-Wap-Application-Id"}, {0x40, "Content-ID"},
+    {0x0B, "Content-Encoding"},
+    {0x0C, "Content-Language"},
+    {0x0D, "Content-Length"},
+    {0x0E, "Content-Location"},
+    {0x0F, "Content-MD5"},
+    {0x11, "Content-Type"},
+    {0x12, "Date"},
+    {0x2E, "Content-Disposition"},
+    {0x2F, "X-Wap-Application-Id"},
+    {0x40, "Content-ID"},
     {0x45, "Content-Disposition"},
 };
 
@@ -247,7 +275,7 @@ const char* ContentTypeName(uint32_t code) {
 const char* ParameterName(uint8_t code) {
   const size_t count = sizeof(kParameters) / sizeof(kParameters[0]);
   return code < count && kParameters[code][0] != '\0' ? kParameters[code]
-                                                       : nullptr;
+                                                      : nullptr;
 }
 
 const char* CharsetName(uint32_t mib) {
