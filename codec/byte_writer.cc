@@ -106,6 +106,22 @@ bool ByteWriter::PutBytes(const void* bytes, size_t n) {
 
 bool ByteWriter::PutByte(uint8_t b) { return PutBytes(&b, 1); }
 
+uint8_t* ByteWriter::Extend(size_t n) {
+  if (failed_ || n == 0) {
+    return nullptr;
+  }
+  if (n > cap_ - size_) {
+    Fail();
+    return nullptr;
+  }
+  if (size_ + n > capacity_ && !Grow(size_ + n)) {
+    return nullptr;
+  }
+  uint8_t* at = data_ + size_;
+  size_ += n;
+  return at;
+}
+
 bool ByteWriter::PutWriter(const ByteWriter& other) {
   assert(&other != this);  // growing would free the bytes being copied
   if (!other.ok()) {

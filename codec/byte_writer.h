@@ -31,6 +31,10 @@ class ByteWriter {
 
   [[nodiscard]] bool PutByte(uint8_t b);
   [[nodiscard]] bool PutBytes(const void* bytes, size_t n);
+  // Appends n bytes for the caller to fill at once (a file read straight
+  // into the PDU) and returns where they start; null when refused. The
+  // pointer is good until the next append.
+  [[nodiscard]] uint8_t* Extend(size_t n);
   // Appends everything another writer holds.
   [[nodiscard]] bool PutWriter(const ByteWriter& other);
 

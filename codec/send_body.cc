@@ -188,46 +188,42 @@ MMS_Part* NewPart() {
   return part;
 }
 
-// Closes a file handle when it goes out of scope.
-class FileCloser {
- public:
-  explicit FileCloser(HANDLE file) : file_(file) {}
-  ~FileCloser() { CloseHandle(file_); }
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-
- private:
-  HANDLE file_;
-};
-
-// Reads the whole file in one read. A missing file is left created empty,
-// as the phone does, and refused for having no bytes.
-bool ReadWholeFile(const wchar_t* path, MMS_Part* part) {
+// Opens a file for reading and learns its size. A missing file is left
+// created empty, as the phone does, and refused for having no bytes.
+HANDLE OpenSizedFile(const wchar_t* path, DWORD* size) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    return false;
+    return file;
   }
-  FileCloser closer(file);
   DWORD high = 0;
-  const DWORD size = GetFileSize(file, &high);
-  if (size == INVALID_FILE_SIZE || high != 0 || size == 0 ||
-      size > kMaxPduBytes) {
+  *size = GetFileSize(file, &high);
+  if (*size == INVALID_FILE_SIZE || high != 0 || *size == 0 ||
+      *size > kMaxPduBytes) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+// Reads the file whole, in one read, into `into`; false when it no longer
+// has exactly `size` bytes.
+bool ReadFileInto(const char* path, uint8_t* into, DWORD size) {
+  wchar_t wide_path[kPathChars] = {};
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide_path,
+                          static_cast<int>(kPathChars)) <= 0) {
     return false;
   }
-  // Not cleared: the one read fills it whole, or the part is refused.
-  auto* data = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, size));
-  if (data == nullptr) {
+  DWORD now = 0;
+  HANDLE file = OpenSizedFile(wide_path, &now);
+  if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
   DWORD read = 0;
-  if (!ReadFile(file, data, size, &read, nullptr) || read != size) {
-    LocalFree(data);
-    return false;
-  }
-  part->pData = data;
-  part->nDataLength = static_cast<int32_t>(size);
-  return true;
+  const bool ok =
+      now == size && ReadFile(file, into, size, &read, nullptr) && read == size;
+  CloseHandle(file);
+  return ok;
 }
 
 // The file name without its folder, back in the system code page; false
@@ -285,7 +281,9 @@ MMS_Part* MakeSmilPart(MMS_Custom_Data* message) {
   return part;
 }
 
-MMS_Part* LoadPartFile(const char* path) {
+// A part for the file with its name, kind, header length and data length,
+// but no data yet: the bytes are read when the entry is written.
+MMS_Part* PrepareFilePart(const char* path) {
   if (path == nullptr) {
     return nullptr;
   }
@@ -294,13 +292,20 @@ MMS_Part* LoadPartFile(const char* path) {
                           static_cast<int>(kPathChars)) <= 0) {
     return nullptr;
   }
+  DWORD size = 0;
+  HANDLE file = OpenSizedFile(wide_path, &size);
+  if (file == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  CloseHandle(file);
   MMS_Part* part = NewPart();
   if (part == nullptr) {
     return nullptr;
   }
+  part->nDataLength = static_cast<int32_t>(size);
   char name[kPathChars] = {};
   char extension[kPathChars] = {};
-  bool ok = ReadWholeFile(wide_path, part) && NameFromPath(wide_path, name) &&
+  bool ok = NameFromPath(wide_path, name) &&
             GetFileExtensionA(name, extension);
   if (ok) {
     part->pInfo->nKind = MediaKindForExtension(extension);
@@ -308,6 +313,21 @@ MMS_Part* LoadPartFile(const char* path) {
     ok = part->pInfo->pszName != nullptr && MeasureHeader(part);
   }
   if (!ok) {
+    FreeSendPart(part);
+    return nullptr;
+  }
+  return part;
+}
+
+MMS_Part* LoadPartFile(const char* path) {
+  MMS_Part* part = PrepareFilePart(path);
+  if (part == nullptr) {
+    return nullptr;
+  }
+  const auto size = static_cast<DWORD>(part->nDataLength);
+  // Not cleared: the one read fills it whole, or the part is refused.
+  part->pData = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, size));
+  if (part->pData == nullptr || !ReadFileInto(path, part->pData, size)) {
     FreeSendPart(part);
     return nullptr;
   }
@@ -345,34 +365,32 @@ bool EncodeOctetPartHeader(MMS_Part* part, ByteWriter* out) {
          PutEntryHead(part, out);
 }
 
-bool PutPart(MMS_Part* part, ByteWriter* out) {
+// HeadersLen, DataLen and header block, by the writer of the part's kind.
+bool PutPartHead(MMS_Part* part, ByteWriter* out) {
   if (!HasKind(part)) {
     return false;
   }
-  bool ok = false;
   switch (part->pInfo->nKind) {
     case kKindSmil:
-      ok = EncodeSmilPartHeader(part, out);
-      break;
+      return EncodeSmilPartHeader(part, out);
     case kKindImageAny:
     case kKindImageGif:
     case kKindImageJpeg:
     case kKindImagePng:
-      ok = EncodeImagePartHeader(part, out);
-      break;
+      return EncodeImagePartHeader(part, out);
     case kKindAudio:
-      ok = EncodeAudioPartHeader(part, out);
-      break;
+      return EncodeAudioPartHeader(part, out);
     case kKindText:
-      ok = EncodeTextPartHeader(part, out);
-      break;
+      return EncodeTextPartHeader(part, out);
     case kKindOctet:
-      ok = EncodeOctetPartHeader(part, out);
-      break;
+      return EncodeOctetPartHeader(part, out);
     default:
       return false;
   }
-  return ok &&
+}
+
+bool PutPart(MMS_Part* part, ByteWriter* out) {
+  return PutPartHead(part, out) &&
          out->PutBytes(part->pData, static_cast<size_t>(part->nDataLength));
 }
 
@@ -400,8 +418,12 @@ SendParts::~SendParts() { Clear(); }
 void SendParts::Clear() {
   for (size_t i = 0; i < count_; ++i) {
     FreeSendPart(parts_[i]);
+    if (paths_ != nullptr) {
+      Release(paths_[i]);
+    }
   }
   Release(parts_);
+  Release(paths_);
   count_ = 0;
 }
 
@@ -412,7 +434,9 @@ bool SendParts::Load(MMS_Custom_Data* message) {
   }
   const size_t total = static_cast<size_t>(message->m_nFileNum) + 1;
   parts_ = static_cast<MMS_Part**>(LocalAlloc(LPTR, total * sizeof(*parts_)));
-  if (parts_ == nullptr) {
+  paths_ = static_cast<char**>(LocalAlloc(LPTR, total * sizeof(*paths_)));
+  if (parts_ == nullptr || paths_ == nullptr) {
+    Clear();
     return false;
   }
   parts_[count_] = MakeSmilPart(message);
@@ -427,12 +451,18 @@ bool SendParts::Load(MMS_Custom_Data* message) {
       Clear();
       return false;
     }
-    parts_[count_] = LoadPartFile(path);
+    // Every file is checked now; its bytes are read when it is written.
+    parts_[count_] = PrepareFilePart(path);
     if (parts_[count_] == nullptr) {
       Clear();
       return false;
     }
+    paths_[count_] = CopyText(path);
     ++count_;
+    if (paths_[count_ - 1] == nullptr) {
+      Clear();
+      return false;
+    }
   }
   return true;
 }
@@ -452,11 +482,23 @@ bool SendParts::EncodedSize(size_t* size) const {
 
 bool SendParts::PutAll(ByteWriter* out) {
   for (size_t i = 0; i < count_; ++i) {
-    if (!PutPart(parts_[i], out)) {
-      return false;
+    MMS_Part* part = parts_[i];
+    if (paths_[i] == nullptr) {
+      if (!PutPart(part, out)) {
+        return false;
+      }
+    } else {
+      // Straight from the file into the PDU: no second copy of the data.
+      const auto size = static_cast<DWORD>(part->nDataLength);
+      if (!PutPartHead(part, out)) {
+        return false;
+      }
+      uint8_t* into = out->Extend(size);
+      if (into == nullptr || !ReadFileInto(paths_[i], into, size)) {
+        return false;
+      }
     }
-    // The bytes are in out now; drop the file's copy early.
-    ReleasePartContents(parts_[i]);
+    ReleasePartContents(part);
   }
   return true;
 }

@@ -87,13 +87,16 @@ class SendParts {
   size_t count() const { return count_; }
   // Bytes of all entries once encoded; false past kMaxPduBytes.
   [[nodiscard]] bool EncodedSize(size_t* size) const;
-  // Appends every entry to out, in order.
+  // Appends every entry to out, in order, reading each file straight into
+  // out; false when a file no longer reads whole at the size it had.
   [[nodiscard]] bool PutAll(ByteWriter* out);
 
  private:
   void Clear();
 
   MMS_Part** parts_ = nullptr;  // LocalAlloc array of count_ owned parts
+  char** paths_ = nullptr;      // per part: its file's 8-bit path (owned),
+                                // or null for the SMIL entry
   size_t count_ = 0;
 };
 

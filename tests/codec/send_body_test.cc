@@ -159,6 +159,12 @@ TEST_F(SendBody, BodyIsSmilThenFilesInArrayOrder) {
   EXPECT_EQ(data, (std::vector<Bytes>{Text("<smil/>", false),
                                       Text("<smil>own</smil>", false),
                                       Text("J", false)}));
+  // A file that changes size between its check and its read is refused.
+  SendParts parts;
+  ASSERT_TRUE(parts.Load(message.get()));
+  PutFile(L"a.jpg", "JJ");
+  ByteWriter out(1 << 20);
+  EXPECT_FALSE(parts.PutAll(&out));
   // One unreadable file spoils the whole body.
   AddFile(message.get(), L"\\Temp\\missing.gif");
   body.nBodyLength = -1;
