@@ -107,6 +107,14 @@ class RouterTest : public mms::testing::DeviceTest {
     return pid;
   }
 
+  // Runs a program to its end; its wait status.
+  int Run(const std::string& path, const std::vector<std::string>& args) {
+    const pid_t pid = Spawn(path, args);
+    int status = -1;
+    EXPECT_EQ(pid, waitpid(pid, &status, 0));
+    return status;
+  }
+
   void StartRouter() {
     router_ = Spawn(kRouterBinary, {"--port", "0"});
     RouterRow row;
@@ -196,10 +204,7 @@ TEST_F(RouterTest, APushWithNoListenerStartsTheProgramAndWaitsForIt) {
   // A bare MMS PDU from a file, through mmsctl.
   const std::string file = root_.host() + "/notification.mms";
   mms::testing::WriteHostFile(file, NotificationBody("http://mmsc/queued"));
-  const pid_t push = Spawn(kMmsctl, {"push", file});
-  int status = -1;
-  ASSERT_EQ(push, waitpid(push, &status, 0));
-  EXPECT_EQ(0, status);
+  ASSERT_EQ(0, Run(kMmsctl, {"push", file}));
 
   const std::string args = root_.host() + "/args.txt";
   ASSERT_TRUE(WaitUntil([&] { return mms::testing::HostFileExists(args); }));
@@ -235,6 +240,32 @@ TEST_F(RouterTest, MalformedDatagramsAreDroppedAndCounted) {
   EXPECT_EQ(1, Count("accepted"));
   EXPECT_EQ(1, Waiting());
   EXPECT_EQ(0, kill(router_, 0)) << "the router died";
+}
+
+TEST_F(RouterTest, MmsctlSendsPushFilesAndShowsTheRouterState) {
+  CMMS mms;
+  ASSERT_EQ(0, mms.RegisterClient());
+  const std::string whole = root_.host() + "/whole.push";
+  const std::string neither = root_.host() + "/neither.bin";
+  mms::testing::WriteHostFile(whole, MmsPush(NotificationBody("http://m/1")));
+  mms::testing::WriteHostFile(neither, Hex("00 01 02"));
+  EXPECT_EQ(0, Run(kMmsctl, {"push", whole}));
+  EXPECT_EQ(1 << 8, Run(kMmsctl, {"push", neither}));
+  ASSERT_TRUE(WaitUntil([&] { return Count("accepted") == 1; }));
+
+  const std::string status = root_.host() + "/status.txt";
+  EXPECT_EQ(0, Run("/bin/sh", {"-c", "'" + kMmsctl +
+                                         "' pushrouter --status > '" +
+                                         status + "'"}));
+  const Bytes out = mms::testing::ReadHostFile(status);
+  const std::string text(out.begin(), out.end());
+  EXPECT_NE(std::string::npos,
+            text.find("router: running, pid " + std::to_string(router_) +
+                      ", 127.0.0.1:" + std::to_string(port_) + "\n"))
+      << text;
+  EXPECT_NE(std::string::npos,
+            text.find("waiting: application/vnd.wap.mms-message 1\n"));
+  EXPECT_NE(std::string::npos, text.find("count: accepted 1\n"));
 }
 
 TEST_F(RouterTest, AKilledRouterLosesNoQueuedPush) {
