@@ -281,6 +281,8 @@ MMS_Part* MakeSmilPart(MMS_Custom_Data* message) {
   return part;
 }
 
+namespace {
+
 // A part for the file with its name, kind, header length and data length,
 // but no data yet: the bytes are read when the entry is written.
 MMS_Part* PrepareFilePart(const char* path) {
@@ -318,6 +320,8 @@ MMS_Part* PrepareFilePart(const char* path) {
   }
   return part;
 }
+
+}  // namespace
 
 MMS_Part* LoadPartFile(const char* path) {
   MMS_Part* part = PrepareFilePart(path);
