@@ -19,6 +19,7 @@ namespace mms::platform {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+constexpr int kLayoutVersion = 1;
 
 constexpr char kLayout[] =
     "CREATE TABLE IF NOT EXISTS registrations("
@@ -126,6 +127,14 @@ std::vector<uint8_t> ColumnBlob(sqlite3_stmt* stmt, int column) {
 
 bool StepDone(Statement* stmt) { return stmt->Step() == SQLITE_DONE; }
 
+int LayoutVersion(sqlite3* db) {
+  Statement stmt(db, "PRAGMA user_version");
+  if (!stmt.ok() || stmt.Step() != SQLITE_ROW) {
+    return -1;
+  }
+  return sqlite3_column_int(stmt.get(), 0);
+}
+
 }  // namespace
 
 namespace {
@@ -212,8 +221,12 @@ bool PushStore::Open(const std::string& path) {
   if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;")) {
     return false;
   }
+  if (LayoutVersion(db_) == kLayoutVersion) {
+    return true;  // the usual case: no write lock just to open
+  }
   Transaction txn(db_);
-  return txn.begun() && Exec(kLayout) && txn.Commit();
+  return txn.begun() && Exec(kLayout) &&
+         Exec("PRAGMA user_version = 1") && txn.Commit();
 }
 
 StoreResult PushStore::Register(const Registration& reg) {
