@@ -14,7 +14,7 @@ namespace {
 
 using codec::ByteReader;
 
-constexpr uint8_t kLengthQuote = 31;    // Value-length: uintvar follows
+constexpr uint8_t kLengthQuote = 31;  // Value-length: uintvar follows
 constexpr uint8_t kMaxShortLength = 30;
 constexpr uint8_t kFirstTextByte = 32;  // Text-string starts at 32..127
 constexpr size_t kMaxContentTypeText = 255;

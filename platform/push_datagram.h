@@ -29,11 +29,11 @@ constexpr size_t kMaxPushDatagram = 16384;
 
 enum class DatagramError {
   kNone,
-  kTruncated,        // ends inside the fixed fields or the length
-  kNotPush,          // PDU type other than Push
-  kHeadersPastEnd,   // HeadersLen reaches past the datagram
-  kBadContentType,   // missing, unterminated or overlong content type
-  kOversized,        // more than kMaxPushDatagram bytes
+  kTruncated,       // ends inside the fixed fields or the length
+  kNotPush,         // PDU type other than Push
+  kHeadersPastEnd,  // HeadersLen reaches past the datagram
+  kBadContentType,  // missing, unterminated or overlong content type
+  kOversized,       // more than kMaxPushDatagram bytes
 };
 
 // Short name for counters and logs ("truncated", "not-push", ...).
@@ -45,9 +45,9 @@ struct PushDatagram {
   // Media type in text form. A well-known code without a known name gives
   // an empty text and well_known_code >= 0.
   std::string content_type;
-  int well_known_code = -1;     // 7-bit code, -1 when sent as text
+  int well_known_code = -1;  // 7-bit code, -1 when sent as text
   const uint8_t* headers = nullptr;
-  size_t headers_size = 0;      // bytes after the content type
+  size_t headers_size = 0;  // bytes after the content type
   const uint8_t* body = nullptr;
   size_t body_size = 0;
 };

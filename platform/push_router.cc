@@ -224,9 +224,9 @@ HRESULT RealUnregister(const wchar_t* content_type, const wchar_t* app_id) {
 HRESULT RealOpen(const wchar_t* content_type, const wchar_t* app_id,
                  HANDLE* event, HANDLE* router) {
   std::string type, app;
-  if (content_type == nullptr || content_type[0] == L'\0' ||
-      event == nullptr || router == nullptr ||
-      !ToUtf8(content_type, &type) || !ToUtf8(app_id, &app)) {
+  if (content_type == nullptr || content_type[0] == L'\0' || event == nullptr ||
+      router == nullptr || !ToUtf8(content_type, &type) ||
+      !ToUtf8(app_id, &app)) {
     return kPushInvalidArg;
   }
   const std::string path = PushStorePath();
@@ -311,8 +311,7 @@ HRESULT RealGetMessage(HANDLE router, PUSHMSG* push) {
       LocalAlloc(LPTR, stored.headers.empty() ? 1 : stored.headers.size()));
   auto* body = static_cast<BYTE*>(
       LocalAlloc(LPTR, stored.body.empty() ? 1 : stored.body.size()));
-  auto* sender =
-      static_cast<BYTE*>(LocalAlloc(LPTR, stored.sender.size() + 1));
+  auto* sender = static_cast<BYTE*>(LocalAlloc(LPTR, stored.sender.size() + 1));
   if (headers == nullptr || body == nullptr || sender == nullptr) {
     LocalFree(headers);
     LocalFree(body);
@@ -414,11 +413,9 @@ void SetPushRouterCalls(const PushRouterCalls* calls) {
 using mms::platform::g_calls;
 
 HRESULT PushRouter_RegisterClient(const wchar_t* content_type,
-                                  const wchar_t* app_id,
-                                  const wchar_t* program,
+                                  const wchar_t* app_id, const wchar_t* program,
                                   const wchar_t* params) {
-  return g_calls.load()->register_client(content_type, app_id, program,
-                                         params);
+  return g_calls.load()->register_client(content_type, app_id, program, params);
 }
 
 HRESULT PushRouter_UnRegisterClient(const wchar_t* content_type,

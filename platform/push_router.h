@@ -36,8 +36,7 @@ constexpr HRESULT kPushNoMessage = static_cast<HRESULT>(0x80070103u);
 }  // namespace mms::platform
 
 HRESULT PushRouter_RegisterClient(const wchar_t* content_type,
-                                  const wchar_t* app_id,
-                                  const wchar_t* program,
+                                  const wchar_t* app_id, const wchar_t* program,
                                   const wchar_t* params);
 HRESULT PushRouter_UnRegisterClient(const wchar_t* content_type,
                                     const wchar_t* app_id);
@@ -53,8 +52,8 @@ HRESULT PushRouter_Close(HANDLE router);
 namespace mms::platform {
 
 struct PushRouterCalls {
-  HRESULT (*register_client)(const wchar_t*, const wchar_t*, const wchar_t*,
-                             const wchar_t*);
+  HRESULT (*register_client)
+  (const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*);
   HRESULT (*unregister_client)(const wchar_t*, const wchar_t*);
   HRESULT (*open)(const wchar_t*, const wchar_t*, HANDLE*, HANDLE*);
   HRESULT (*get_message)(HANDLE, PUSHMSG*);

@@ -303,8 +303,7 @@ int RunPushRouterUntilSignal(const RouterOptions& options) {
   return RunPushRouter(options, stop);
 }
 
-int RunPushRouter(const RouterOptions& options,
-                  const std::atomic<bool>& stop) {
+int RunPushRouter(const RouterOptions& options, const std::atomic<bool>& stop) {
   sockaddr_in addr = {};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(options.port));

@@ -41,8 +41,7 @@ int RunPushRouterUntilSignal(const RouterOptions& options);
 // Runs until stop turns true. Prints "listening on ADDRESS:PORT" on stdout
 // once ready; returns a process exit code (1 when it cannot start, for
 // instance while another router runs for the same device root).
-int RunPushRouter(const RouterOptions& options,
-                  const std::atomic<bool>& stop);
+int RunPushRouter(const RouterOptions& options, const std::atomic<bool>& stop);
 
 }  // namespace mms::platform
 

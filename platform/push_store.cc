@@ -63,9 +63,9 @@ void AliveFunction(sqlite3_context* context, int /*argc*/,
                    sqlite3_value** argv) {
   const int64_t pid = sqlite3_value_int64(argv[0]);
   const int64_t start = sqlite3_value_int64(argv[1]);
-  const bool lives = pid > 0 && pid <= 0x7FFFFFFF &&
-                     ProcessLives(static_cast<uint32_t>(pid),
-                                  static_cast<uint64_t>(start));
+  const bool lives =
+      pid > 0 && pid <= 0x7FFFFFFF &&
+      ProcessLives(static_cast<uint32_t>(pid), static_cast<uint64_t>(start));
   sqlite3_result_int(context, lives ? 1 : 0);
 }
 
@@ -206,16 +206,15 @@ bool PushStore::Exec(const char* sql) {
 }
 
 bool PushStore::Open(const std::string& path) {
-  if (sqlite3_open_v2(path.c_str(), &db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                          SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(
+          path.c_str(), &db_,
+          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+          nullptr) != SQLITE_OK) {
     return false;
   }
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   if (sqlite3_create_function(db_, "alive", 2, SQLITE_UTF8, nullptr,
-                              AliveFunction, nullptr,
-                              nullptr) != SQLITE_OK) {
+                              AliveFunction, nullptr, nullptr) != SQLITE_OK) {
     return false;
   }
   if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;")) {
@@ -225,8 +224,8 @@ bool PushStore::Open(const std::string& path) {
     return true;  // the usual case: no write lock just to open
   }
   Transaction txn(db_);
-  return txn.begun() && Exec(kLayout) &&
-         Exec("PRAGMA user_version = 1") && txn.Commit();
+  return txn.begun() && Exec(kLayout) && Exec("PRAGMA user_version = 1") &&
+         txn.Commit();
 }
 
 StoreResult PushStore::Register(const Registration& reg) {
@@ -311,7 +310,8 @@ StoreResult PushStore::Hold(const std::string& content_type,
     }
     BindText(holder.get(), 1, folded);
     if (holder.Step() == SQLITE_ROW) {
-      const auto pid = static_cast<uint32_t>(sqlite3_column_int64(holder.get(), 0));
+      const auto pid =
+          static_cast<uint32_t>(sqlite3_column_int64(holder.get(), 0));
       const auto start =
           static_cast<uint64_t>(sqlite3_column_int64(holder.get(), 1));
       const bool mine = pid == self.pid && start == self.start;
@@ -333,8 +333,7 @@ StoreResult PushStore::Hold(const std::string& content_type,
   sqlite3_bind_int(hold.get(), 5, notify_port);
   // A hold taken over from an earlier session of this process: what that
   // session took but never freed is handed out again.
-  if (!StepDone(&hold) || !ReturnTaken(content_type, self) ||
-      !txn.Commit()) {
+  if (!StepDone(&hold) || !ReturnTaken(content_type, self) || !txn.Commit()) {
     return StoreResult::kFailed;
   }
   return StoreResult::kOk;
@@ -405,8 +404,9 @@ bool PushStore::Take(const std::string& content_type, const ProcessId& self,
     return false;
   }
   const std::string select =
-      std::string("SELECT id, headers, body, sender FROM queue WHERE "
-                  "folded = ? AND ") +
+      std::string(
+          "SELECT id, headers, body, sender FROM queue WHERE "
+          "folded = ? AND ") +
       kFree + " ORDER BY id LIMIT 1";
   Statement stmt(db_, select.c_str());
   if (!stmt.ok()) {
@@ -449,8 +449,7 @@ bool PushStore::Delete(int64_t id) {
   return StepDone(&stmt);
 }
 
-bool PushStore::CountWaiting(const std::string& content_type,
-                             int64_t* count) {
+bool PushStore::CountWaiting(const std::string& content_type, int64_t* count) {
   const std::string sql =
       std::string("SELECT count(*) FROM queue WHERE folded = ? AND ") + kFree;
   Statement stmt(db_, sql.c_str());
@@ -475,9 +474,9 @@ bool PushStore::ListRegistrations(std::vector<Registration>* list) {
   list->clear();
   int rc = SQLITE_ROW;
   while ((rc = stmt.Step()) == SQLITE_ROW) {
-    list->push_back(Registration{
-        ColumnText(stmt.get(), 0), ColumnText(stmt.get(), 1),
-        ColumnText(stmt.get(), 2), ColumnText(stmt.get(), 3)});
+    list->push_back(
+        Registration{ColumnText(stmt.get(), 0), ColumnText(stmt.get(), 1),
+                     ColumnText(stmt.get(), 2), ColumnText(stmt.get(), 3)});
   }
   return rc == SQLITE_DONE;
 }

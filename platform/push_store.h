@@ -71,11 +71,10 @@ class PushStore {
   // Registrations are keyed by folded content type and application ID.
   StoreResult Register(const Registration& registration);
   StoreResult Unregister(const std::string& content_type,
-                       const std::string& app_id);
+                         const std::string& app_id);
   // The first registration for the content type (any application ID).
   [[nodiscard]] bool FindRegistration(const std::string& content_type,
-                                      Registration* registration,
-                                      bool* found);
+                                      Registration* registration, bool* found);
   [[nodiscard]] bool HasRegistration(const std::string& content_type,
                                      const std::string& app_id, bool* found);
 
@@ -91,16 +90,14 @@ class PushStore {
   [[nodiscard]] bool ReturnTaken(const std::string& content_type,
                                  const ProcessId& self);
   // Notification port of the live holder, or 0 when none holds it.
-  [[nodiscard]] bool LiveHolderPort(const std::string& content_type,
-                                    int* port);
+  [[nodiscard]] bool LiveHolderPort(const std::string& content_type, int* port);
 
   [[nodiscard]] bool Enqueue(const std::string& content_type,
                              const StoredPush& push);
   // Marks the oldest free push as taken by self; *found false when none
   // waits. Pushes taken by processes that ended count as free.
   [[nodiscard]] bool Take(const std::string& content_type,
-                          const ProcessId& self, StoredPush* push,
-                          bool* found);
+                          const ProcessId& self, StoredPush* push, bool* found);
   [[nodiscard]] bool Delete(int64_t id);
   // Pushes waiting to be taken.
   [[nodiscard]] bool CountWaiting(const std::string& content_type,

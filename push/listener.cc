@@ -75,8 +75,8 @@ int CMMS::GetMMS_WapPush(unsigned long wait_ms) {
     bool opened = false;
     for (int attempt = 0; attempt < kOpenAttempts && !opened; ++attempt) {
       RegisterClient();
-      m_lResult = PushRouter_Open(kContentType, nullptr, &m_hPushEvent,
-                                  &m_hPushRouter);
+      m_lResult =
+          PushRouter_Open(kContentType, nullptr, &m_hPushEvent, &m_hPushRouter);
       opened = m_lResult == 0;
     }
     if (!opened) {

@@ -34,8 +34,8 @@ class OtherProcess {
     char sleep_path[] = "/bin/sleep";
     char seconds[] = "60";
     char* argv[] = {sleep_path, seconds, nullptr};
-    EXPECT_EQ(0, posix_spawn(&pid_, sleep_path, nullptr, nullptr, argv,
-                             environ));
+    EXPECT_EQ(0,
+              posix_spawn(&pid_, sleep_path, nullptr, nullptr, argv, environ));
   }
   ~OtherProcess() { Kill(); }
   ProcessId id() const { return ProcessOf(static_cast<uint32_t>(pid_)); }
@@ -98,8 +98,7 @@ TEST_F(PushClientTest, OpeningNeedsARouterARegistrationAndAFreeType) {
             PushRouter_Open(kType, L"other-app", &event, &router));
 
   OtherProcess other;
-  ASSERT_EQ(StoreResult::kOk,
-            store_.Hold(kMmsMessageType, other.id(), 1, 9));
+  ASSERT_EQ(StoreResult::kOk, store_.Hold(kMmsMessageType, other.id(), 1, 9));
   EXPECT_EQ(kPushHeldElsewhere,
             PushRouter_Open(kType, nullptr, &event, &router));
   other.Kill();  // a hold ends with its process
@@ -108,8 +107,8 @@ TEST_F(PushClientTest, OpeningNeedsARouterARegistrationAndAFreeType) {
   EXPECT_NE(nullptr, event);
   EXPECT_EQ(kPushOk, PushRouter_Close(router));
   EXPECT_EQ(kPushBadHandle, PushRouter_Close(router));
-  EXPECT_EQ(kPushInvalidArg, PushRouter_Open(nullptr, nullptr, &event,
-                                             &router));
+  EXPECT_EQ(kPushInvalidArg,
+            PushRouter_Open(nullptr, nullptr, &event, &router));
 }
 
 TEST_F(PushClientTest, RegistrationsAreKeyedByTypeAndApplication) {
@@ -148,8 +147,8 @@ TEST_F(PushClientTest, TheEventIsSetWhilePushesWaitAndPushesComeInOrder) {
   PUSHMSG first = Record(), second = Record(), none = Record();
   ASSERT_EQ(kPushOk, PushRouter_GetMessage(router, &first));
   EXPECT_EQ(ToHex(NotificationBody("http://mmsc/1")), ToHex(Body(first)));
-  EXPECT_EQ("af 84", ToHex(Bytes(first.pbHeaders,
-                                 first.pbHeaders + first.cbHeaders)));
+  EXPECT_EQ("af 84",
+            ToHex(Bytes(first.pbHeaders, first.pbHeaders + first.cbHeaders)));
   EXPECT_EQ("127.0.0.9",
             std::string(reinterpret_cast<char*>(first.pbSenderAddress),
                         first.cbSenderAddress));

@@ -1,11 +1,10 @@
 // datagram_test.cc: connectionless WSP Push PDUs as the router reads them
 // off the wire, and as mmsctl push writes them.
-#include "platform/push_datagram.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 
+#include "platform/push_datagram.h"
 #include "support/test_support.h"
 
 namespace mms::platform {
@@ -42,7 +41,9 @@ TEST(PushDatagram, ReadsEachFormOfTheContentType) {
       {"text",
        Hex("02 06 20") + Bytes(kMmsMessageType, kMmsMessageType + 31) +
            Hex("00") + kBody,
-       kMmsMessageType, -1, {}},
+       kMmsMessageType,
+       -1,
+       {}},
       {"general form with a parameter",
        Hex("03 06 05 03 be 81 ea 99") + kBody,  // Value-length 3, charset
        kMmsMessageType, 0x3E, Hex("99")},
@@ -57,7 +58,8 @@ TEST(PushDatagram, ReadsEachFormOfTheContentType) {
     EXPECT_EQ(c.code, push.well_known_code);
     EXPECT_EQ(ToHex(c.headers),
               ToHex(Bytes(push.headers, push.headers + push.headers_size)));
-    EXPECT_EQ(ToHex(kBody), ToHex(Bytes(push.body, push.body + push.body_size)));
+    EXPECT_EQ(ToHex(kBody),
+              ToHex(Bytes(push.body, push.body + push.body_size)));
   }
 }
 

@@ -32,9 +32,9 @@ struct Script {
   std::deque<HRESULT> open_results;
   std::deque<HRESULT> get_results;
   HRESULT close_result = 0;
-  std::deque<Bytes> pushes;   // waiting, handed out front first
-  Bytes handed;               // body of the push handed out last
-  HANDLE event = nullptr;     // set while pushes wait
+  std::deque<Bytes> pushes;  // waiting, handed out front first
+  Bytes handed;              // body of the push handed out last
+  HANDLE event = nullptr;    // set while pushes wait
   std::vector<std::string> calls;
   std::vector<std::wstring> registered;  // "type|app|program|params"
 };

@@ -14,10 +14,11 @@ namespace mms::testing {
 
 // m-notification-ind announcing url.
 inline Bytes NotificationBody(const std::string& url) {
-  Bytes body = Hex("8c 82"      // X-Mms-Message-Type: m-notification-ind
-                   "98 74 31 00"  // X-Mms-Transaction-Id: "t1"
-                   "8d 90"        // X-Mms-MMS-Version: 1.0
-                   "83");         // X-Mms-Content-Location:
+  Bytes body =
+      Hex("8c 82"        // X-Mms-Message-Type: m-notification-ind
+          "98 74 31 00"  // X-Mms-Transaction-Id: "t1"
+          "8d 90"        // X-Mms-MMS-Version: 1.0
+          "83");         // X-Mms-Content-Location:
   body.insert(body.end(), url.begin(), url.end());
   body.push_back(0);
   return body;
@@ -25,8 +26,9 @@ inline Bytes NotificationBody(const std::string& url) {
 
 // m-delivery-ind for message_id, status Retrieved.
 inline Bytes DeliveryBody(const std::string& message_id) {
-  Bytes body = Hex("8c 86"  // X-Mms-Message-Type: m-delivery-ind
-                   "8b");   // Message-ID:
+  Bytes body =
+      Hex("8c 86"  // X-Mms-Message-Type: m-delivery-ind
+          "8b");   // Message-ID:
   body.insert(body.end(), message_id.begin(), message_id.end());
   body.push_back(0);
   body.push_back(0x95);  // X-Mms-Status: Retrieved

@@ -101,8 +101,8 @@ class RouterTest : public mms::testing::DeviceTest {
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = -1;
-    EXPECT_EQ(0, posix_spawn(&pid, path.c_str(), &actions, nullptr,
-                             argv.data(), envp.data()));
+    EXPECT_EQ(0, posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(),
+                             envp.data()));
     posix_spawn_file_actions_destroy(&actions);
     return pid;
   }
@@ -222,13 +222,13 @@ TEST_F(RouterTest, MalformedDatagramsAreDroppedAndCounted) {
   CMMS mms;
   ASSERT_EQ(0, mms.RegisterClient());
   const Bytes good = MmsPush(NotificationBody("http://mmsc/good"));
-  Send(Hex("01"));                                 // truncated
-  Send(Hex("01 07 01 be 8c 82"));                  // ConfirmedPush
-  Send(Hex("01 06 40 be 8c 82"));                  // headers past the end
-  Send(Bytes(kMaxPushDatagram + 4000, 0x06));      // oversized
+  Send(Hex("01"));                             // truncated
+  Send(Hex("01 07 01 be 8c 82"));              // ConfirmedPush
+  Send(Hex("01 06 40 be 8c 82"));              // headers past the end
+  Send(Bytes(kMaxPushDatagram + 4000, 0x06));  // oversized
   Bytes text_plain;
   ASSERT_TRUE(BuildPushDatagram(2, "text/plain", {}, Hex("41"), &text_plain));
-  Send(text_plain);                                // nobody registered it
+  Send(text_plain);  // nobody registered it
   Send(good);
   ASSERT_TRUE(WaitUntil([&] { return Count("received") == 6; }));
   EXPECT_EQ(4, Count("malformed"));
@@ -254,9 +254,9 @@ TEST_F(RouterTest, MmsctlSendsPushFilesAndShowsTheRouterState) {
   ASSERT_TRUE(WaitUntil([&] { return Count("accepted") == 1; }));
 
   const std::string status = root_.host() + "/status.txt";
-  EXPECT_EQ(0, Run("/bin/sh", {"-c", "'" + kMmsctl +
-                                         "' pushrouter --status > '" +
-                                         status + "'"}));
+  EXPECT_EQ(0,
+            Run("/bin/sh", {"-c", "'" + kMmsctl + "' pushrouter --status > '" +
+                                      status + "'"}));
   const Bytes out = mms::testing::ReadHostFile(status);
   const std::string text(out.begin(), out.end());
   EXPECT_NE(std::string::npos,
@@ -299,12 +299,11 @@ TEST_F(RouterTest, AListenerKilledBeforeFreeingLeavesThePushQueued) {
     HANDLE event = nullptr, router = nullptr;
     PUSHMSG push = {};
     push.cbSize = sizeof(push);
-    const char taken =
-        PushRouter_Open(L"application/vnd.wap.mms-message", nullptr, &event,
-                        &router) == kPushOk &&
-                PushRouter_GetMessage(router, &push) == kPushOk
-            ? 'y'
-            : 'n';
+    const char taken = PushRouter_Open(L"application/vnd.wap.mms-message",
+                                       nullptr, &event, &router) == kPushOk &&
+                               PushRouter_GetMessage(router, &push) == kPushOk
+                           ? 'y'
+                           : 'n';
     (void)!write(ready[1], &taken, 1);
     pause();
     _exit(0);

@@ -34,8 +34,8 @@ bool RouterAddress(const std::string& given,
   mms::platform::PushStore store;
   mms::platform::RouterRow row;
   bool live = false;
-  if (store.Open(mms::platform::PushStorePath()) &&
-      store.Router(&row, &live) && live) {
+  if (store.Open(mms::platform::PushStorePath()) && store.Router(&row, &live) &&
+      live) {
     options->address = row.address;
     options->port = row.port;
     return true;
@@ -71,8 +71,8 @@ int Run(const Args& args) {
       datagram = bytes;
       break;
     case mms::platform::PushFileKind::kMmsPdu:
-      if (!mms::platform::BuildPushDatagram(
-              0, mms::platform::kMmsMessageType, {}, bytes, &datagram)) {
+      if (!mms::platform::BuildPushDatagram(0, mms::platform::kMmsMessageType,
+                                            {}, bytes, &datagram)) {
         return Fail(kName, "too large for one push: " + path);
       }
       break;

@@ -56,8 +56,7 @@ int Run(const Args& args) {
   if (!mms::platform::RouterOptionsFromArgs(args, &options, &error)) {
     return Fail(kName, error, kUsage);
   }
-  return mms::platform::RunPushRouterUntilSignal(options) == 0 ? kOk
-                                                               : kFailed;
+  return mms::platform::RunPushRouterUntilSignal(options) == 0 ? kOk : kFailed;
 }
 
 const Registration kRegistration({
