@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -93,17 +93,21 @@ class RouterTest : public mms::testing::DeviceTest {
       envp.push_back(e.data());
     }
     envp.push_back(nullptr);
-    // Output goes to a log in the root, never to the test's own pipes.
+    // Output goes to a log in the root, never to the test's own pipes,
+    // and the child dies with the test, even when the test crashes.
     const std::string log = root_.host() + "/spawned.log";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    EXPECT_EQ(0, posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(),
-                             envp.data()));
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      if (fd >= 0) {
+        dup2(fd, 1);
+        dup2(fd, 2);
+      }
+      execve(path.c_str(), argv.data(), envp.data());
+      _exit(127);
+    }
+    EXPECT_GT(pid, 0);
     return pid;
   }
 
