@@ -272,6 +272,17 @@ TEST_F(RouterTest, MmsctlSendsPushFilesAndShowsTheRouterState) {
   EXPECT_NE(std::string::npos, text.find("count: accepted 1\n"));
 }
 
+TEST_F(RouterTest, RefusesASecondRouterAndAddressesOffLoopback) {
+  EXPECT_EQ(1 << 8, Run(kRouterBinary, {"--port", "0"}));
+  EXPECT_EQ(2 << 8, Run(kRouterBinary, {"--address", "192.0.2.1:2948"}));
+  EXPECT_EQ(2 << 8, Run(kRouterBinary, {"--port", "70000"}));
+  RouterRow row;
+  bool live = false;
+  ASSERT_TRUE(store_.Router(&row, &live));
+  EXPECT_TRUE(live);
+  EXPECT_EQ(static_cast<uint32_t>(router_), row.pid);  // still the first
+}
+
 TEST_F(RouterTest, AKilledRouterLosesNoQueuedPush) {
   CMMS mms;
   ASSERT_EQ(0, mms.RegisterClient());
