@@ -10,9 +10,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <string>
 
 #include "platform/test_seams.h"
 #include "platform/winapi.h"
@@ -74,10 +76,29 @@ void SetTicks(int64_t ticks, FILETIME* ft) {
 }
 
 // Seconds east of UTC in force at the given Unix second.
+// localtime_r keeps the zone read earlier, so a changed TZ needs tzset.
+// tzset itself stats the zone file on every call (microseconds, and the
+// decoder converts a date per message), so it runs only when TZ changed.
+void ReloadZoneIfTzChanged() {
+  static std::mutex mu;
+  static bool loaded = false;
+  static std::string last_tz;
+  static bool last_set = false;
+  const char* tz = std::getenv("TZ");
+  std::lock_guard<std::mutex> lock(mu);
+  const bool set = tz != nullptr;
+  if (loaded && set == last_set && (!set || last_tz == tz)) {
+    return;
+  }
+  tzset();
+  loaded = true;
+  last_set = set;
+  last_tz = set ? tz : "";
+}
+
 int64_t LocalOffsetAt(int64_t unix_seconds) {
   time_t t = static_cast<time_t>(unix_seconds);
-  // localtime_r alone may keep a zone read earlier; tzset re-reads TZ.
-  tzset();
+  ReloadZoneIfTzChanged();
   struct tm local;
   if (localtime_r(&t, &local) == nullptr) {
     return 0;
