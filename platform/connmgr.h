@@ -79,6 +79,9 @@ typedef struct _CONNMGR_CONNECTIONINFO {
   DWORD ulMinRcvBw;
   DWORD ulMaxConnLatency;
 } CONNMGR_CONNECTIONINFO;
+static_assert(sizeof(CONNMGR_CONNECTIONINFO) ==
+                  (sizeof(void*) == 4 ? 64u : 80u),
+              "the phone's field order, host-sized handles");
 
 typedef struct _CONNMGR_CONNECTION_DETAILED_STATUS {
   struct _CONNMGR_CONNECTION_DETAILED_STATUS* pNext;  // inside the buffer
