@@ -109,7 +109,6 @@ HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* info,
       info->cbSize != sizeof(CONNMGR_CONNECTIONINFO)) {
     return E_INVALIDARG;
   }
-  EnsureSeeded();
   {
     std::lock_guard<std::mutex> lock(g_mu);
     g_requests.push_back(*info);

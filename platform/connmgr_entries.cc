@@ -1,7 +1,6 @@
 // connmgr_entries.cc: reading and writing the Connection Manager's keys
 // (layout in connmgr_entries.h) through the registry calls, so other
-// processes (mmsctl, tests) see and change the same entries. Listing and
-// adding first make sure a new device has its seeded entries.
+// processes (mmsctl, tests) see and change the same entries.
 #include "platform/connmgr_entries.h"
 
 #include <algorithm>
@@ -9,10 +8,7 @@
 #include <cwchar>
 #include <cwctype>
 #include <map>
-#include <mutex>
-#include <set>
 
-#include "platform/device_fs.h"
 #include "platform/registry.h"
 #include "platform/text_convert.h"
 
@@ -283,7 +279,6 @@ std::wstring StatusScriptText(const std::vector<DWORD>& script) {
 }
 
 bool ListEntries(std::vector<Entry>* entries) {
-  EnsureSeeded();
   std::vector<ChildKey> keys;
   if (!ChildKeys(kConnectionsKey, &keys)) {
     return false;
@@ -315,7 +310,6 @@ bool ListEntries(std::vector<Entry>* entries) {
 }
 
 bool ListDestinations(std::vector<Destination>* destinations) {
-  EnsureSeeded();
   std::vector<ChildKey> keys;
   if (!ChildKeys(kDestinationsKey, &keys)) {
     return false;
@@ -334,7 +328,6 @@ bool ListDestinations(std::vector<Destination>* destinations) {
 }
 
 bool ProvisionedEntriesListed() {
-  EnsureSeeded();
   ScopedKey key;
   DWORD listed = 1;
   if (key.Open(kConnMgrKey) && key.GetDword(kListProvisionedValue, &listed)) {
@@ -344,16 +337,6 @@ bool ProvisionedEntriesListed() {
 }
 
 bool WriteEntry(const Entry& entry) {
-  EnsureSeeded();
-  return WriteEntryKey(entry);
-}
-
-bool WriteDestination(const Destination& destination) {
-  EnsureSeeded();
-  return WriteDestinationKey(destination);
-}
-
-bool WriteEntryKey(const Entry& entry) {
   ScopedKey key;
   return key.Create(Join(kConnectionsKey, entry.name)) &&
          key.SetText(kDestIdValue, GuidText(entry.dest)) &&
@@ -362,7 +345,7 @@ bool WriteEntryKey(const Entry& entry) {
          key.SetText(kStatusScriptValue, StatusScriptText(entry.script));
 }
 
-bool WriteDestinationKey(const Destination& destination) {
+bool WriteDestination(const Destination& destination) {
   ScopedKey key;
   return key.Create(Join(kDestinationsKey, destination.name)) &&
          key.SetText(kDestIdValue, GuidText(destination.guid));
@@ -371,7 +354,6 @@ bool WriteDestinationKey(const Destination& destination) {
 bool WriteTexts(
     const std::wstring& key,
     const std::vector<std::pair<std::wstring, std::wstring>>& name_text_pairs) {
-  EnsureSeeded();
   ScopedKey k;
   if (!k.Create(key)) {
     return false;
@@ -386,38 +368,19 @@ bool WriteTexts(
 
 bool WriteText(const std::wstring& key, const wchar_t* name,
                const std::wstring& text) {
-  EnsureSeeded();
   ScopedKey k;
   return k.Create(key) && k.SetText(name, text);
 }
 
 bool WriteDword(const std::wstring& key, const wchar_t* name, DWORD value) {
-  EnsureSeeded();
   ScopedKey k;
   return k.Create(key) && k.SetDword(name, value);
 }
 
 bool ReadText(const std::wstring& key, const wchar_t* name,
               std::wstring* text) {
-  EnsureSeeded();
   ScopedKey k;
   return k.Open(key) && k.GetText(name, text);
-}
-
-void EnsureSeeded() {
-  static std::mutex mu;
-  static std::set<std::string> checked;  // device roots; guarded by mu
-  std::lock_guard<std::mutex> lock(mu);
-  if (!checked.insert(DeviceRoot()).second) {
-    return;
-  }
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kConnMgrKey, 0, KEY_READ, &key) ==
-      ERROR_SUCCESS) {
-    RegCloseKey(key);
-    return;
-  }
-  SeedNewDevice();
 }
 
 void SeedNewDevice() {
@@ -428,8 +391,8 @@ void SeedNewDevice() {
   gprs.name = L"GPRS";
   gprs.dest = internet.guid;
   gprs.apn = L"cmwap";
-  (void)WriteDestinationKey(internet);
-  (void)WriteEntryKey(gprs);
+  (void)WriteDestination(internet);
+  (void)WriteEntry(gprs);
 }
 
 }  // namespace mms::platform::connmgr

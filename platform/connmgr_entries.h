@@ -85,16 +85,9 @@ bool WriteDword(const std::wstring& key, const wchar_t* name, DWORD value);
 bool ReadText(const std::wstring& key, const wchar_t* name, std::wstring* text);
 
 // What a new device offers: the "Internet" network and one cellular entry
-// "GPRS" with access point "cmwap" leading to it. EnsureSeeded writes them
-// once per device root and process, when the device has no "Comm\ConnMgr"
-// key yet (a device whose entries were all removed keeps none); listing
-// and adding call it. SeedNewDevice writes them unconditionally.
-void EnsureSeeded();
+// "GPRS" with access point "cmwap" leading to it. Called once, when the
+// device's registry is first laid out (registry_db.cc).
 void SeedNewDevice();
-
-// WriteEntry and WriteDestination without the seeding check.
-bool WriteEntryKey(const Entry& entry);
-bool WriteDestinationKey(const Destination& destination);
 
 }  // namespace mms::platform::connmgr
 

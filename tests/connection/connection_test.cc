@@ -92,7 +92,6 @@ class ConnectionTest : public mms::testing::DeviceTest {
   }
 
   static void RemoveSeededEntry() {
-    connmgr::EnsureSeeded();
     ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kGprsKey), ERROR_SUCCESS);
   }
 

@@ -130,7 +130,6 @@ TEST_F(ConnMgrTest, NewDeviceOffersOneCmwapEntryThatConnects) {
 }
 
 TEST_F(ConnMgrTest, SeededEntryRemovedStaysRemoved) {
-  EnsureSeeded();
   ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kGprsKey), ERROR_SUCCESS);
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kGprsKey, 0, KEY_READ, &key),
