@@ -1,0 +1,130 @@
+// push_router_test.cc: the whole receiving path with the real push router
+// stand-in, run inside the test process: a WAP push datagram on loopback,
+// the listen thread publishing it, MMS_Recived fetching the message
+// through tinyproxy and acknowledging it; then Stop and a second Start
+// that listens again.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "entry_fixture.h"
+#include "platform/push_datagram.h"
+#include "platform/push_router_service.h"
+#include "platform/push_store.h"
+
+namespace mms::testing {
+namespace {
+
+std::string Text(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+class PushRouterPath : public EntryTest {
+ protected:
+  void SetUp() override {
+    EntryTest::SetUp();
+    if (IsSkipped()) {
+      return;
+    }
+    centre_.SetHandler([](const httplib::Request& req, httplib::Response& res) {
+      const Bytes pdu = req.method == "GET"
+                            ? Hex("8c 84 98 52 31 00 8d 90 84 a3 00")
+                            : Hex("8c 81 98 52 31 00 8d 90 92 80");
+      res.set_content(Text(pdu), "application/vnd.wap.mms-message");
+    });
+    options_.port = FreeTcpPort();
+    router_ = std::thread([this] { router_exit_ = RunPushRouter(); });
+    ASSERT_TRUE(WaitUntil([this] { return RouterListens(); }));
+  }
+  void TearDown() override {
+    EntryTest::TearDown();
+    stop_router_ = true;
+    if (router_.joinable()) {
+      router_.join();
+    }
+  }
+
+  int RunPushRouter() {
+    return platform::RunPushRouter(options_, stop_router_);
+  }
+
+  bool RouterListens() {
+    platform::PushStore store;
+    platform::RouterRow row;
+    bool live = false;
+    return store.Open(platform::PushStorePath()) && store.Router(&row, &live) &&
+           live && row.port == options_.port;
+  }
+
+  // True once a listener holds the MMS content type open.
+  static bool Held() {
+    platform::PushStore store;
+    int port = 0;
+    return store.Open(platform::PushStorePath()) &&
+           store.LiveHolderPort(platform::kMmsMessageType, &port) && port > 0;
+  }
+
+  // One connectionless WSP push of body to the router.
+  void SendPush(const Bytes& body) {
+    Bytes datagram = Hex("01 06 01 be");  // TID, Push, headers 1, MMS type
+    datagram.insert(datagram.end(), body.begin(), body.end());
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(options_.port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(sendto(fd, datagram.data(), datagram.size(), 0,
+                     reinterpret_cast<sockaddr*>(&to), sizeof to),
+              static_cast<ssize_t>(datagram.size()));
+    close(fd);
+  }
+
+  platform::RouterOptions options_;
+  std::atomic<bool> stop_router_{false};
+  std::atomic<int> router_exit_{-1};
+  std::thread router_;
+};
+
+TEST_F(PushRouterPath, NotificationIsFetchedAcknowledgedAndStartListensAgain) {
+  ASSERT_EQ(CMMS::Start(), 0);
+  ASSERT_TRUE(WaitUntil(Held));
+  const std::string url = "http://" + centre_.host() + "/r1";
+  Bytes notification = Hex("8c 82 98 52 31 00 8d 90 83");
+  notification.insert(notification.end(), url.begin(), url.end());
+  notification.push_back(0);
+  SendPush(notification);
+
+  ASSERT_TRUE(WaitUntil([this] { return String(L"WapUrl").size() > 0; }));
+  const std::wstring location = String(L"WapUrl");
+  EXPECT_EQ(location, std::wstring(url.begin(), url.end()));
+  ASSERT_EQ(CMMS::MMS_Recived(WBuf(location)), 0);
+  ASSERT_TRUE(WaitUntil([this] {
+    return RequestCount() == 2 && client::RunningWorkers() == 1;
+  }));
+  const auto requests = centre_.requests();
+  EXPECT_EQ(requests[0].target, "//r1");
+  EXPECT_EQ(requests[1].body, Text(Hex("8c 85 98 52 31 00 8d 90 91 80")));
+  EXPECT_EQ(Dword(L"NewMMS"), 1u);
+  EXPECT_EQ(IsNetWorked, 2);
+
+  EXPECT_EQ(CMMS::Stop(), 0);
+  EXPECT_EQ(g_hListenMMS, nullptr);
+  EXPECT_EQ(g_pMMS, nullptr);
+  EXPECT_EQ(client::RunningWorkers(), 0);
+
+  // Listening again: a delivery report reaches the new listener.
+  ASSERT_EQ(CMMS::Start(), 0);
+  Bytes report = Hex("8c 86 8b 6d 31 00 95 81");  // Message-ID "m1"
+  SendPush(report);
+  ASSERT_TRUE(
+      WaitUntil([this] { return String(L"DeliveryReportMsgID") == L"m1"; }));
+}
+
+}  // namespace
+}  // namespace mms::testing
