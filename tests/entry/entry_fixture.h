@@ -189,6 +189,10 @@ class EntryTest : public DeviceTest {
   std::vector<Prompt> prompts_;  // guarded by prompts_mu_
 };
 
+inline std::string Text(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
 // A message to one number with one text slide.
 inline MMS_Custom_Data* NewTextMessage(const std::wstring& text) {
   auto* message = new MMS_Custom_Data();

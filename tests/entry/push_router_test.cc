@@ -20,10 +20,6 @@
 namespace mms::testing {
 namespace {
 
-std::string Text(const Bytes& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
-
 class PushRouterPath : public EntryTest {
  protected:
   void SetUp() override {

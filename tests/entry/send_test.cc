@@ -14,10 +14,6 @@ namespace {
 // Message-ID "mid-1".
 const char kConfirmation[] = "8c 81 98 54 00 8d 90 92 80 8b 6d 69 64 2d 31 00";
 
-std::string Text(const Bytes& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
-
 bool Contains(const std::string& haystack, const Bytes& needle) {
   return haystack.find(Text(needle)) != std::string::npos;
 }
@@ -196,21 +192,6 @@ TEST_F(Sending, ReadReportIsAnAutoTextMessageSentSilently) {
   EXPECT_TRUE(StoredFiles().empty());
   EXPECT_EQ(Dword(L"SendOK"), kMissing);
   EXPECT_EQ(Dword(L"SendState"), kMissing);
-}
-
-TEST_F(Sending, WithoutReportKeepsTheClassOfExistingOptions) {
-  MMS_Option option = {};
-  option.nMessageClass = 2;  // Informational
-  auto* message = new MMS_Custom_Data(0, &option);
-  message->SetPhoneNumber(WBuf(L"13800138000"));
-  message->AddPartTxt(0, WBuf(L"note"), 0);
-  wchar_t path[260] = L"as passed";
-  ASSERT_EQ(CMMS::MMS_Send(message, path, nullptr, 1), 0);
-  WaitForWorkers();
-  ASSERT_EQ(RequestCount(), 1u);
-  EXPECT_TRUE(Contains(centre_.requests()[0].body, Hex("8a 82")));
-  EXPECT_EQ(std::wstring(path), L"as passed");
-  EXPECT_TRUE(StoredFiles().empty());
 }
 
 TEST_F(Sending, NetOperationTwoSendsOtherOperationsDoNothing) {
