@@ -1,0 +1,53 @@
+// demo_test.cc: runs scripts/demo, the README's first command, on the
+// programs of this build, with free ports and its own device root, so that
+// the demonstration cannot rot.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/loopback.h"
+#include "support/test_support.h"
+
+namespace {
+
+TEST(Demo, RunsTheWholeStoryOnLoopback) {
+  mms::testing::ScopedDeviceRoot root;
+  const std::string out = root.host() + "-demo.out";
+  auto address = [] {
+    return "127.0.0.1:" + std::to_string(mms::testing::FreeTcpPort());
+  };
+  // A free TCP port number is as good as any for the UDP push address.
+  const std::string command =
+      "MMS_DEMO_BUILD_DIR='" MMS_BINARY_DIR "' MMS_DEVICE_ROOT='" +
+      root.host() + "' MMS_WAP_PROXY=" + address() +
+      " MMS_MMSC_HOST=" + address() + " MMS_PUSH_ADDR=" + address() +
+      " LSAN_OPTIONS=suppressions='" MMS_SOURCE_DIR
+      "/tests/tools/lsan_suppressions.txt' '" MMS_SOURCE_DIR
+      "/scripts/demo' >'" +
+      out + "' 2>&1";
+  const int status = std::system(command.c_str());
+  std::ifstream in(out);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string shown = text.str();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+  // Each step of the story, in order.
+  size_t at = 0;
+  for (const char* step :
+       {"router: running", "tinyproxy listens on", "mms-centre listens on",
+        "SendOK:    1", "push: m-notification-ind", "NewMMS:     1",
+        "push: m-delivery-ind", "DeliveryReportStatue: 129", "Slides: 2",
+        "chime.mid", "mms-centre: acknowledged", "Demo complete"}) {
+    const size_t found = shown.find(step, at);
+    ASSERT_NE(std::string::npos, found) << "missing '" << step << "' in\n"
+                                        << shown;
+    at = found;
+  }
+  std::filesystem::remove(out);
+}
+
+}  // namespace
