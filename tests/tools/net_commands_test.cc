@@ -158,10 +158,10 @@ class NetCommands : public ::testing::Test {
 
   std::string Picture() {
     const std::string path = scratch_ + "/dot.gif";
-    const unsigned char gif[] = {
-        'G',  'I',  'F',  '8',  '9',  'a',  1,    0,    1,    0,   0x80, 0,
-        0,    0xff, 0,    0,    0,    0,    0,    0x2c, 0,    0,   0,    0,
-        1,    0,    1,    0,    0,    2,    2,    0x44, 1,    0,   0x3b};
+    const unsigned char gif[] = {'G', 'I',  'F', '8', '9',  'a', 1, 0,   1,
+                                 0,   0x80, 0,   0,   0xff, 0,   0, 0,   0,
+                                 0,   0x2c, 0,   0,   0,    0,   1, 0,   1,
+                                 0,   0,    2,   2,   0x44, 1,   0, 0x3b};
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(gif), sizeof(gif));
     return path;
@@ -175,8 +175,8 @@ TEST_F(NetCommands, BadUsageIsExitTwoWithOneLine) {
   ExpectOneLine(Run({"send"}), "send", "--to is required", 2);
   ExpectOneLine(Run({"send", "--to", "1380", "--timeout", "soon"}), "send",
                 "--timeout", 2);
-  ExpectOneLine(Run({"send", "--to", "1380", "--timeout"}), "send",
-                "--timeout", 2);
+  ExpectOneLine(Run({"send", "--to", "1380", "--timeout"}), "send", "--timeout",
+                2);
   ExpectOneLine(Run({"retrieve"}), "retrieve", "needs the URL", 2);
   ExpectOneLine(Run({"retrieve", "http://a/1", "http://a/2"}), "retrieve",
                 "unexpected argument 'http://a/2'", 2);
@@ -186,8 +186,8 @@ TEST_F(NetCommands, BadUsageIsExitTwoWithOneLine) {
                 "needs a NUMBER and a TEXT", 2);
   ExpectOneLine(Run({"read-report", "13a80", "seen"}), "read-report",
                 "bad number '13a80'", 2);
-  ExpectOneLine(Run({"read-report", "+", "seen"}), "read-report",
-                "bad number", 2);
+  ExpectOneLine(Run({"read-report", "+", "seen"}), "read-report", "bad number",
+                2);
   ExpectOneLine(Run({"listen", "--count", "0"}), "listen", "--count", 2);
   ExpectOneLine(Run({"listen", "--forever"}), "listen",
                 "unknown argument '--forever'", 2);
@@ -224,9 +224,9 @@ TEST_F(NetCommands, NothingListeningIsNamed) {
 }
 
 TEST_F(NetCommands, MissingFileIsNamedBeforeAnyNetwork) {
-  ExpectOneLine(Run({"send", "--to", "13800000001", "--slide",
-                     scratch_ + "/none.gif"}),
-                "send", "none.gif", 1);
+  ExpectOneLine(
+      Run({"send", "--to", "13800000001", "--slide", scratch_ + "/none.gif"}),
+      "send", "none.gif", 1);
 }
 
 // The whole exchange through the real programs: a listener publishes the
@@ -244,16 +244,15 @@ TEST_F(NetCommands, SendListenRetrieveAndReadReportAgainstTheCentre) {
   ASSERT_TRUE(WaitFor(scratch_ + "/centre.log", "listening on", 10));
   ASSERT_TRUE(WaitFor(scratch_ + "/router.log", "listening on", 10));
 
-  Child listener({kBin + "/mmsctl", "listen", "--count", "2", "--timeout",
-                  "60"},
-                 scratch_ + "/listen.log");
+  Child listener(
+      {kBin + "/mmsctl", "listen", "--count", "2", "--timeout", "60"},
+      scratch_ + "/listen.log");
   ASSERT_TRUE(WaitFor(scratch_ + "/listen.log", "listening for pushes", 10))
       << Slurp(scratch_ + "/listen.log");
 
-  const Outcome sent =
-      Run({"send", "--to", "13800000001", "--subject", "hello", "--slide",
-           Picture(), "--text", "0", "hi", "--delivery-report", "--timeout",
-           "30"});
+  const Outcome sent = Run({"send", "--to", "13800000001", "--subject", "hello",
+                            "--slide", Picture(), "--text", "0", "hi",
+                            "--delivery-report", "--timeout", "30"});
   ASSERT_EQ(0, sent.code) << sent.err;
   EXPECT_EQ("1", Field(sent.out, "SendOK:"));
   const std::string id = Field(sent.out, "MessageID:");
@@ -275,9 +274,9 @@ TEST_F(NetCommands, SendListenRetrieveAndReadReportAgainstTheCentre) {
   EXPECT_NE(std::string::npos,
             Field(fetched.out, "NewMMSName:").find("\\Windows\\Messaging\\"));
   // retrieve returned only after the acknowledgement reached the centre.
-  EXPECT_NE(std::string::npos, Slurp(scratch_ + "/centre.log")
-                                   .find("acknowledged " + url.substr(
-                                             url.rfind('/') + 1)));
+  EXPECT_NE(std::string::npos,
+            Slurp(scratch_ + "/centre.log")
+                .find("acknowledged " + url.substr(url.rfind('/') + 1)));
 
   EXPECT_EQ(0, listener.Wait()) << Slurp(scratch_ + "/listen.log");
   const std::string report = Slurp(scratch_ + "/listen.log");

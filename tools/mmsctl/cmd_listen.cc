@@ -1,10 +1,10 @@
 // cmd_listen.cc: `mmsctl listen`: runs the library's listener (CMMS::Start)
 // and prints each push group it publishes ("WapState" changes) until a
 // signal, --count groups or --timeout seconds; then CMMS::Stop.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <string>
-#include <chrono>
 #include <thread>
 
 #include "client/registry_values.h"

@@ -64,6 +64,7 @@ int Run(const Args& args) {
     return Fail(kName, "the read report was not sent within " +
                            std::to_string(timeout_s) + " s");
   }
+  progress.Finish();
   std::printf("read report to %s sent\n", rest[0].c_str());
   return kOk;
 }

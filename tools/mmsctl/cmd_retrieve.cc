@@ -58,6 +58,7 @@ int Run(const Args& args) {
     return Fail(kName, "no message from " + url + " within " +
                            std::to_string(timeout_s) + " s");
   }
+  progress.Finish();
   DWORD fetched = 0;
   ReadDwordValue(client::kNewMms, &fetched);
   std::printf("NewMMS:     %u\n", fetched);

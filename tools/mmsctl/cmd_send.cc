@@ -71,6 +71,7 @@ int Run(const Args& args) {
                            std::to_string(timeout_s) + " s");
   }
   client::WaitForWorkers(kWorkerGraceMs);
+  progress.Finish();
   DWORD ok = 0;
   ReadDwordValue(client::kSendOk, &ok);
   std::printf("saved:     %s\n", Utf8(saved).c_str());

@@ -49,7 +49,6 @@ bool ParseNumber(const std::string& text, long min, long max, int* value) {
   return true;
 }
 
-
 // Returns kOk or the exit code of a usage error (already reported).
 int ParseCompose(const char* command, const Args& args, ComposeRequest* r) {
   int next_slide = 0;
@@ -119,7 +118,8 @@ int ParseCompose(const char* command, const Args& args, ComposeRequest* r) {
         r->additions.push_back({slide, true, args[i + 2]});
       } else {
         if (!ParseNumber(args[i + 2], 1, 3600000, &number)) {
-          return Fail(command, "bad duration '" + args[i + 2] + "' (ms)", kUsage);
+          return Fail(command, "bad duration '" + args[i + 2] + "' (ms)",
+                      kUsage);
         }
         r->durations.emplace_back(slide, number);
       }
@@ -141,7 +141,8 @@ int ParseCompose(const char* command, const Args& args, ComposeRequest* r) {
         return missing();
       }
       if (!ParseNumber(args[i + 1], 1, 596523, &r->option.nExpiry)) {
-        return Fail(command, "bad expiry '" + args[i + 1] + "' (hours)", kUsage);
+        return Fail(command, "bad expiry '" + args[i + 1] + "' (hours)",
+                    kUsage);
       }
       ++i;
       r->has_option = true;
@@ -204,7 +205,8 @@ int ComposeMessage(const char* command, const ComposeRequest& r,
       return Fail(command, "empty --cc number", kUsage);
     }
     if (m->AddCcName(cc.data()) != 1) {
-      return Fail(command, "too many Cc recipients at '" + number + "'", kUsage);
+      return Fail(command, "too many Cc recipients at '" + number + "'",
+                  kUsage);
     }
   }
   m->SetCcNumber(static_cast<int>(r.cc.size()));
@@ -231,8 +233,8 @@ int ComposeMessage(const char* command, const ComposeRequest& r,
     if (add.is_text) {
       std::wstring text = Wide(add.value);
       if (m->AddPartTxt(add.slide, text.data(), 0) != 1) {
-        return Fail(
-            command, "cannot add the text of slide " + std::to_string(add.slide));
+        return Fail(command, "cannot add the text of slide " +
+                                 std::to_string(add.slide));
       }
       continue;
     }
@@ -243,7 +245,7 @@ int ComposeMessage(const char* command, const ComposeRequest& r,
     }
     if (m->AddPartFileName(add.slide, device.data()) != 1) {
       return Fail(command, "cannot add " + add.value + " to slide " +
-                             std::to_string(add.slide));
+                               std::to_string(add.slide));
     }
   }
   for (const auto& [slide, ms] : r.durations) {

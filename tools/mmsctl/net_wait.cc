@@ -3,6 +3,7 @@
 #include "tools/mmsctl/net_wait.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <thread>
 #include <vector>
 
@@ -115,14 +115,14 @@ bool CanConnect(const std::string& host_port, int default_port) {
   if (inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
     v4.sin_family = AF_INET;
     v4.sin_port = htons(static_cast<uint16_t>(port));
-    return ConnectWithin(reinterpret_cast<sockaddr*>(&v4), sizeof(v4),
-                         AF_INET, 1000);
+    return ConnectWithin(reinterpret_cast<sockaddr*>(&v4), sizeof(v4), AF_INET,
+                         1000);
   }
   if (inet_pton(AF_INET6, host.c_str(), &v6.sin6_addr) == 1) {
     v6.sin6_family = AF_INET6;
     v6.sin6_port = htons(static_cast<uint16_t>(port));
-    return ConnectWithin(reinterpret_cast<sockaddr*>(&v6), sizeof(v6),
-                         AF_INET6, 1000);
+    return ConnectWithin(reinterpret_cast<sockaddr*>(&v6), sizeof(v6), AF_INET6,
+                         1000);
   }
   // A name: the library resolves it itself; do not second-guess it here.
   return true;
@@ -212,10 +212,14 @@ ProgressLine::ProgressLine() : active_(isatty(STDERR_FILENO) == 1) {
   }
 }
 
-ProgressLine::~ProgressLine() {
+ProgressLine::~ProgressLine() { Finish(); }
+
+void ProgressLine::Finish() {
   if (active_) {
     mms::transport::SetTransferProgressHook(nullptr);
     std::fprintf(stderr, "\r%40s\r", "");
+    std::fflush(stderr);
+    active_ = false;
   }
 }
 

@@ -42,6 +42,8 @@ class ProgressLine {
  public:
   ProgressLine();
   ~ProgressLine();
+  // Removes the hook and the line, before the results are printed.
+  void Finish();
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
 
