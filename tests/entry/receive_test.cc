@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "entry_fixture.h"
+#include "push/wap_push.h"
+#include "support/mms_test_access.h"
 
 namespace mms::testing {
 namespace {
@@ -243,13 +245,27 @@ TEST_F(Retrieval, RefusedRequestsQueueAndStartNothing) {
   EXPECT_EQ(RequestCount(), 0u);
 }
 
-TEST_F(Retrieval, DirectFetchLeavesTheBusyStateAlone) {
+TEST_F(Retrieval, DirectFetchesRunOutsideTheQueueAndLeaveTheBusyState) {
+  IsNetWorked = 1;  // as while a queued retrieval runs
   CMMS mms;
   ASSERT_EQ(mms.GetMMS_Manual(WBuf(Url("m1"))), 0);
   WaitForWorkers();
-  EXPECT_EQ(Exchanges(), (std::vector<std::string>{"GET m1", "ACK m1"}));
+
+  // A decoded push's location, converted from the ANSI code page.
+  EXPECT_EQ(MmsTestAccess::ReciveMMS(mms, nullptr), -1);
+  const std::string url = "http://" + centre_.host() + "/p1";
+  auto* push = static_cast<WapPush_Message*>(
+      LocalAlloc(LPTR, sizeof(WapPush_Message)));
+  push->pszContentLocation = static_cast<char*>(LocalAlloc(LPTR, 64));
+  url.copy(push->pszContentLocation, 63);
+  EXPECT_EQ(MmsTestAccess::ReciveMMS(mms, push), 0);
+  mms::push::FreeWapPushMessage(push);
+  WaitForWorkers();
+
+  EXPECT_EQ(Exchanges(), (std::vector<std::string>{"GET m1", "ACK m1",
+                                                   "GET p1", "ACK p1"}));
   EXPECT_EQ(Dword(L"NewMMS"), 1u);
-  EXPECT_EQ(IsNetWorked, 2);
+  EXPECT_EQ(IsNetWorked, 1);
   EXPECT_EQ(QueueLength(), 0);
 }
 

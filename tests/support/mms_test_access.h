@@ -55,6 +55,11 @@ class MmsTestAccess {
   static long ConvertLengthToLong(CMMS& mms, unsigned char* p) {
     return mms.ConvertLengthToLong(p);
   }
+
+  // CMMS::ReciveMMS: starts the retrieval of a decoded push's location.
+  static int ReciveMMS(CMMS& mms, WapPush_Message* push) {
+    return mms.ReciveMMS(push);
+  }
 };
 
 #endif  // MMS_TESTS_SUPPORT_MMS_TEST_ACCESS_H_
