@@ -122,18 +122,30 @@ class CentreProcess {
     }
   }
 
-  // SIGTERM, then the exit code (-1 when it did not exit normally).
+  // SIGTERM, then the exit code (-1 when it did not exit normally within
+  // five seconds).
   int Stop() {
     if (pid_ <= 0) {
       return exit_code_;
     }
     kill(pid_, SIGTERM);
     int status = 0;
-    waitpid(pid_, &status, 0);
+    // A centre that ignores SIGTERM fails the test instead of hanging it.
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; ++i) {
+      ended = waitpid(pid_, &status, WNOHANG) == pid_;
+      if (!ended) {
+        usleep(10000);
+      }
+    }
+    if (!ended) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
     pid_ = -1;
     while (ReadSome(0)) {
     }
-    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    exit_code_ = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return exit_code_;
   }
 

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -233,6 +234,7 @@ int main(int argc, char** argv) {
   });
 
   std::atomic<bool> asked_to_stop{false};
+  std::atomic<bool> listen_ended{false};
   std::thread stopper([&] {
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
@@ -241,12 +243,18 @@ int main(int argc, char** argv) {
       centre::Log(std::string("stopping on ") +
                   (signal_number == SIGINT ? "SIGINT" : "SIGTERM"));
     }
+    // A stop before the server runs is a no-op, so a signal that comes
+    // right after start-up waits until the server runs.
+    while (!listen_ended && !server.is_running()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     server.stop();
   });
 
   centre::Log("listening on http://" + settings.location_host +
               "/ (pushes to " + push.target() + ")");
   const bool listened = server.listen_after_bind();
+  listen_ended = true;
   if (!asked_to_stop) {
     pthread_kill(stopper.native_handle(), SIGUSR1);
   }
