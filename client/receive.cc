@@ -129,9 +129,8 @@ int SendAcknowledgement(bool ends_retrieval) {
   // One character less than the buffer: the stored text has no
   // terminator, so the last zero must stay.
   wchar_t path[kLocationChars] = {};
-  RegGetValue(const_cast<wchar_t*>(kMmsKey),
-              const_cast<wchar_t*>(kNewMmsName), path,
-              (kLocationChars - 1) * sizeof(wchar_t));
+  RegGetValue(const_cast<wchar_t*>(kMmsKey), const_cast<wchar_t*>(kNewMmsName),
+              path, (kLocationChars - 1) * sizeof(wchar_t));
   std::unique_ptr<CMMS> temp(new (std::nothrow) CMMS());
   std::unique_ptr<unsigned char, LocalBlockFree> id;
   if (temp != nullptr) {

@@ -102,8 +102,7 @@ DWORD SendThreadProcWithOutReg(void* argument) {
 
 namespace mms::client {
 
-int StartSilentSend(const unsigned char* pdu, int length,
-                    bool ends_retrieval) {
+int StartSilentSend(const unsigned char* pdu, int length, bool ends_retrieval) {
   if (pdu == nullptr) {
     return -1;
   }

@@ -72,13 +72,12 @@ class EntryTest : public DeviceTest {
     setenv("MMS_WAP_PROXY", proxy_.address().c_str(), 1);
     setenv("MMS_MMSC_HOST", centre_.host().c_str(), 1);
     platform::SetTimeScaleForTest(kEntryTimeScale);
-    platform::SetPromptHandler(
-        [this](const std::wstring& text, const std::wstring& caption,
-               UINT type) {
-          std::lock_guard<std::mutex> lock(prompts_mu_);
-          prompts_.push_back({text, caption, type});
-          return IDOK;
-        });
+    platform::SetPromptHandler([this](const std::wstring& text,
+                                      const std::wstring& caption, UINT type) {
+      std::lock_guard<std::mutex> lock(prompts_mu_);
+      prompts_.push_back({text, caption, type});
+      return IDOK;
+    });
   }
 
   void TearDown() override {
@@ -116,7 +115,8 @@ class EntryTest : public DeviceTest {
   std::wstring String(const wchar_t* name) {
     wchar_t text[260] = {};
     RegGetValue(const_cast<wchar_t*>(client::kMmsKey),
-                const_cast<wchar_t*>(name), text, sizeof text - sizeof(wchar_t));
+                const_cast<wchar_t*>(name), text,
+                sizeof text - sizeof(wchar_t));
     return text;
   }
 
@@ -129,8 +129,8 @@ class EntryTest : public DeviceTest {
   // Polls until pred holds, at most timeout_ms; returns pred's last value.
   template <class Pred>
   static bool WaitUntil(Pred pred, int timeout_ms = 20000) {
-    const auto end =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    const auto end = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(timeout_ms);
     while (!pred()) {
       if (std::chrono::steady_clock::now() > end) {
         return pred();
@@ -144,8 +144,8 @@ class EntryTest : public DeviceTest {
 
   std::vector<std::filesystem::path> StoredFiles() {
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(
-             Host(L"\\Windows\\Messaging"))) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(Host(L"\\Windows\\Messaging"))) {
       files.push_back(entry.path());
     }
     return files;

@@ -45,7 +45,7 @@ HRESULT Close(HANDLE) {
   ++g_router->closes;
   return 0;
 }
-const platform::PushRouterCalls kScripted = {Register, Unregister, Open,
+const platform::PushRouterCalls kScripted = {Register,   Unregister,  Open,
                                              GetMessage, FreeMessage, Close};
 
 class Listening : public EntryTest {
@@ -80,9 +80,10 @@ class Listening : public EntryTest {
 
   bool IsListening() {
     return WaitUntil([] {
-      std::lock_guard<std::mutex> lock(client::StateMutex());
-      return g_pMMS != nullptr;
-    }) && WaitUntil([this] { return router_.opens > 0; });
+             std::lock_guard<std::mutex> lock(client::StateMutex());
+             return g_pMMS != nullptr;
+           }) &&
+           WaitUntil([this] { return router_.opens > 0; });
   }
 
   ScriptedRouter router_;
@@ -104,10 +105,9 @@ TEST_F(Listening, StopWithoutStartThenStartAndStopLeaveTheGlobalsNull) {
   // The router is left open, as the listener had it.
   EXPECT_EQ(router_.closes, 0);
   // Reading closed the log, and its next opening started a new file.
-  EXPECT_EQ(StopLines(),
-            (std::vector<std::string>{"g_hListenMMS", "TerminateThread",
-                                      "g_pMMS", "RemoveRegListened",
-                                      "finished"}));
+  EXPECT_EQ(StopLines(), (std::vector<std::string>{
+                             "g_hListenMMS", "TerminateThread", "g_pMMS",
+                             "RemoveRegListened", "finished"}));
 }
 
 TEST_F(Listening, SecondStartKeepsTheOneListener) {

@@ -50,10 +50,10 @@ class Loops : public EntryTest {
     EXPECT_EQ(platform::connmgr::test::LiveConnections(), 0u);
     // Threads may take a moment to leave after their routine returned;
     // one left over from an earlier test may leave meanwhile too.
-    EXPECT_TRUE(WaitUntil(
-        [this] { return CountEntries("/proc/self/task") <= threads_; }))
-        << CountEntries("/proc/self/task") << " threads, " << threads_
-        << " before";
+    EXPECT_TRUE(WaitUntil([this] {
+      return CountEntries("/proc/self/task") <= threads_;
+    })) << CountEntries("/proc/self/task")
+        << " threads, " << threads_ << " before";
     EXPECT_LE(CountEntries("/proc/self/fd"), descriptors_);
   }
 
@@ -74,8 +74,7 @@ TEST_F(Loops, TwoHundredSendsLeaveNothingBehind) {
 TEST_F(Loops, TwoHundredRetrievalsLeaveNothingBehind) {
   const std::string url = "http://" + centre_.host() + "/loop";
   for (int i = 0; i < kRounds; ++i) {
-    ASSERT_EQ(CMMS::MMS_Recived(WBuf(std::wstring(url.begin(), url.end()))),
-              0);
+    ASSERT_EQ(CMMS::MMS_Recived(WBuf(std::wstring(url.begin(), url.end()))), 0);
     WaitForWorkers();
   }
   ExpectNothingLeft();

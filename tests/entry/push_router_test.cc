@@ -100,9 +100,8 @@ TEST_F(PushRouterPath, NotificationIsFetchedAcknowledgedAndStartListensAgain) {
   const std::wstring location = String(L"WapUrl");
   EXPECT_EQ(location, std::wstring(url.begin(), url.end()));
   ASSERT_EQ(CMMS::MMS_Recived(WBuf(location)), 0);
-  ASSERT_TRUE(WaitUntil([this] {
-    return RequestCount() == 2 && client::RunningWorkers() == 1;
-  }));
+  ASSERT_TRUE(WaitUntil(
+      [this] { return RequestCount() == 2 && client::RunningWorkers() == 1; }));
   const auto requests = centre_.requests();
   EXPECT_EQ(requests[0].target, "//r1");
   EXPECT_EQ(requests[1].body, Text(Hex("8c 85 98 52 31 00 8d 90 91 80")));

@@ -53,13 +53,12 @@ class Retrieval : public EntryTest {
         second_gate_.Pass();
       } else if (name == "broken") {
         // No Content-Length: the download fails.
-        res.set_chunked_content_provider(
-            "application/vnd.wap.mms-message",
-            [](size_t, httplib::DataSink& sink) {
-              sink.write("xx", 2);
-              sink.done();
-              return true;
-            });
+        res.set_chunked_content_provider("application/vnd.wap.mms-message",
+                                         [](size_t, httplib::DataSink& sink) {
+                                           sink.write("xx", 2);
+                                           sink.done();
+                                           return true;
+                                         });
         return;
       }
       res.set_content(RetrieveConf(name), "application/vnd.wap.mms-message");
@@ -165,9 +164,8 @@ TEST_F(Retrieval, RequestBehindAHungRetrievalGivesUpAndStartsTheNext) {
                         static_cast<int>(100 * 1000 * kEntryTimeScale)));
   EXPECT_LT(waited, std::chrono::seconds(5));
 
-  ASSERT_TRUE(WaitUntil([this] {
-    return String(L"NewMMSName").size() > 0 && IsNetWorked == 2;
-  }));
+  ASSERT_TRUE(WaitUntil(
+      [this] { return String(L"NewMMSName").size() > 0 && IsNetWorked == 2; }));
   // The hung download may meanwhile have stalled out and tried again.
   std::vector<std::string> others;
   for (const std::string& exchange : Exchanges()) {
@@ -209,10 +207,9 @@ TEST_F(Retrieval, ConcurrentCallersStartEveryRequestOnceInOrder) {
   }
   WaitForWorkers();
   EXPECT_EQ(failures, 0);
-  EXPECT_EQ(Exchanges(),
-            (std::vector<std::string>{"GET slow", "ACK slow", "GET m2",
-                                      "ACK m2", "GET m3", "ACK m3", "GET m4",
-                                      "ACK m4"}));
+  EXPECT_EQ(Exchanges(), (std::vector<std::string>{
+                             "GET slow", "ACK slow", "GET m2", "ACK m2",
+                             "GET m3", "ACK m3", "GET m4", "ACK m4"}));
   EXPECT_EQ(QueueLength(), 0);
 }
 
@@ -254,16 +251,16 @@ TEST_F(Retrieval, DirectFetchesRunOutsideTheQueueAndLeaveTheBusyState) {
   // A decoded push's location, converted from the ANSI code page.
   EXPECT_EQ(MmsTestAccess::ReciveMMS(mms, nullptr), -1);
   const std::string url = "http://" + centre_.host() + "/p1";
-  auto* push = static_cast<WapPush_Message*>(
-      LocalAlloc(LPTR, sizeof(WapPush_Message)));
+  auto* push =
+      static_cast<WapPush_Message*>(LocalAlloc(LPTR, sizeof(WapPush_Message)));
   push->pszContentLocation = static_cast<char*>(LocalAlloc(LPTR, 64));
   url.copy(push->pszContentLocation, 63);
   EXPECT_EQ(MmsTestAccess::ReciveMMS(mms, push), 0);
   mms::push::FreeWapPushMessage(push);
   WaitForWorkers();
 
-  EXPECT_EQ(Exchanges(), (std::vector<std::string>{"GET m1", "ACK m1",
-                                                   "GET p1", "ACK p1"}));
+  EXPECT_EQ(Exchanges(),
+            (std::vector<std::string>{"GET m1", "ACK m1", "GET p1", "ACK p1"}));
   EXPECT_EQ(Dword(L"NewMMS"), 1u);
   EXPECT_EQ(IsNetWorked, 1);
   EXPECT_EQ(QueueLength(), 0);

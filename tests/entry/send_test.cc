@@ -115,7 +115,8 @@ TEST_F(Sending, FailedSubmissionsReportTwo) {
 TEST_F(Sending, StopSendEndsTheSubmissionBeforeItReports) {
   centre_.SetHandler([this](const httplib::Request&, httplib::Response& res) {
     first_gate_.Pass();
-    res.set_content(Text(Hex(kConfirmation)), "application/vnd.wap.mms-message");
+    res.set_content(Text(Hex(kConfirmation)),
+                    "application/vnd.wap.mms-message");
   });
   ASSERT_FALSE(SendUserMessage(L"stopped").empty());
   ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
@@ -140,7 +141,8 @@ TEST_F(Sending, SecondMessageOwnsTheHandleStopSendStopsOnlyIt) {
                             httplib::Response& res) {
     (req.body.find("first") != std::string::npos ? first_gate_ : second_gate_)
         .Pass();
-    res.set_content(Text(Hex(kConfirmation)), "application/vnd.wap.mms-message");
+    res.set_content(Text(Hex(kConfirmation)),
+                    "application/vnd.wap.mms-message");
   });
   ASSERT_FALSE(SendUserMessage(L"first").empty());
   ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
