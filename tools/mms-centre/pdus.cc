@@ -124,7 +124,10 @@ bool ParseSendRequest(const Bytes& pdu, SendRequest* request,
   HeaderField f;
   for (;;) {
     const FieldStep step = codec::NextHeaderField(r, &f);
-    const std::string at = " at offset " + std::to_string(r.position());
+    // Where the field starts: the reader stays there when a step fails.
+    const std::string at =
+        " at offset " +
+        std::to_string(step == FieldStep::kField ? f.offset : r.position());
     if (step == FieldStep::kEnd) {
       *why = "the header ends without a Content-Type";
       return false;
