@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_message.h"
 #include "codec/byte_reader.h"
 #include "codec/decode/body.h"
 #include "codec/decode/decoder.h"
@@ -24,22 +25,10 @@
 #include "mms.h"
 #include "platform/device_fs.h"
 #include "platform/winapi.h"
-#include "support/mms_test_access.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-constexpr size_t kImageBytes = 300 * 1024;
-
-const char kSmil[] =
-    "<smil><head><layout><root-layout width=\"160\" height=\"140\"/>"
-    "<region id=\"Image\" width=\"160\" height=\"120\" left=\"0\" top=\"0\"/>"
-    "<region id=\"Text\" width=\"160\" height=\"20\" left=\"0\" top=\"120\"/>"
-    "</layout></head><body><par dur=\"30000ms\">"
-    "<img src=\"photo.jpg\" region=\"Image\"/>"
-    "<text src=\"note.txt\" region=\"Text\"/>"
-    "</par></body></smil>";
 
 std::string CorpusDir() {
   const char* env = std::getenv("MMS_CORPUS");
@@ -57,54 +46,11 @@ Bytes ReadHost(const std::string& path) {
                std::istreambuf_iterator<char>());
 }
 
-// A temporary device root, the 300 KB PDU made by the encoder and stored
-// as a message file there.
+// The 300 KB PDU made by the encoder, on the benchmark message's device
+// root, where message files are stored too.
 class Fixture {
  public:
-  Fixture() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "mms-dbench-XXXXXX")
-            .string();
-    folder_ = mkdtemp(pattern.data());
-    mms::platform::SetDeviceRoot(folder_ + "/device");
-    std::string host;
-    mms::platform::DeviceToHostPath(L"\\Temp\\photo.jpg", &host);
-    std::vector<char> image(kImageBytes);
-    for (size_t i = 0; i < image.size(); ++i) {
-      image[i] = static_cast<char>(i * 131 + 7);
-    }
-    std::ofstream(host, std::ios::binary).write(image.data(), image.size());
-    mms::platform::DeviceToHostPath(L"\\Temp\\note.txt", &host);
-    std::ofstream(host, std::ios::binary) << "See you at eight.";
-
-    MMS_Option option = {};
-    MMS_Custom_Data message(0, &option);
-    wchar_t to[] = L"13800000001";
-    wchar_t subject[] = L"Photos";
-    wchar_t photo[] = L"\\Temp\\photo.jpg";
-    wchar_t note[] = L"\\Temp\\note.txt";
-    message.SetPhoneNumber(to);
-    message.SetSubject(subject);
-    message.AddFileNameToArray(photo);
-    message.AddFileNameToArray(note);
-    auto* smil = static_cast<char*>(LocalAlloc(LPTR, sizeof(kSmil)));
-    std::memcpy(smil, kSmil, sizeof(kSmil));
-    message.SetSimlContent(smil);
-    CMMS mms;
-    int length = 0;
-    unsigned char* pdu = MmsTestAccess::MakeSendData(mms, &message, &length);
-    if (pdu != nullptr) {
-      large_.assign(pdu, pdu + length);
-      LocalFree(pdu);
-    }
-    CreateDeCodeFolder();
-  }
-
-  ~Fixture() {
-    mms::platform::SetDeviceRoot("");
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
+  Fixture() : large_(message_.Encode()) { CreateDeCodeFolder(); }
 
   const Bytes& large() const { return large_; }
 
@@ -119,7 +65,7 @@ class Fixture {
   }
 
  private:
-  std::string folder_;
+  mms::bench::BenchMessage message_;
   Bytes large_;
 };
 

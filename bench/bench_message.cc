@@ -1,0 +1,79 @@
+// bench_message.cc: the shared benchmark message and its device root.
+#include "bench_message.h"
+
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/device_fs.h"
+#include "platform/winapi.h"
+#include "support/mms_test_access.h"
+
+namespace mms::bench {
+
+namespace {
+
+const char kSmil[] =
+    "<smil><head><layout><root-layout width=\"160\" height=\"140\"/>"
+    "<region id=\"Image\" width=\"160\" height=\"120\" left=\"0\" top=\"0\"/>"
+    "<region id=\"Text\" width=\"160\" height=\"20\" left=\"0\" top=\"120\"/>"
+    "</layout></head><body><par dur=\"30000ms\">"
+    "<img src=\"photo.jpg\" region=\"Image\"/>"
+    "<text src=\"note.txt\" region=\"Text\"/>"
+    "</par></body></smil>";
+
+}  // namespace
+
+BenchMessage::BenchMessage() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "mms-bench-XXXXXX").string();
+  folder_ = mkdtemp(pattern.data());
+  mms::platform::SetDeviceRoot(folder_ + "/device");
+  std::string host;
+  mms::platform::DeviceToHostPath(kImagePath, &host);
+  std::vector<char> image(kImageBytes);
+  for (size_t i = 0; i < image.size(); ++i) {
+    image[i] = static_cast<char>(i * 131 + 7);
+  }
+  std::ofstream(host, std::ios::binary).write(image.data(), image.size());
+  mms::platform::DeviceToHostPath(L"\\Temp\\note.txt", &host);
+  std::ofstream(host, std::ios::binary) << "See you at eight.";
+
+  MMS_Option option = {};
+  option.bDeliveryReport = 1;
+  message_ = new MMS_Custom_Data(0, &option);
+  wchar_t to[] = L"13800000001";
+  wchar_t subject[] = L"Photos";
+  wchar_t photo[] = L"\\Temp\\photo.jpg";
+  wchar_t note[] = L"\\Temp\\note.txt";
+  message_->SetPhoneNumber(to);
+  message_->SetSubject(subject);
+  message_->AddFileNameToArray(photo);
+  message_->AddFileNameToArray(note);
+  auto* smil = static_cast<char*>(LocalAlloc(LPTR, sizeof(kSmil)));
+  std::memcpy(smil, kSmil, sizeof(kSmil));
+  message_->SetSimlContent(smil);
+}
+
+BenchMessage::~BenchMessage() {
+  delete message_;
+  mms::platform::SetDeviceRoot("");
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+std::vector<uint8_t> BenchMessage::Encode() {
+  CMMS mms;
+  int length = 0;
+  unsigned char* pdu = MmsTestAccess::MakeSendData(mms, message_, &length);
+  if (pdu == nullptr) {
+    return {};
+  }
+  std::vector<uint8_t> bytes(pdu, pdu + length);
+  LocalFree(pdu);
+  return bytes;
+}
+
+}  // namespace mms::bench

@@ -1,0 +1,37 @@
+// bench_message.h: the message both benchmarks measure: a SMIL document, a
+// 300 KB image and a short text, composed under a temporary device root
+// that lives as long as the object.
+#ifndef MMS_BENCH_BENCH_MESSAGE_H_
+#define MMS_BENCH_BENCH_MESSAGE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mms.h"
+
+namespace mms::bench {
+
+constexpr size_t kImageBytes = 300 * 1024;
+constexpr wchar_t kImagePath[] = L"\\Temp\\photo.jpg";
+
+class BenchMessage {
+ public:
+  BenchMessage();
+  ~BenchMessage();
+  BenchMessage(const BenchMessage&) = delete;
+  BenchMessage& operator=(const BenchMessage&) = delete;
+
+  MMS_Custom_Data* message() { return message_; }
+  // The m-send-req the message encodes to (empty when it does not).
+  std::vector<uint8_t> Encode();
+
+ private:
+  std::string folder_;
+  MMS_Custom_Data* message_ = nullptr;
+};
+
+}  // namespace mms::bench
+
+#endif  // MMS_BENCH_BENCH_MESSAGE_H_
