@@ -269,6 +269,11 @@ TEST_F(DumpTest, UsageErrorsAreOneLineEach) {
   EXPECT_EQ(gone.err, "mmsctl dump: cannot read '" + missing +
                           "': No such file or directory\n");
 
+  const ToolRun folder = Dump({scratch_});
+  EXPECT_EQ(folder.code, 1);
+  EXPECT_EQ(folder.err,
+            "mmsctl dump: cannot read '" + scratch_ + "': Is a directory\n");
+
   const ToolRun empty = Dump({Put("empty.mms", Bytes())});
   EXPECT_EQ(empty.code, 1);
   EXPECT_NE(empty.err.find("an empty file"), std::string::npos);

@@ -231,8 +231,14 @@ bool Centre::LoadKept(const std::string& id, Bytes* pdu) {
   if (settings_.store.empty()) {
     return false;
   }
-  std::ifstream in(std::filesystem::path(settings_.store) / (id + ".mms"),
-                   std::ios::binary);
+  const std::filesystem::path file =
+      std::filesystem::path(settings_.store) / (id + ".mms");
+  std::error_code ec;
+  // A stream reading a directory throws; only plain files are served.
+  if (!std::filesystem::is_regular_file(file, ec)) {
+    return false;
+  }
+  std::ifstream in(file, std::ios::binary);
   if (!in) {
     return false;
   }

@@ -9,8 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -238,17 +236,25 @@ bool Push(ByteReader& r, Stop* stop) {
   return Pdu(r, stop);
 }
 
+// stdio, not streams: a stream that meets a directory throws from inside
+// the read instead of reporting it.
 bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes,
               std::string* why) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
     *why = std::strerror(errno);
     return false;
   }
-  bytes->assign(std::istreambuf_iterator<char>(in),
-                std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *why = "read error";
+  uint8_t buffer[64 * 1024];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    bytes->insert(bytes->end(), buffer, buffer + n);
+  }
+  const bool failed = std::ferror(file) != 0;
+  const int error = errno;
+  std::fclose(file);
+  if (failed) {
+    *why = std::strerror(error);
     return false;
   }
   return true;
