@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +71,8 @@ class CentreProcess {
     }
     pid_ = fork();
     if (pid_ == 0) {
+      // A test program that is killed takes its centre along.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
       dup2(out[1], STDOUT_FILENO);
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(kCentreBinary.c_str()));
