@@ -7,129 +7,23 @@
 // dissectors are off: the test's image bytes are not real images.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "send_fixture.h"
+#include "support/tshark.h"
 
 namespace mms::testing {
 namespace {
 
-void PutBe(Bytes* out, uint32_t v, int bytes) {
-  while (bytes-- > 0) {
-    out->push_back(static_cast<uint8_t>(v >> (8 * bytes)));
-  }
-}
-void PutLe(Bytes* out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) {
-    out->push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-}
-
-// A pcap of one POST per PDU, in segments of at most 1400 bytes with true
-// lengths and sequence numbers. Checksums stay 0: tshark does not check
-// them unless asked.
-Bytes Capture(const std::vector<Bytes>& pdus) {
-  Bytes file;
-  for (uint32_t v : {0xA1B2C3D4u, 0x00040002u, 0u, 0u, 65535u, 1u}) {
-    PutLe(&file, v, 4);  // magic, version 2.4, zone, accuracy, snap, Ethernet
-  }
-  uint32_t frame_number = 0;
-  uint16_t port = 40000;
-  for (const Bytes& pdu : pdus) {
-    const std::string head =
-        "POST /mms HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-        "Content-Type: application/vnd.wap.mms-message\r\n"
-        "Content-Length: " + std::to_string(pdu.size()) + "\r\n\r\n";
-    Bytes request(head.begin(), head.end());
-    request.insert(request.end(), pdu.begin(), pdu.end());
-    uint32_t seq = 1000;
-    for (size_t pos = 0; pos < request.size(); pos += 1400) {
-      const size_t n = std::min<size_t>(1400, request.size() - pos);
-      Bytes frame(12, 0);                    // MAC addresses
-      PutBe(&frame, 0x0800, 2);              // IPv4
-      PutBe(&frame, 0x4500, 2);
-      PutBe(&frame, static_cast<uint32_t>(40 + n), 2);
-      PutBe(&frame, frame_number, 2);        // identification
-      PutBe(&frame, 0x40004006, 4);          // DF, TTL 64, TCP
-      PutBe(&frame, 0, 2);                   // header checksum
-      PutBe(&frame, 0x7F000001, 4);
-      PutBe(&frame, 0x7F000001, 4);
-      PutBe(&frame, port, 2);
-      PutBe(&frame, 80, 2);
-      PutBe(&frame, seq, 4);
-      PutBe(&frame, 5000, 4);                // ack
-      PutBe(&frame, 0x5018, 2);              // 20-byte header, ACK PSH
-      PutBe(&frame, 65535, 2);               // window
-      PutBe(&frame, 0, 4);                   // checksum, urgent
-      frame.insert(frame.end(), request.begin() + pos,
-                   request.begin() + pos + n);
-      seq += static_cast<uint32_t>(n);
-      PutLe(&file, 1237278605, 4);
-      PutLe(&file, ++frame_number, 4);
-      PutLe(&file, static_cast<uint32_t>(frame.size()), 4);
-      PutLe(&file, static_cast<uint32_t>(frame.size()), 4);
-      file.insert(file.end(), frame.begin(), frame.end());
-    }
-    ++port;
-  }
-  return file;
-}
-
-// One field of tshark's PDML: the value as shown and the bytes it covers.
-struct Field {
-  std::string show;
-  std::string value;  // hex
-};
-using Packet = std::multimap<std::string, Field>;
-
-std::string Attribute(const std::string& line, const std::string& name) {
-  const std::string key = " " + name + "=\"";
-  const size_t start = line.find(key);
-  if (start == std::string::npos) {
-    return "";
-  }
-  const size_t from = start + key.size();
-  std::string text = line.substr(from, line.find('"', from) - from);
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const std::map<std::string, char> entities = {
-        {"&quot;", '"'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}};
-    bool replaced = false;
-    for (const auto& [entity, c] : entities) {
-      if (text.compare(i, entity.size(), entity) == 0) {
-        out += c;
-        i += entity.size() - 1;
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-// Every shown value of a field, joined with "|".
-std::string Shown(const Packet& packet, const std::string& name) {
-  std::string joined;
-  auto range = packet.equal_range(name);
-  for (auto it = range.first; it != range.second; ++it) {
-    joined += (joined.empty() ? "" : "|") + it->second.show;
-  }
-  return joined;
-}
+using Packet = TsharkPacket;
 
 class Tshark : public SendTest {
  protected:
   void SetUp() override {
     SendTest::SetUp();
-    if (std::system("tshark --version > /dev/null 2>&1") != 0) {
+    if (!TsharkAvailable()) {
       GTEST_SKIP() << "tshark is not installed";
     }
   }
@@ -137,40 +31,13 @@ class Tshark : public SendTest {
   // The MMS packets tshark finds, in order; fails on any malformed packet
   // or expert warning or error.
   std::vector<Packet> Dissect(const std::vector<Bytes>& pdus) {
-    const std::string path = root_.host() + "/../send.pcap";
-    WriteHostFile(path, Capture(pdus));
-    const std::string command =
-        "tshark -n -r '" + path +
-        "' --disable-protocol image-gif,image-jfif,png -T pdml 2>/dev/null";
-    std::string pdml;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (size_t n = 0; pipe && (n = fread(buffer, 1, sizeof(buffer), pipe));) {
-      pdml.append(buffer, n);
-    }
-    if (pipe != nullptr) {
-      pclose(pipe);
-    }
     std::vector<Packet> mms;
-    Packet packet;
-    std::istringstream lines(pdml);
-    std::string line;
-    while (std::getline(lines, line)) {
-      if (line.find("<packet>") != std::string::npos) {
-        packet.clear();
-      } else if (line.find("</packet>") != std::string::npos &&
-                 packet.count("mmse.message_type") != 0) {
-        mms.push_back(packet);
-      } else if (line.find("<field ") != std::string::npos ||
-                 line.find("<proto ") != std::string::npos) {
-        const std::string name = Attribute(line, "name");
-        const std::string shown = Attribute(line, "showname");
-        EXPECT_FALSE(name == "_ws.malformed" ||
-                     shown.rfind("Expert Info (Error", 0) == 0 ||
-                     shown.rfind("Expert Info (Warning", 0) == 0)
-            << "message " << mms.size() << ": " << shown;
-        packet.emplace(name, Field{Attribute(line, "show"),
-                                   Attribute(line, "value")});
+    for (Packet& packet :
+         mms::testing::Dissect(PcapOfHttpPosts(pdus),
+                               root_.host() + "/../send.pcap",
+                               "--disable-protocol image-gif,image-jfif,png")) {
+      if (packet.count("mmse.message_type") != 0) {
+        mms.push_back(std::move(packet));
       }
     }
     EXPECT_EQ(mms.size(), pdus.size());
