@@ -3,9 +3,9 @@
 //
 // Root: $MMS_DEVICE_ROOT, else $XDG_DATA_HOME/mms-device, else
 // ~/.local/share/mms-device (SetDeviceRoot overrides all three). A root
-// that does not exist is created with "\Windows\Messaging", "\Temp" and
-// "\program files\Varnholt"; an existing root is never laid out again, so a
-// folder removed from it stays removed. Each device path component takes
+// that does not exist, or an empty folder made for it, is laid out with
+// "\Windows\Messaging", "\Temp" and "\program files\Varnholt"; a root in
+// use is never laid out again, so a folder removed from it stays removed. Each device path component takes
 // the spelling of an existing host entry (exact match first, then one that
 // differs only in letter case); "." and ".." are refused outright, so no
 // device path reaches outside the root.
@@ -129,6 +129,8 @@ std::string DeviceRoot() {
     if (!ec) {
       LayOut(root);
     }
+  } else if (fs::is_empty(root, ec) && !ec) {
+    LayOut(root);  // a folder the user made for the device
   }
   return root;
 }

@@ -36,6 +36,15 @@ TEST_F(DevicePath, NewRootIsLaidOutOnceAndRemovedFoldersStayRemoved) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(DevicePath, AnEmptyFolderMadeForTheRootIsLaidOutToo) {
+  fs::create_directories(root_.host());
+  EXPECT_TRUE(fs::is_directory(Root() + "/Windows/Messaging"));
+
+  // A root in use is left as it is, even with its folders gone.
+  fs::remove_all(root_.host() + "/Windows");
+  EXPECT_FALSE(fs::exists(Root() + "/Windows"));
+}
+
 TEST_F(DevicePath, ComponentsTakeTheExistingSpellingWhateverTheCase) {
   std::string root = Root();
   std::string host;

@@ -52,11 +52,6 @@ int Run(const Args& args) {
     return code;
   }
 
-  // The sent copy is stored in the message folder, which a fresh device
-  // root does not have yet.
-  CreateDirectoryW(L"\\Windows", nullptr);
-  CreateDirectoryW(L"\\Windows\\Messaging", nullptr);
-
   ProgressLine progress;
   const DWORD before = StateNow(client::kSendState);
   wchar_t saved[260] = {};
