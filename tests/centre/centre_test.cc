@@ -379,7 +379,7 @@ TEST_F(CentreTest, CommandLineRefusesBadOptionsAndStopsCleanly) {
   const std::vector<std::vector<std::string>> bad = {
       {"--host", "0.0.0.0"},
       {"--host", "192.0.2.1"},
-      {"--push-to", "10.0.0.1:2948"},
+      {"--push-to", "192.0.2.1:2948"},
       {"--push-to", "127.0.0.1"},
       {"--port", "http"},
       {"--port", "70000"},

@@ -154,7 +154,7 @@ TEST_F(ConnMgrTest, ProvisioningWritesTheKeysAndListsTheEntry) {
       L"<characteristic type=\"CM_ProxyEntries\"><characteristic type=\"WAP\">"
       L"<parm name=\"SrcId\" value=\"{D1D06580-C364-55ec-9421-6ACF34129C58}\" "
       L"/>"
-      L"<parm name=\"Proxy\" value=\"10.0.0.172:80\" /></characteristic>"
+      L"<parm name=\"Proxy\" value=\"192.0.2.172:80\" /></characteristic>"
       L"</characteristic></wap-provisioningdoc>";
   HRESULT hr = E_FAIL;
   Process(doc, &hr);
@@ -171,7 +171,7 @@ TEST_F(ConnMgrTest, ProvisioningWritesTheKeysAndListsTheEntry) {
   EXPECT_TRUE(ReadText(
       L"Comm\\ConnMgr\\Proxies\\WAP\\{D1D06580-C364-55ec-9421-6ACF34129C58}",
       L"Proxy", &text));
-  EXPECT_EQ(text, L"10.0.0.172:80");
+  EXPECT_EQ(text, L"192.0.2.172:80");
 
   const std::wstring made = L"{D1D06580-C364-55EC-9421-6ACF34129C58}";
   std::vector<Listed> listed = DetailedStatus();

@@ -111,13 +111,13 @@ TEST_F(DispatchTest, NotificationPublishesPhoneUrlTypeThenState) {
   const Bytes body = Join({
       Hex("8c 82 98"), Text("T9"), Hex("00 8d 90"),
       Hex("89 1a 80"), Text("+8613912345678/TYPE=PLMN"), Hex("00"),
-      Hex("83"), Text("http://10.0.0.172/a1"), Hex("00"),
+      Hex("83"), Text("http://192.0.2.172/a1"), Hex("00"),
   });
   EXPECT_EQ(Handle(body), 0);
   EXPECT_EQ(WriteOrder(), (std::vector<std::wstring>{L"WapPhone", L"WapUrl",
                                                      L"WapType", L"WapState"}));
   EXPECT_EQ(String(L"WapPhone"), L"+8613912345678");
-  EXPECT_EQ(String(L"WapUrl"), L"http://10.0.0.172/a1");
+  EXPECT_EQ(String(L"WapUrl"), L"http://192.0.2.172/a1");
   EXPECT_EQ(Dword(L"WapType"), 130u);
   EXPECT_EQ(Dword(L"WapState"), 4242u);
   EXPECT_TRUE(shown_.empty());

@@ -58,7 +58,7 @@ Bytes Notification() {
       Hex("8a 80"),                         // X-Mms-Message-Class: personal
       Hex("8e 02 75 30"),                   // X-Mms-Message-Size: 30000
       Hex("88 05 81 03 01 51 80"),          // X-Mms-Expiry: relative 86400 s
-      Hex("83"), Text("http://10.0.0.172/mms/a1"), Hex("00"),
+      Hex("83"), Text("http://192.0.2.172/mms/a1"), Hex("00"),
   });
 }
 
@@ -83,7 +83,7 @@ TEST(WapPushDecode, NotificationFieldsArriveAsSent) {
                                                    reinterpret_cast<char*>(
                                                        m->pExpiry)))),
             "81 03 01 51 80");
-  EXPECT_STREQ(m->pszContentLocation, "http://10.0.0.172/mms/a1");
+  EXPECT_STREQ(m->pszContentLocation, "http://192.0.2.172/mms/a1");
   EXPECT_EQ(m->pszTo, nullptr);
   EXPECT_EQ(m->pDate, nullptr);
   for (uint32_t word : m->dwReserved) {

@@ -20,20 +20,6 @@ constexpr int kMaxSlides = 32;
 
 }  // namespace
 
-const char kComposeOptionsHelp[] =
-    "  --to NUMBER             recipient (digits and '+'; +86 is added)\n"
-    "  --cc NUMBER             a Cc recipient (repeatable)\n"
-    "  --subject TEXT          subject\n"
-    "  --slide FILE[,FILE...]  the next slide's files (repeatable)\n"
-    "  --text SLIDE TEXT       typed text on a slide\n"
-    "  --duration SLIDE MS     a slide's duration (default 30000)\n"
-    "  --priority low|normal|high\n"
-    "  --expiry HOURS          expires this many hours after sending\n"
-    "  --delivery-time hour|day  deliver after one hour or one day\n"
-    "  --class personal|advertisement|informational|auto\n"
-    "  --hide-sender           ask the centre to hide the sender\n"
-    "  --delivery-report       ask for a delivery report\n"
-    "  --read-report           ask for a read report\n";
 
 bool ParseNumber(const std::string& text, long min, long max, int* value) {
   if (text.empty()) {
