@@ -188,10 +188,6 @@ class MMS_API MMS_Custom_Data {
 
   int FileInSmilPart(wchar_t* path);
   int ParseSmilToData(class CSmil* smil);
-
-  // Entries m_pFileNameArray can hold; not part of the specified layout,
-  // kept after it so that no index ever lands outside the block.
-  int m_nFileArrayCapacity;
 };
 
 // The client interface. Entry points are static; objects carry the push

@@ -39,6 +39,14 @@ FileEntry* NewFileArray(int count) {
       LocalAlloc(LPTR, static_cast<size_t>(count) * kFieldBytes));
 }
 
+// Entries a file-name array holds, from the size of its block: whoever
+// made the array (this record, the decoder, a client), no index can land
+// outside it.
+int Capacity(const FileEntry* array) {
+  return static_cast<int>(LocalSize(const_cast<FileEntry*>(array)) /
+                          kFieldBytes);
+}
+
 // Replaces a fixed field with `text`, which already fits it.
 void StoreField(char* field, const char* text) {
   memset(field, 0, kFieldBytes);
@@ -121,8 +129,7 @@ MMS_Custom_Data::MMS_Custom_Data(void)
       m_nPartNum(0),
       m_pSmilPart(),
       m_bSmilParsed(0),
-      m_pOption(nullptr),
-      m_nFileArrayCapacity(0) {}
+      m_pOption(nullptr) {}
 
 MMS_Custom_Data::MMS_Custom_Data(int file_count, struct MMS_Option* option)
     : MMS_Custom_Data() {
@@ -132,7 +139,6 @@ MMS_Custom_Data::MMS_Custom_Data(int file_count, struct MMS_Option* option)
     m_pFileNameArray = NewFileArray(file_count);
     if (m_pFileNameArray != nullptr) {
       m_nFileNum = file_count;
-      m_nFileArrayCapacity = file_count;
     }
   }
   if (option != nullptr) {
@@ -146,7 +152,6 @@ MMS_Custom_Data::MMS_Custom_Data(int file_count, struct MMS_Option* option)
 MMS_Custom_Data::~MMS_Custom_Data() {
   LocalFree(m_pFileNameArray);
   m_pFileNameArray = nullptr;
-  m_nFileArrayCapacity = 0;
   LocalFree(m_pOption);
   m_pOption = nullptr;
   for (int i = 0; i < kMaxSlides; ++i) {
@@ -162,7 +167,7 @@ MMS_Custom_Data::~MMS_Custom_Data() {
 
 int MMS_Custom_Data::SetFileNameArray(int index, wchar_t* name) {
   if (IsEmpty(name) || m_pFileNameArray == nullptr || index < 0 ||
-      index >= m_nFileArrayCapacity) {
+      index >= Capacity(m_pFileNameArray)) {
     return 0;
   }
   char entry[kFieldBytes] = {};
@@ -182,21 +187,20 @@ int MMS_Custom_Data::AddFileNameToArray(wchar_t* name) {
   if (!IsEmpty(name) && !WideToAnsi(name, entry, sizeof(entry))) {
     return 0;
   }
-  if (m_pFileNameArray == nullptr || m_nFileNum >= m_nFileArrayCapacity) {
+  if (m_nFileNum >= Capacity(m_pFileNameArray)) {
     // No array yet, or a smaller one made by the option constructor or the
     // decoder: move to a full-size array, keeping every entry.
     FileEntry* grown = NewFileArray(kMaxFileNames);
     if (grown == nullptr) {
       return 0;
     }
-    if (m_pFileNameArray != nullptr && m_nFileArrayCapacity > 0) {
-      int keep = m_nFileArrayCapacity < kMaxFileNames ? m_nFileArrayCapacity
-                                                      : kMaxFileNames;
+    const int held = Capacity(m_pFileNameArray);
+    if (held > 0) {
+      int keep = held < kMaxFileNames ? held : kMaxFileNames;
       memcpy(grown, m_pFileNameArray, static_cast<size_t>(keep) * kFieldBytes);
     }
     LocalFree(m_pFileNameArray);
     m_pFileNameArray = grown;
-    m_nFileArrayCapacity = kMaxFileNames;
   }
   // An empty name still takes a slot, counted, as callers expect.
   StoreField(m_pFileNameArray[m_nFileNum], entry);
@@ -206,7 +210,7 @@ int MMS_Custom_Data::AddFileNameToArray(wchar_t* name) {
 
 int MMS_Custom_Data::GetFileName(int index, char* name) {
   if (name == nullptr || m_pFileNameArray == nullptr || index < 0 ||
-      index >= m_nFileNum || index >= m_nFileArrayCapacity) {
+      index >= m_nFileNum || index >= Capacity(m_pFileNameArray)) {
     return 0;
   }
   const char* entry = m_pFileNameArray[index];
@@ -218,7 +222,7 @@ int MMS_Custom_Data::GetFileName(int index, char* name) {
 
 int MMS_Custom_Data::GetFileName(int index, wchar_t* name) {
   if (name == nullptr || m_pFileNameArray == nullptr || index < 0 ||
-      index >= m_nFileNum || index >= m_nFileArrayCapacity) {
+      index >= m_nFileNum || index >= Capacity(m_pFileNameArray)) {
     return 0;
   }
   const char* entry = m_pFileNameArray[index];

@@ -17,6 +17,9 @@ typedef int BOOL;
 #define FALSE 0
 #endif
 
+// Bytes a LocalAlloc block was made with; 0 for null.
+size_t LocalSize(HLOCAL block);
+
 // ---------------------------------------------------------------------------
 // Errors (thread-local, like the phone's).
 #define ERROR_SUCCESS 0u

@@ -1,36 +1,13 @@
-// file_array.cc: the decoder's one write to the record's private capacity.
+// file_array.cc: re-making a message's file-name array for the decoder.
 //
-// The model checks every index against m_nFileArrayCapacity, so whoever
-// replaces m_pFileNameArray must set it too. The decoder is not a friend of
-// the record; rather than widen the public header, it reaches that one
-// field through an explicit template instantiation, which the language
-// exempts from access checks.
+// The record derives its array's capacity from the block's size, so a
+// block of exactly one entry per part is all it takes.
 #include "codec/decode/file_array.h"
 
 namespace mms::codec {
-namespace {
-
-using CapacityMember = int MMS_Custom_Data::*;
-
-struct CapacityField {
-  static CapacityMember member;
-};
-CapacityMember CapacityField::member = nullptr;
-
-template <CapacityMember M>
-struct CapacityGrab {
-  CapacityGrab() { CapacityField::member = M; }
-  static CapacityGrab instance;
-};
-template <CapacityMember M>
-CapacityGrab<M> CapacityGrab<M>::instance;
-
-template struct CapacityGrab<&MMS_Custom_Data::m_nFileArrayCapacity>;
-
-}  // namespace
 
 bool RemakeFileArray(MMS_Custom_Data* message, int entries) {
-  if (message == nullptr || entries < 1 || CapacityField::member == nullptr) {
+  if (message == nullptr || entries < 1) {
     return false;
   }
   auto* array = static_cast<char(*)[260]>(
@@ -41,7 +18,6 @@ bool RemakeFileArray(MMS_Custom_Data* message, int entries) {
   LocalFree(message->m_pFileNameArray);
   message->m_pFileNameArray = array;
   message->m_nFileNum = entries;
-  message->*CapacityField::member = entries;
   return true;
 }
 

@@ -1,6 +1,8 @@
-// heap_test.cc: LocalAlloc / LocalFree and the per-thread error code.
+// heap_test.cc: LocalAlloc / LocalFree / LocalSize and the per-thread error code.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <thread>
 
 #include "platform/winapi.h"
@@ -15,6 +17,19 @@ TEST(Heap, ZeroInitGivesZeroedBytesAndFreeGivesNull) {
   }
   EXPECT_EQ(LocalFree(block), nullptr);
   EXPECT_EQ(LocalFree(nullptr), nullptr);
+}
+
+TEST(Heap, SizeOfABlockIsWhatItWasMadeWith) {
+  void* block = LocalAlloc(LMEM_FIXED, 260 * 3);
+  EXPECT_EQ(LocalSize(block), 780u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignof(std::max_align_t),
+            0u);
+  LocalFree(block);
+  void* empty = LocalAlloc(LPTR, 0);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(LocalSize(empty), 0u);
+  LocalFree(empty);
+  EXPECT_EQ(LocalSize(nullptr), 0u);
 }
 
 TEST(Heap, HugeRequestGivesNullAndOutOfMemory) {
