@@ -169,6 +169,19 @@ LONG FromStored(DWORD type, const void* blob, size_t size, std::string* out) {
   return ERROR_SUCCESS;
 }
 
+// Where subkey lies below key: its path as spelled and its folded UTF-8
+// form for lookups. ERROR_INVALID_HANDLE for a bad key handle, and
+// `unconvertible` for a path that has no UTF-8 form.
+LONG ResolveSubkey(HKEY key, const wchar_t* subkey, LONG unconvertible,
+                   std::wstring* path, std::string* folded) {
+  std::wstring base;
+  if (!HandlePath(key, &base)) {
+    return ERROR_INVALID_HANDLE;
+  }
+  *path = JoinPath(base, subkey);
+  return ToUtf8(Fold(*path), folded) ? ERROR_SUCCESS : unconvertible;
+}
+
 }  // namespace
 
 bool ListStoredValues(const std::wstring& key,
@@ -212,17 +225,15 @@ LONG RegCreateKeyExW(HKEY key, const wchar_t* subkey, DWORD /*reserved*/,
                      DWORD /*access*/, void* /*security*/, HKEY* result,
                      DWORD* disposition) {
   using namespace mms::platform;
-  std::wstring base;
   if (result == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  if (!HandlePath(key, &base)) {
-    return ERROR_INVALID_HANDLE;
-  }
-  const std::wstring path = JoinPath(base, subkey);
+  std::wstring path;
   std::string folded;
-  if (!ToUtf8(Fold(path), &folded)) {
-    return ERROR_NO_UNICODE_TRANSLATION;
+  if (LONG error = ResolveSubkey(key, subkey, ERROR_NO_UNICODE_TRANSLATION,
+                                 &path, &folded);
+      error != ERROR_SUCCESS) {
+    return error;
   }
   RegistryDb db;
   if (!db.Open()) {
@@ -267,17 +278,15 @@ LONG RegCreateKeyExW(HKEY key, const wchar_t* subkey, DWORD /*reserved*/,
 LONG RegOpenKeyExW(HKEY key, const wchar_t* subkey, DWORD /*options*/,
                    DWORD /*access*/, HKEY* result) {
   using namespace mms::platform;
-  std::wstring base;
   if (result == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  if (!HandlePath(key, &base)) {
-    return ERROR_INVALID_HANDLE;
-  }
-  const std::wstring path = JoinPath(base, subkey);
+  std::wstring path;
   std::string folded;
-  if (!ToUtf8(Fold(path), &folded)) {
-    return ERROR_FILE_NOT_FOUND;
+  if (LONG error = ResolveSubkey(key, subkey, ERROR_FILE_NOT_FOUND,
+                                 &path, &folded);
+      error != ERROR_SUCCESS) {
+    return error;
   }
   RegistryDb db;
   if (!db.Open()) {
@@ -312,17 +321,15 @@ LONG RegCloseKey(HKEY key) {
 
 LONG RegDeleteKeyW(HKEY key, const wchar_t* subkey) {
   using namespace mms::platform;
-  std::wstring base;
-  if (!HandlePath(key, &base)) {
-    return ERROR_INVALID_HANDLE;
-  }
-  const std::wstring path = JoinPath(base, subkey);
+  std::wstring path;
   std::string folded;
+  if (LONG error = ResolveSubkey(key, subkey, ERROR_FILE_NOT_FOUND, &path,
+                                 &folded);
+      error != ERROR_SUCCESS) {
+    return error;
+  }
   if (path.empty()) {
     return ERROR_ACCESS_DENIED;  // HKEY_LOCAL_MACHINE itself stays
-  }
-  if (!ToUtf8(Fold(path), &folded)) {
-    return ERROR_FILE_NOT_FOUND;
   }
   RegistryDb db;
   if (!db.Open()) {

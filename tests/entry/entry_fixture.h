@@ -63,6 +63,10 @@ struct Prompt {
   UINT type;
 };
 
+inline std::string Text(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
 class EntryTest : public DeviceTest {
  protected:
   void SetUp() override {
@@ -122,6 +126,20 @@ class EntryTest : public DeviceTest {
 
   // Waits for every worker the test started; the library's own time
   // scale does not apply to this real-time bound.
+  // The centre serves a small m-retrieve-conf with the one-character
+  // transaction ID `id` on every GET and confirms every POST.
+  void ServeMessageAndConfirm(char id) {
+    centre_.SetHandler([id](const httplib::Request& req,
+                            httplib::Response& res) {
+      const std::string tid(1, id);
+      const std::string pdu =
+          req.method == "GET"
+              ? Text(Hex("8c 84 98")) + tid + Text(Hex("31 00 8d 90 84 a3 00"))
+              : Text(Hex("8c 81 98")) + tid + Text(Hex("31 00 8d 90 92 80"));
+      res.set_content(pdu, "application/vnd.wap.mms-message");
+    });
+  }
+
   void WaitForWorkers() {
     ASSERT_TRUE(client::WaitForWorkers(30000)) << "a worker still runs";
   }
@@ -188,10 +206,6 @@ class EntryTest : public DeviceTest {
   std::mutex prompts_mu_;
   std::vector<Prompt> prompts_;  // guarded by prompts_mu_
 };
-
-inline std::string Text(const Bytes& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
 
 // A message to one number with one text slide.
 inline MMS_Custom_Data* NewTextMessage(const std::wstring& text) {

@@ -18,12 +18,7 @@ class Loops : public EntryTest {
     if (IsSkipped()) {
       return;
     }
-    centre_.SetHandler([](const httplib::Request& req, httplib::Response& res) {
-      const Bytes pdu = req.method == "GET"
-                            ? Hex("8c 84 98 4c 31 00 8d 90 84 a3 00")
-                            : Hex("8c 81 98 4c 31 00 8d 90 92 80");
-      res.set_content(Text(pdu), "application/vnd.wap.mms-message");
-    });
+    ServeMessageAndConfirm('L');
     // Warm up once, so that lazily made process-wide objects (the HTTP
     // library, the registry) are not counted as leaks.
     SendOne();

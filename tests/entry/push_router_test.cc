@@ -27,12 +27,7 @@ class PushRouterPath : public EntryTest {
     if (IsSkipped()) {
       return;
     }
-    centre_.SetHandler([](const httplib::Request& req, httplib::Response& res) {
-      const Bytes pdu = req.method == "GET"
-                            ? Hex("8c 84 98 52 31 00 8d 90 84 a3 00")
-                            : Hex("8c 81 98 52 31 00 8d 90 92 80");
-      res.set_content(Text(pdu), "application/vnd.wap.mms-message");
-    });
+    ServeMessageAndConfirm('R');
     options_.port = FreeTcpPort();
     router_ = std::thread([this] { router_exit_ = RunPushRouter(); });
     ASSERT_TRUE(WaitUntil([this] { return RouterListens(); }));

@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "platform/text_convert.h"
 #include "tools/mmsctl/command.h"
+#include "tools/mmsctl/net_wait.h"
 
 namespace mmsctl {
 namespace {
@@ -85,24 +86,6 @@ std::string Describe(DWORD type, const std::vector<uint8_t>& bytes) {
     default:
       return "type " + std::to_string(type) + "  " + Hex(bytes);
   }
-}
-
-// One value as another program reads it; false when it is missing.
-bool ReadValue(const wchar_t* name, DWORD* type, std::vector<uint8_t>* bytes) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, client::kMmsKey, 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  DWORD size = 0;
-  LONG result = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
-  if (result == ERROR_SUCCESS) {
-    bytes->assign(size, 0);
-    result = RegQueryValueExW(key, name, nullptr, type, bytes->data(), &size);
-    bytes->resize(size);
-  }
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS;
 }
 
 int List() {

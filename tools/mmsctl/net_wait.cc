@@ -32,23 +32,6 @@ namespace client = mms::client;
 
 constexpr int kPollMs = 20;
 
-bool ReadValue(const wchar_t* name, DWORD* type, std::vector<uint8_t>* bytes) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, client::kMmsKey, 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  DWORD size = 0;
-  LONG result = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
-  if (result == ERROR_SUCCESS) {
-    bytes->assign(size, 0);
-    result = RegQueryValueExW(key, name, nullptr, type, bytes->data(), &size);
-    bytes->resize(size);
-  }
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS;
-}
-
 // Connects with a deadline; the socket is non-blocking during the attempt.
 bool ConnectWithin(const sockaddr* address, socklen_t length, int family,
                    int timeout_ms) {
@@ -82,6 +65,23 @@ void ShowProgress(size_t sent, size_t send_total, size_t received,
 }
 
 }  // namespace
+
+bool ReadValue(const wchar_t* name, DWORD* type, std::vector<uint8_t>* bytes) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, client::kMmsKey, 0, KEY_READ, &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD size = 0;
+  LONG result = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
+  if (result == ERROR_SUCCESS) {
+    bytes->assign(size, 0);
+    result = RegQueryValueExW(key, name, nullptr, type, bytes->data(), &size);
+    bytes->resize(size);
+  }
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
 
 bool CanConnect(const std::string& host_port, int default_port) {
   std::string host = host_port;

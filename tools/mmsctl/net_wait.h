@@ -6,6 +6,7 @@
 #define MMS_TOOLS_MMSCTL_NET_WAIT_H_
 
 #include <string>
+#include <vector>
 
 #include "platform/winapi.h"
 #include "tools/mmsctl/command.h"
@@ -24,7 +25,10 @@ bool CanConnect(const std::string& host_port, int default_port);
 // True when a push router is running for this device root.
 bool PushRouterRunning();
 
-// A published value under the library's key; false when it is missing.
+// A published value under the library's key, as another program reads
+// it: its type and bytes; false when it is missing.
+bool ReadValue(const wchar_t* name, DWORD* type, std::vector<uint8_t>* bytes);
+// A published DWORD under the library's key; false when it is missing.
 bool ReadDwordValue(const wchar_t* name, DWORD* value);
 // A string or binary value as text ("" when missing).
 std::string ReadTextValue(const wchar_t* name);
