@@ -8,8 +8,8 @@
 // to and including the terminator, and an output size of 0 asks for the size.
 #include <stdlib.h>
 
+#include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "platform/text_convert.h"
 #include "platform/winapi.h"
@@ -32,21 +32,23 @@ UINT AnsiCodePage() {
   return static_cast<UINT>(value);
 }
 
-// The iconv name of a code page ("" when it names none).
-std::string CharsetFor(UINT code_page) {
+// The iconv name of a code page, written into name; false when it names
+// none.
+bool CharsetFor(UINT code_page, char (&name)[16]) {
   if (code_page == CP_ACP) {
     code_page = AnsiCodePage();
   }
   if (code_page == CP_UTF8) {
-    return "UTF-8";
+    std::strcpy(name, "UTF-8");
+  } else if (code_page == 936) {
+    std::strcpy(name, "GBK");
+  } else if (code_page < 37) {
+    return false;  // the phone's pseudo code pages (OEM, MAC, THREAD) are
+                   // unused
+  } else {
+    std::snprintf(name, sizeof name, "CP%u", code_page);
   }
-  if (code_page == 936) {
-    return "GBK";
-  }
-  if (code_page < 37) {
-    return "";  // the phone's pseudo code pages (OEM, MAC, THREAD) are unused
-  }
-  return "CP" + std::to_string(code_page);
+  return true;
 }
 
 int Fail(DWORD error) {
@@ -54,10 +56,31 @@ int Fail(DWORD error) {
   return 0;
 }
 
-DWORD ErrorFor(ConvertResult result) {
-  return result == ConvertResult::kUnknownCharset
-             ? ERROR_INVALID_PARAMETER
-             : ERROR_NO_UNICODE_TRANSLATION;
+// Converts straight into the caller's buffer (out_bytes 0: count only) and
+// gives the Win32 count in units of unit bytes, or 0 with the last error.
+int Convert(const char* from, const char* to, const void* in, size_t in_bytes,
+            void* out, size_t out_bytes, size_t unit) {
+  size_t produced = 0;
+  ConvertResult result =
+      ConvertInto(from, to, in, in_bytes, out_bytes == 0 ? nullptr : out,
+                  out_bytes, &produced);
+  switch (result) {
+    case ConvertResult::kOk:
+      break;
+    case ConvertResult::kOutputTooSmall:
+      if (out_bytes != 0) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+      }
+      break;  // a size query
+    case ConvertResult::kUnknownCharset:
+      return Fail(ERROR_INVALID_PARAMETER);
+    case ConvertResult::kInvalidInput:
+      return Fail(ERROR_NO_UNICODE_TRANSLATION);
+  }
+  if (produced / unit > static_cast<size_t>(INT32_MAX)) {
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  return static_cast<int>(produced / unit);
 }
 
 }  // namespace
@@ -70,30 +93,15 @@ int MultiByteToWideChar(UINT code_page, DWORD /*flags*/, const char* text,
       (out == nullptr && out_chars > 0)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  std::string charset = CharsetFor(code_page);
-  if (charset.empty()) {
+  char charset[16];
+  if (!CharsetFor(code_page, charset)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   size_t in_bytes = text_bytes == -1 ? std::strlen(text) + 1
                                      : static_cast<size_t>(text_bytes);
-  std::string wide;
-  ConvertResult result =
-      ConvertText(charset.c_str(), kWideCharset, text, in_bytes, &wide);
-  if (result != ConvertResult::kOk) {
-    return Fail(ErrorFor(result));
-  }
-  size_t count = wide.size() / sizeof(wchar_t);
-  if (count > static_cast<size_t>(INT32_MAX)) {
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
-  }
-  if (out_chars == 0) {
-    return static_cast<int>(count);
-  }
-  if (count > static_cast<size_t>(out_chars)) {
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
-  }
-  std::memcpy(out, wide.data(), count * sizeof(wchar_t));
-  return static_cast<int>(count);
+  return Convert(charset, kWideCharset, text, in_bytes, out,
+                 static_cast<size_t>(out_chars) * sizeof(wchar_t),
+                 sizeof(wchar_t));
 }
 
 int WideCharToMultiByte(UINT code_page, DWORD /*flags*/, const wchar_t* text,
@@ -107,8 +115,8 @@ int WideCharToMultiByte(UINT code_page, DWORD /*flags*/, const wchar_t* text,
       (out == nullptr && out_bytes > 0)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  std::string charset = CharsetFor(code_page);
-  if (charset.empty()) {
+  char charset[16];
+  if (!CharsetFor(code_page, charset)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   // default_char is accepted for every code page (the phone refuses it for
@@ -116,21 +124,6 @@ int WideCharToMultiByte(UINT code_page, DWORD /*flags*/, const wchar_t* text,
   (void)default_char;
   size_t in_chars = text_chars == -1 ? std::wcslen(text) + 1
                                      : static_cast<size_t>(text_chars);
-  std::string bytes;
-  ConvertResult result = ConvertText(kWideCharset, charset.c_str(), text,
-                                     in_chars * sizeof(wchar_t), &bytes);
-  if (result != ConvertResult::kOk) {
-    return Fail(ErrorFor(result));
-  }
-  if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
-  }
-  if (out_bytes == 0) {
-    return static_cast<int>(bytes.size());
-  }
-  if (bytes.size() > static_cast<size_t>(out_bytes)) {
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
-  }
-  std::memcpy(out, bytes.data(), bytes.size());
-  return static_cast<int>(bytes.size());
+  return Convert(kWideCharset, charset, text, in_chars * sizeof(wchar_t), out,
+                 static_cast<size_t>(out_bytes), 1);
 }

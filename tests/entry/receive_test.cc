@@ -3,6 +3,8 @@
 // acknowledgement on the wire, the busy state, and the queue that keeps
 // retrievals one at a time (waiting, giving up a hung one, concurrent
 // callers).
+#include <link.h>
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -115,6 +117,30 @@ TEST_F(Retrieval, MessageIsStoredAnnouncedAndAcknowledged) {
   EXPECT_EQ(g_MMSName, nullptr);
   EXPECT_EQ(QueueLength(), 0);
   EXPECT_EQ(pWebConnect, nullptr);
+}
+
+// How many objects the dynamic loader has ever loaded into this process.
+unsigned long long LoadsSoFar() {
+  unsigned long long adds = 0;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        *static_cast<unsigned long long*>(data) = info->dlpi_adds;
+        return 1;
+      },
+      &adds);
+  return adds;
+}
+
+TEST_F(Retrieval, RetrievalOnAFreshThreadLoadsNoConverterModule) {
+  // The first retrieval loads what it needs; the second runs on a thread of
+  // its own and converts the same texts with converters kept open.
+  ASSERT_EQ(Receive("m1"), 0);
+  WaitForWorkers();
+  const unsigned long long loads = LoadsSoFar();
+  ASSERT_EQ(Receive("m2"), 0);
+  WaitForWorkers();
+  EXPECT_EQ(LoadsSoFar(), loads);
+  EXPECT_EQ(Dword(L"NewMMS"), 1u);
 }
 
 TEST_F(Retrieval, FailedDownloadReportsTwoAndSendsNoAcknowledgement) {

@@ -1,8 +1,13 @@
 // codepage_test.cc: code-page conversions: GBK and UTF-8 round trips, the
-// Win32 counting rules, too-small buffers, invalid input, MMS_ACP.
+// Win32 counting rules, too-small buffers, invalid input, MMS_ACP, and the
+// converters that stay open across threads.
+#include <link.h>
 #include <stdlib.h>
 
+#include <atomic>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/winapi.h"
 #include "support/test_support.h"
@@ -157,6 +162,94 @@ TEST_F(CodePage, MmsAcpChoosesTheAnsiCodePage) {
 
   unsetenv("MMS_ACP");
   EXPECT_EQ(ToWide(CP_ACP, "\xd6\xd0"), L"\u4E2D");
+}
+
+TEST_F(CodePage, CodePageThatDoesNotExistIsRefusedEveryTime) {
+  wchar_t wide[8];
+  char narrow[8];
+  for (int round = 0; round < 2; ++round) {  // the refusal is remembered
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(MultiByteToWideChar(40000, 0, "abc", -1, wide, 8), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(
+        WideCharToMultiByte(40000, 0, L"abc", -1, narrow, 8, nullptr, nullptr),
+        0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  }
+  setenv("MMS_ACP", "40000", 1);
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, wide, 8), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  unsetenv("MMS_ACP");
+  EXPECT_EQ(ToWide(CP_ACP, "\xd6\xd0"), L"\u4E2D");
+}
+
+TEST_F(CodePage, TwoThreadsConvertAtOnceWithoutMixingState) {
+  // Both threads use the GBK converters; a converter shared mid-conversion
+  // or handed back in a shift state would garble one of the texts.
+  const std::wstring texts[2] = {std::wstring(kChinese) + L"abc",
+                                 L"x\u5F69\u4FE1" + std::wstring(40, L'y')};
+  std::string expected[2] = {ToNarrow(CP_ACP, texts[0]),
+                             ToNarrow(CP_ACP, texts[1])};
+  std::atomic<int> wrong{0};
+  auto work = [&](int which) {
+    for (int i = 0; i < 2000; ++i) {
+      const std::wstring& text = texts[which];
+      char narrow[128];
+      int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(),
+                                  static_cast<int>(text.size()), narrow,
+                                  sizeof narrow, nullptr, nullptr);
+      wchar_t wide[128];
+      int m = MultiByteToWideChar(CP_ACP, 0, narrow, n, wide, 128);
+      if (std::string(narrow, n > 0 ? n : 0) != expected[which] ||
+          std::wstring(wide, m > 0 ? m : 0) != text) {
+        ++wrong;
+      }
+    }
+  };
+  std::thread first(work, 0);
+  std::thread second(work, 1);
+  first.join();
+  second.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+// How many objects the dynamic loader has ever loaded into this process.
+unsigned long long LoadsSoFar() {
+  unsigned long long adds = 0;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        *static_cast<unsigned long long*>(data) = info->dlpi_adds;
+        return 1;
+      },
+      &adds);
+  return adds;
+}
+
+int GconvMappings() {
+  std::ifstream maps("/proc/self/maps");
+  int count = 0;
+  for (std::string line; std::getline(maps, line);) {
+    count += line.find("/gconv/") != std::string::npos ? 1 : 0;
+  }
+  return count;
+}
+
+TEST_F(CodePage, FreshThreadLoadsNoConverterModule) {
+  // The process's first conversions load the GBK and UTF-32 modules.
+  EXPECT_EQ(ToWide(CP_ACP, ToNarrow(CP_ACP, kChinese)), kChinese);
+  EXPECT_EQ(ToWide(CP_UTF8, ToNarrow(CP_UTF8, kChinese)), kChinese);
+  const unsigned long long loads = LoadsSoFar();
+  const int mapped = GconvMappings();
+  EXPECT_GT(mapped, 0) << "the modules stay loaded between conversions";
+
+  std::thread fresh([] {
+    EXPECT_EQ(ToWide(CP_ACP, ToNarrow(CP_ACP, kChinese)), kChinese);
+    EXPECT_EQ(ToWide(CP_UTF8, ToNarrow(CP_UTF8, kChinese)), kChinese);
+  });
+  fresh.join();
+  EXPECT_EQ(LoadsSoFar(), loads);
+  EXPECT_EQ(GconvMappings(), mapped);
 }
 
 }  // namespace
