@@ -17,26 +17,16 @@ HttpRecorder::HttpRecorder() {
       handler(req, res);
     }
   };
-  server_.Get(".*", serve);
-  server_.Post(".*", serve);
-  port_ = server_.bind_to_any_port("127.0.0.1");
-  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  server_.routes().Get(".*", serve);
+  server_.routes().Post(".*", serve);
+  server_.Start();
 }
 
-HttpRecorder::~HttpRecorder() {
-  server_.stop();
-  if (thread_.joinable()) {
-    thread_.join();
-  }
-}
+HttpRecorder::~HttpRecorder() { server_.Stop(); }
 
 void HttpRecorder::SetHandler(Handler handler) {
   std::lock_guard<std::mutex> lock(mu_);
   handler_ = std::move(handler);
-}
-
-std::string HttpRecorder::host() const {
-  return "127.0.0.1:" + std::to_string(port_);
 }
 
 std::vector<RecordedRequest> HttpRecorder::requests() {

@@ -8,8 +8,9 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/loopback_http.h"
 
 namespace mms::testing {
 
@@ -34,18 +35,16 @@ class HttpRecorder {
   HttpRecorder& operator=(const HttpRecorder&) = delete;
 
   void SetHandler(Handler handler);
-  int port() const { return port_; }
+  int port() const { return server_.port(); }
   // "127.0.0.1:<port>"
-  std::string host() const;
+  std::string host() const { return server_.host(); }
   std::vector<RecordedRequest> requests();
 
  private:
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
   std::mutex mu_;
   Handler handler_;                        // guarded by mu_
   std::vector<RecordedRequest> requests_;  // guarded by mu_
+  LoopbackHttpServer server_;  // last: stops before the state it uses goes
 };
 
 }  // namespace mms::testing

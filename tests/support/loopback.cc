@@ -78,7 +78,8 @@ TinyProxy::TinyProxy() {
            static_cast<char*>(nullptr));
     _exit(127);
   }
-  for (int i = 0; i < 100; ++i) {
+  // Generous: on a loaded machine tinyproxy can take seconds to listen.
+  for (int i = 0; i < 600; ++i) {
     if (CanConnect(port_)) {
       return;
     }

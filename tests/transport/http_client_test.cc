@@ -10,6 +10,7 @@
 
 #include "platform/thread.h"
 #include "support/loopback.h"
+#include "support/loopback_http.h"
 #include "support/test_support.h"
 #include "transport/wininet.h"
 
@@ -38,37 +39,30 @@ class HttpClientTest : public ::testing::Test {
       seen_.content_type = req.get_header_value("Content-Type");
       seen_.body = req.body;
     };
-    server_.Get(R"(.*)", [record](const httplib::Request& req,
-                                  httplib::Response& res) {
-      record(req);
-      res.set_content("message bytes", "application/vnd.wap.mms-message");
-    });
-    server_.Post(R"(.*)", [record](const httplib::Request& req,
-                                   httplib::Response& res) {
+    server_.routes().Get(
+        R"(.*)", [record](const httplib::Request& req, httplib::Response& res) {
+          record(req);
+          res.set_content("message bytes", "application/vnd.wap.mms-message");
+        });
+    server_.routes().Post(R"(.*)", [record](const httplib::Request& req,
+                                            httplib::Response& res) {
       record(req);
       res.set_content(std::string("\x8c\x81", 2), "application/octet-stream");
     });
     Listen();
   }
 
-  // Binds a free loopback port first, so requests never race the listener.
   void Listen() {
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    ASSERT_TRUE(server_.Start());
+    port_ = server_.port();
   }
 
   void TearDown() override {
-    server_.stop();
-    if (thread_.joinable()) {
-      thread_.join();
-    }
+    server_.Stop();
     mms::platform::SetTimeScaleForTest(1.0);
   }
 
-  std::wstring Server() const {
-    return L"127.0.0.1:" + std::to_wstring(port_);
-  }
+  std::wstring Server() const { return L"127.0.0.1:" + std::to_wstring(port_); }
   std::wstring Proxy() const {
     const std::string a = proxy_.address();
     return std::wstring(a.begin(), a.end());
@@ -90,21 +84,28 @@ class HttpClientTest : public ::testing::Test {
     h->session = InternetOpenW(L"Corvix.exe", INTERNET_OPEN_TYPE_PROXY,
                                Proxy().c_str(), nullptr, 0);
     ASSERT_NE(h->session, nullptr);
-    h->connection = InternetConnectW(h->session, Server().c_str(), 0,
-                                     nullptr, nullptr, INTERNET_SERVICE_HTTP,
-                                     0, 0);
+    h->connection = InternetConnectW(h->session, Server().c_str(), 0, nullptr,
+                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     ASSERT_NE(h->connection, nullptr);
-    h->request = HttpOpenRequestW(h->connection, verb, path, version,
-                                  nullptr, nullptr, 0, 0);
+    h->request = HttpOpenRequestW(h->connection, verb, path, version, nullptr,
+                                  nullptr, 0, 0);
     ASSERT_NE(h->request, nullptr);
   }
 
   TinyProxy proxy_;
   int port_ = 0;
-  httplib::Server server_;
-  std::thread thread_;
+  mms::testing::LoopbackHttpServer server_;
   Seen seen_;
 };
+
+// A stop that comes before the listen loop runs must not be lost.
+TEST(LoopbackHttpServer, StartedAndStoppedAtOnceNeverHangs) {
+  for (int round = 0; round < 1000; ++round) {
+    mms::testing::LoopbackHttpServer server;
+    ASSERT_TRUE(server.Start()) << round;
+    server.Stop();
+  }
+}
 
 TEST_F(HttpClientTest, GetThroughProxyKeepsPathVersionAndAgent) {
   Handles h;
@@ -181,51 +182,52 @@ class FaultServerTest : public HttpClientTest {
     if (!proxy_.running()) {
       GTEST_SKIP() << "tinyproxy is not installed";
     }
-    server_.Get("/short", [](const httplib::Request&, httplib::Response& res) {
-      // Announces 1000 bytes, sends 10, then closes.
-      res.set_content_provider(
-          1000, "application/vnd.wap.mms-message",
-          [](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset == 0) {
-              sink.write("0123456789", 10);
-              return true;
-            }
-            return false;
-          });
-    });
-    server_.Get("/huge", [](const httplib::Request&, httplib::Response& res) {
-      res.set_header("Content-Length", "4000000000");
-      res.set_content_provider(
-          4000000000ull, "application/octet-stream",
-          [](size_t, size_t, httplib::DataSink& sink) {
-            static const char kChunk[4096] = {};
-            return sink.write(kChunk, sizeof kChunk);
-          });
-    });
-    server_.Get("/chunked",
-                [](const httplib::Request&, httplib::Response& res) {
-                  res.set_chunked_content_provider(
-                      "text/plain", [](size_t offset, httplib::DataSink& sink) {
-                        if (offset == 0) {
-                          sink.write("abc", 3);
-                        } else {
-                          sink.done();
-                        }
-                        return true;
-                      });
-                });
-    server_.Get("/slow", [this](const httplib::Request&,
-                                httplib::Response& res) {
-      // Headers at once, then no byte until the test ends.
-      res.set_content_provider(
-          100, "application/octet-stream",
-          [this](size_t, size_t, httplib::DataSink&) {
-            while (!release_) {
-              std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            return false;
-          });
-    });
+    server_.routes().Get(
+        "/short", [](const httplib::Request&, httplib::Response& res) {
+          // Announces 1000 bytes, sends 10, then closes.
+          res.set_content_provider(
+              1000, "application/vnd.wap.mms-message",
+              [](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset == 0) {
+                  sink.write("0123456789", 10);
+                  return true;
+                }
+                return false;
+              });
+        });
+    server_.routes().Get(
+        "/huge", [](const httplib::Request&, httplib::Response& res) {
+          res.set_header("Content-Length", "4000000000");
+          res.set_content_provider(4000000000ull, "application/octet-stream",
+                                   [](size_t, size_t, httplib::DataSink& sink) {
+                                     static const char kChunk[4096] = {};
+                                     return sink.write(kChunk, sizeof kChunk);
+                                   });
+        });
+    server_.routes().Get(
+        "/chunked", [](const httplib::Request&, httplib::Response& res) {
+          res.set_chunked_content_provider(
+              "text/plain", [](size_t offset, httplib::DataSink& sink) {
+                if (offset == 0) {
+                  sink.write("abc", 3);
+                } else {
+                  sink.done();
+                }
+                return true;
+              });
+        });
+    server_.routes().Get(
+        "/slow", [this](const httplib::Request&, httplib::Response& res) {
+          // Headers at once, then no byte until the test ends.
+          res.set_content_provider(
+              100, "application/octet-stream",
+              [this](size_t, size_t, httplib::DataSink&) {
+                while (!release_) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+                return false;
+              });
+        });
     Listen();
   }
   void TearDown() override {
@@ -288,8 +290,8 @@ DWORD WINAPI_Fetch(void* param) {
   HINTERNET session = InternetOpenW(L"Corvix.exe", INTERNET_OPEN_TYPE_PROXY,
                                     url_port->first.c_str(), nullptr, 0);
   HINTERNET connection =
-      InternetConnectW(session, url_port->second.c_str(), 0, nullptr,
-                       nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+      InternetConnectW(session, url_port->second.c_str(), 0, nullptr, nullptr,
+                       INTERNET_SERVICE_HTTP, 0, 0);
   HINTERNET request = HttpOpenRequestW(connection, L"GET", L"/slow",
                                        L"HTTP/1.1", nullptr, nullptr, 0, 0);
   struct Closer {
