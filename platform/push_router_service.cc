@@ -30,6 +30,7 @@
 
 #include "platform/device_fs.h"
 #include "platform/push_datagram.h"
+#include "platform/push_handover.h"
 #include "platform/push_store.h"
 #include "platform/text_convert.h"
 
@@ -74,8 +75,12 @@ class Router {
     if (n < 0) {
       return;
     }
-    ++counts_["received"];
     const size_t size = static_cast<size_t>(n);
+    if (size <= buffer.size() && IsHandoverRequest(buffer.data(), size)) {
+      HandOver(buffer.data(), size, from);
+      return;
+    }
+    ++counts_["received"];
     PushDatagram push;
     // A datagram cut by the buffer is oversized whatever it holds.
     const DatagramError error =
@@ -120,23 +125,70 @@ class Router {
     va_end(args);
   }
 
-  void Accept(const PushDatagram& push, const char* sender) {
+  // A request from the modem bridge: the push it carries goes the way of
+  // a datagram's, and the sender learns what became of it.
+  void HandOver(const uint8_t* data, size_t size, const sockaddr_in& from) {
+    std::string key;
+    const uint8_t* pdu = nullptr;
+    size_t pdu_size = 0;
+    if (!ParseHandoverRequest(data, size, &key, &pdu, &pdu_size)) {
+      ++counts_["malformed.handover"];
+      return;
+    }
+    ++counts_["handed-over"];
+    PushDatagram push;
+    HandoverOutcome outcome = HandoverOutcome::kRefused;
+    const DatagramError error = ParsePushDatagram(pdu, pdu_size, &push);
+    if (error != DatagramError::kNone) {
+      ++counts_["malformed"];
+      ++counts_[std::string("malformed.") + DatagramErrorName(error)];
+    } else {
+      char sender[INET_ADDRSTRLEN] = {};
+      inet_ntop(AF_INET, &from.sin_addr, sender, sizeof(sender));
+      outcome = Accept(push, sender, key);
+    }
+    const std::string reply = BuildHandoverReply(key, outcome);
+    (void)sendto(fd_, reply.data(), reply.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&from), sizeof(from));
+  }
+
+  // key is "" for a datagram, else the hand-over's name for the push.
+  HandoverOutcome Accept(const PushDatagram& push, const char* sender,
+                         const std::string& key = "") {
     Registration reg;
     bool found = false;
     if (push.content_type.empty() ||
         !store_.FindRegistration(push.content_type, &reg, &found) || !found) {
       ++counts_["refused"];
       Log("refused a push of content type '%s'", push.content_type.c_str());
-      return;
+      return HandoverOutcome::kLater;
+    }
+    // An MMS push body starts with X-Mms-Message-Type and its value.
+    if (FoldContentType(push.content_type) == kMmsMessageType &&
+        (push.body_size < 2 || push.body[0] != 0x8C || push.body[1] < 0x80)) {
+      ++counts_["malformed"];
+      ++counts_["malformed.not-mms"];
+      Log("dropped an MMS push whose body is no MMS PDU");
+      return HandoverOutcome::kRefused;
     }
     StoredPush stored;
     stored.headers.assign(push.headers, push.headers + push.headers_size);
     stored.body.assign(push.body, push.body + push.body_size);
     stored.sender = sender;
-    if (!store_.Enqueue(push.content_type, stored)) {
+    const StoreResult result =
+        key.empty()
+            ? (store_.Enqueue(push.content_type, stored) ? StoreResult::kOk
+                                                         : StoreResult::kFailed)
+            : store_.EnqueueOnce(push.content_type, stored, key);
+    if (result == StoreResult::kExists) {
+      ++counts_["duplicate"];
+      Log("push %s was stored before", key.c_str());
+      return HandoverOutcome::kDuplicate;
+    }
+    if (result != StoreResult::kOk) {
       ++counts_["store-failed"];
       Log("could not queue a push of %zu bytes", push.body_size);
-      return;
+      return HandoverOutcome::kLater;
     }
     ++counts_["accepted"];
     Log("queued a push of %zu bytes for '%s'", push.body_size,
@@ -147,6 +199,7 @@ class Router {
     } else {
       Launch(FoldContentType(push.content_type), reg);
     }
+    return HandoverOutcome::kStored;
   }
 
   void Notify(int port) {

@@ -19,7 +19,7 @@ namespace mms::platform {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
-constexpr int kLayoutVersion = 1;
+constexpr int kLayoutVersion = 2;
 
 constexpr char kLayout[] =
     "CREATE TABLE IF NOT EXISTS registrations("
@@ -53,7 +53,17 @@ constexpr char kLayout[] =
     "  pid INTEGER NOT NULL,"
     "  start INTEGER NOT NULL,"
     "  address TEXT NOT NULL,"
-    "  port INTEGER NOT NULL);";
+    "  port INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS handovers("
+    "  key TEXT PRIMARY KEY,"
+    "  at INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS bridge("
+    "  id INTEGER PRIMARY KEY CHECK(id = 1),"
+    "  pid INTEGER NOT NULL,"
+    "  start INTEGER NOT NULL);";
+// Keys of handed-over pushes are kept this long (seconds); a modem holds an
+// SMS for far less.
+constexpr int64_t kHandoverMemory = 30 * 24 * 3600;
 
 // A push counts as free when nobody took it or its taker has ended.
 constexpr char kFree[] =
@@ -224,7 +234,7 @@ bool PushStore::Open(const std::string& path) {
     return true;  // the usual case: no write lock just to open
   }
   Transaction txn(db_);
-  return txn.begun() && Exec(kLayout) && Exec("PRAGMA user_version = 1") &&
+  return txn.begun() && Exec(kLayout) && Exec("PRAGMA user_version = 2") &&
          txn.Commit();
 }
 
@@ -396,6 +406,30 @@ bool PushStore::Enqueue(const std::string& content_type,
   return StepDone(&stmt);
 }
 
+StoreResult PushStore::EnqueueOnce(const std::string& content_type,
+                                   const StoredPush& push,
+                                   const std::string& key) {
+  Transaction txn(db_);
+  Statement forget(
+      db_, "DELETE FROM handovers WHERE at < strftime('%s', 'now') - ?");
+  Statement remember(db_,
+                     "INSERT OR IGNORE INTO handovers(key, at) "
+                     "VALUES(?, strftime('%s', 'now'))");
+  if (!txn.begun() || !forget.ok() || !remember.ok()) {
+    return StoreResult::kFailed;
+  }
+  sqlite3_bind_int64(forget.get(), 1, kHandoverMemory);
+  BindText(remember.get(), 1, key);
+  if (!StepDone(&forget) || !StepDone(&remember)) {
+    return StoreResult::kFailed;
+  }
+  if (sqlite3_changes(db_) == 0) {
+    return StoreResult::kExists;
+  }
+  return Enqueue(content_type, push) && txn.Commit() ? StoreResult::kOk
+                                                     : StoreResult::kFailed;
+}
+
 bool PushStore::Take(const std::string& content_type, const ProcessId& self,
                      StoredPush* push, bool* found) {
   *found = false;
@@ -543,6 +577,33 @@ bool PushStore::SetRouter(const RouterRow& row) {
   BindText(stmt.get(), 3, row.address);
   sqlite3_bind_int(stmt.get(), 4, row.port);
   return StepDone(&stmt);
+}
+
+bool PushStore::SetBridge(const ProcessId& self) {
+  Statement stmt(db_,
+                 "INSERT OR REPLACE INTO bridge(id, pid, start) "
+                 "VALUES(1, ?, ?)");
+  if (!stmt.ok()) {
+    return false;
+  }
+  sqlite3_bind_int64(stmt.get(), 1, self.pid);
+  sqlite3_bind_int64(stmt.get(), 2, static_cast<int64_t>(self.start));
+  return StepDone(&stmt);
+}
+
+bool PushStore::Bridge(ProcessId* bridge, bool* live) {
+  Statement stmt(db_, "SELECT pid, start FROM bridge");
+  if (!stmt.ok()) {
+    return false;
+  }
+  const int rc = stmt.Step();
+  *live = false;
+  if (rc == SQLITE_ROW) {
+    bridge->pid = static_cast<uint32_t>(sqlite3_column_int64(stmt.get(), 0));
+    bridge->start = static_cast<uint64_t>(sqlite3_column_int64(stmt.get(), 1));
+    *live = ProcessLives(bridge->pid, bridge->start);
+  }
+  return rc == SQLITE_ROW || rc == SQLITE_DONE;
 }
 
 bool PushStore::Router(RouterRow* row, bool* live) {

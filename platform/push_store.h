@@ -94,6 +94,10 @@ class PushStore {
 
   [[nodiscard]] bool Enqueue(const std::string& content_type,
                              const StoredPush& push);
+  // Enqueue for a push handed over under key: kExists, and nothing queued,
+  // when that key was stored before (keys are kept 30 days).
+  StoreResult EnqueueOnce(const std::string& content_type,
+                          const StoredPush& push, const std::string& key);
   // Marks the oldest free push as taken by self; *found false when none
   // waits. Pushes taken by processes that ended count as free.
   [[nodiscard]] bool Take(const std::string& content_type,
@@ -113,6 +117,9 @@ class PushStore {
   [[nodiscard]] bool SetRouter(const RouterRow& row);
   // The recorded router; *live tells whether it still runs.
   [[nodiscard]] bool Router(RouterRow* row, bool* live);
+  // The modem bridge (mms-modem) working for this device root.
+  [[nodiscard]] bool SetBridge(const ProcessId& self);
+  [[nodiscard]] bool Bridge(ProcessId* bridge, bool* live);
 
  private:
   [[nodiscard]] bool Exec(const char* sql);

@@ -21,8 +21,11 @@ int Status() {
   std::vector<mms::platform::Registration> registrations;
   std::map<std::string, int64_t> waiting;
   std::map<std::string, int64_t> counts;
+  mms::platform::ProcessId bridge;
+  bool bridge_live = false;
   if (!store.Open(mms::platform::PushStorePath()) ||
-      !store.Router(&row, &live) || !store.ListRegistrations(&registrations) ||
+      !store.Router(&row, &live) || !store.Bridge(&bridge, &bridge_live) ||
+      !store.ListRegistrations(&registrations) ||
       !store.WaitingByType(&waiting) || !store.Counts(&counts)) {
     return Fail(kName, "cannot read " + mms::platform::PushStorePath());
   }
@@ -31,6 +34,11 @@ int Status() {
                 row.address.c_str(), row.port);
   } else {
     std::printf("router: not running\n");
+  }
+  if (bridge_live) {
+    std::printf("bridge: running, pid %u\n", bridge.pid);
+  } else {
+    std::printf("bridge: not running\n");
   }
   for (const auto& r : registrations) {
     std::printf("registered: %s app '%s' -> %s %s\n", r.content_type.c_str(),
@@ -70,9 +78,12 @@ const Registration kRegistration({
     "only; port 0 picks a free one), queues them in <device root>/\n"
     "pushrouter.db and starts the registered program when no listener\n"
     "holds the content type.\n\n"
-    "--status prints whether a router runs and where, the registrations,\n"
-    "the pushes waiting per content type and the router's counters\n"
-    "(received, accepted, refused, malformed.*, launched, ...).\n",
+    "--status prints whether a router runs and where, whether the modem\n"
+    "bridge (mms-modem) runs, the registrations, the pushes waiting per\n"
+    "content type and the counters: the router's (received, accepted,\n"
+    "refused, duplicate, malformed.*, launched, ...) and the bridge's by\n"
+    "outcome (modem.stored, modem.duplicate, modem.refused, modem.later,\n"
+    "modem.left-alone, modem.delete-failed).\n",
     Run,
 });
 
