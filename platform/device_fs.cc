@@ -5,19 +5,27 @@
 // ~/.local/share/mms-device (SetDeviceRoot overrides all three). A root
 // that does not exist, or an empty folder made for it, is laid out with
 // "\Windows\Messaging", "\Temp" and "\program files\Varnholt"; a root in
-// use is never laid out again, so a folder removed from it stays removed. Each device path component takes
-// the spelling of an existing host entry (exact match first, then one that
-// differs only in letter case); "." and ".." are refused outright, so no
-// device path reaches outside the root.
+// use is never laid out again, so a folder removed from it stays removed.
+// Each device path component takes the spelling of an existing host entry
+// (exact match first, then one that differs only in letter case); "." and
+// ".." are refused outright, so no device path reaches outside the root.
+//
+// Folders once resolved are remembered: every spelling of a folder maps to
+// its host folder without touching the disk. The memory is dropped when the
+// root changes (another path, or the folder at that path replaced), when it
+// is full, and by ForgetDevicePaths after a remembered folder went missing.
 #include "platform/device_fs.h"
 
+#include <dirent.h>
 #include <locale.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <wctype.h>
 
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/text_convert.h"
@@ -27,8 +35,26 @@ namespace fs = std::filesystem;
 namespace mms::platform {
 namespace {
 
-std::mutex g_root_mu;
-std::string g_root_override;  // guarded by g_root_mu; empty: environment
+constexpr size_t kMaxFolders = 256;  // remembered folders per root
+
+struct PathCache {
+  std::mutex mu;
+  std::string override_root;  // guarded by mu; empty: environment
+  std::string root;           // guarded by mu; the root the entries belong to
+  dev_t root_dev = 0;         // guarded by mu; identity of that root folder
+  ino_t root_ino = 0;         // guarded by mu
+  bool root_ready = false;    // guarded by mu; root checked and laid out
+  // Case-folded device folder ("temp\\mmsdecode") -> host folder; guarded
+  // by mu.
+  std::unordered_map<std::wstring, std::string> folders;
+};
+
+// Never destroyed: detached threads may resolve paths while the process
+// exits.
+PathCache& Cache() {
+  static PathCache* cache = new PathCache;
+  return *cache;
+}
 
 std::string RootFromEnvironment() {
   const char* root = getenv("MMS_DEVICE_ROOT");
@@ -94,35 +120,71 @@ std::vector<std::wstring> SplitDevicePath(const std::wstring& path) {
   return parts;
 }
 
-// The host spelling of one component inside folder dir.
-std::string MatchComponent(const fs::path& dir, const std::wstring& wanted,
-                           const std::string& wanted_utf8) {
-  std::error_code ec;
-  if (fs::exists(dir / wanted_utf8, ec)) {
-    return wanted_utf8;
-  }
-  fs::directory_iterator it(dir, ec);
-  if (ec) {
-    return wanted_utf8;
-  }
-  for (const fs::directory_entry& entry : it) {
-    std::string name = entry.path().filename().string();
-    std::wstring wide;
-    if (Utf8ToWideText(name, &wide) && SameIgnoringCase(wide, wanted)) {
-      return name;
+bool IsAscii(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      return false;
     }
   }
-  return wanted_utf8;
+  return true;
 }
 
-}  // namespace
-
-std::string DeviceRoot() {
-  std::string root;
-  {
-    std::lock_guard<std::mutex> lock(g_root_mu);
-    root = g_root_override.empty() ? RootFromEnvironment() : g_root_override;
+bool SameAsciiIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) {
+    return false;
   }
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? a[i] - 'A' + 'a' : a[i];
+    char y = b[i] >= 'A' && b[i] <= 'Z' ? b[i] - 'A' + 'a' : b[i];
+    if (x != y) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The host spelling of one component inside folder dir: the exact name when
+// it exists, else the first entry that differs only in letter case.
+std::string MatchComponent(const std::string& dir, const std::wstring& wanted,
+                           const std::string& wanted_utf8) {
+  std::string exact = dir + "/" + wanted_utf8;
+  struct stat st;
+  if (lstat(exact.c_str(), &st) == 0) {
+    return wanted_utf8;
+  }
+  DIR* listing = opendir(dir.c_str());
+  if (listing == nullptr) {
+    return wanted_utf8;
+  }
+  const bool ascii = IsAscii(wanted_utf8);
+  std::string found = wanted_utf8;
+  std::wstring wide;
+  while (const dirent* entry = readdir(listing)) {
+    std::string name = entry->d_name;
+    bool same =
+        ascii && IsAscii(name)
+            ? SameAsciiIgnoringCase(name, wanted_utf8)
+            : Utf8ToWideText(name, &wide) && SameIgnoringCase(wide, wanted);
+    if (same && name != "." && name != "..") {
+      found = name;
+      break;
+    }
+  }
+  closedir(listing);
+  return found;
+}
+
+void AppendFolded(const std::wstring& part, std::wstring* key) {
+  if (!key->empty()) {
+    *key += L'\\';
+  }
+  for (wchar_t c : part) {
+    *key += FoldCase(c);
+  }
+}
+
+// Lays out a new or empty root; gives the root folder's identity.
+bool PrepareRoot(const std::string& root, struct stat* st) {
   std::error_code ec;
   if (!fs::exists(root, ec)) {
     fs::create_directories(root, ec);
@@ -132,32 +194,120 @@ std::string DeviceRoot() {
   } else if (fs::is_empty(root, ec) && !ec) {
     LayOut(root);  // a folder the user made for the device
   }
+  return stat(root.c_str(), st) == 0;
+}
+
+}  // namespace
+
+std::string DeviceRoot() {
+  PathCache& cache = Cache();
+  std::string root;
+  {
+    std::lock_guard<std::mutex> lock(cache.mu);
+    root = cache.override_root;
+  }
+  if (root.empty()) {
+    root = RootFromEnvironment();
+  }
+  // One stat tells a root in use from one removed or replaced behind us.
+  struct stat st;
+  bool present = stat(root.c_str(), &st) == 0;
+  {
+    std::lock_guard<std::mutex> lock(cache.mu);
+    if (present && cache.root_ready && cache.root == root &&
+        cache.root_dev == st.st_dev && cache.root_ino == st.st_ino) {
+      return root;
+    }
+  }
+  present = PrepareRoot(root, &st);
+  std::lock_guard<std::mutex> lock(cache.mu);
+  if (cache.root != root || !present || cache.root_dev != st.st_dev ||
+      cache.root_ino != st.st_ino) {
+    cache.folders.clear();
+    cache.root = root;
+    cache.root_dev = present ? st.st_dev : 0;
+    cache.root_ino = present ? st.st_ino : 0;
+  }
+  cache.root_ready = present;
   return root;
 }
 
 void SetDeviceRoot(const std::string& host_path) {
-  std::lock_guard<std::mutex> lock(g_root_mu);
-  g_root_override = host_path;
+  PathCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.mu);
+  cache.override_root = host_path;
+  cache.root_ready = false;
+  cache.folders.clear();
+}
+
+bool ForgetDevicePaths() {
+  PathCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.mu);
+  bool had = cache.root_ready || !cache.folders.empty();
+  cache.root_ready = false;
+  cache.folders.clear();
+  return had;
 }
 
 bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path) {
-  fs::path host = DeviceRoot();
-  bool matching = true;  // false once a component does not exist
-  for (const std::wstring& part : SplitDevicePath(device_path)) {
+  std::vector<std::wstring> parts = SplitDevicePath(device_path);
+  for (const std::wstring& part : parts) {
     if (part == L"." || part == L".." ||
         part.find(L'\0') != std::wstring::npos) {
       return false;
     }
+  }
+  const std::string root = DeviceRoot();
+  PathCache& cache = Cache();
+  // The deepest remembered folder on the way.
+  std::string host = root;
+  while (host.size() > 1 && host.back() == '/') {
+    host.pop_back();
+  }
+  size_t known = 0;
+  std::wstring key;
+  std::vector<std::wstring> keys;
+  keys.reserve(parts.size());
+  {
+    std::lock_guard<std::mutex> lock(cache.mu);
+    for (size_t i = 0; i < parts.size(); ++i) {
+      AppendFolded(parts[i], &key);
+      keys.push_back(key);
+      if (cache.root != root) {
+        continue;  // the root changed meanwhile: remember nothing of it
+      }
+      auto it = cache.folders.find(key);
+      if (it != cache.folders.end() && known == i) {
+        host = it->second;
+        known = i + 1;
+      }
+    }
+  }
+  bool matching = true;  // false once a component does not exist
+  for (size_t i = known; i < parts.size(); ++i) {
     std::string utf8;
-    if (!WideToUtf8Text(part, &utf8)) {
+    if (!WideToUtf8Text(parts[i], &utf8)) {
       return false;
     }
-    std::string name = matching ? MatchComponent(host, part, utf8) : utf8;
-    host /= name;
-    std::error_code ec;
-    matching = matching && fs::is_directory(host, ec);
+    std::string name = matching ? MatchComponent(host, parts[i], utf8) : utf8;
+    host += '/';
+    host += name;
+    if (!matching || i + 1 == parts.size()) {
+      continue;
+    }
+    struct stat st;
+    matching = stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (matching) {
+      std::lock_guard<std::mutex> lock(cache.mu);
+      if (cache.root == root) {
+        if (cache.folders.size() >= kMaxFolders) {
+          cache.folders.clear();
+        }
+        cache.folders.emplace(keys[i], host);
+      }
+    }
   }
-  *host_path = host.string();
+  *host_path = std::move(host);
   return true;
 }
 

@@ -8,7 +8,8 @@
 // A path without a folder ("readreport.txt") names a file in the root.
 // A root that does not exist yet is laid out like the phone's storage
 // ("\Windows\Messaging", "\Temp", "\program files\Varnholt"); after that a
-// removed folder stays removed.
+// removed folder stays removed. Resolved folders are remembered until the
+// root changes or ForgetDevicePaths is called.
 #ifndef MMS_PLATFORM_DEVICE_FS_H_
 #define MMS_PLATFORM_DEVICE_FS_H_
 
@@ -22,6 +23,11 @@ std::string DeviceRoot();
 // Points the device file system at another host folder (tests, tools).
 // An empty path goes back to the environment's choice.
 void SetDeviceRoot(const std::string& host_path);
+
+// Drops the remembered folders (and the root check) after a remembered
+// host folder went missing; true when anything was remembered, so that
+// resolving again may give another host path.
+bool ForgetDevicePaths();
 
 // Host path for a device path. Existing components are matched without
 // regard to case; the rest keep the spelling given. False for a path that

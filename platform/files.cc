@@ -113,16 +113,10 @@ bool IsHostFileOpen(const std::string& host) {
   return sharing.open_files.count(host) != 0;
 }
 
-}  // namespace mms::platform
+namespace {
 
-using mms::platform::ErrorFromErrno;
-using mms::platform::LookupHandle;
-using mms::platform::OpenFile;
-
-HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share,
-                   void* /*security*/, DWORD disposition, DWORD /*attributes*/,
-                   HANDLE /*template_file*/) {
-  using namespace mms::platform;
+HANDLE CreateFileOnce(const wchar_t* path, DWORD access, DWORD share,
+                      DWORD disposition) {
   std::string host;
   DWORD error = ResolveDevicePath(path, &host);
   if (error != ERROR_SUCCESS) {
@@ -176,6 +170,24 @@ HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share,
   bool existed_note =
       exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
   SetLastError(existed_note ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return handle;
+}
+
+}  // namespace
+}  // namespace mms::platform
+
+using mms::platform::ErrorFromErrno;
+using mms::platform::LookupHandle;
+using mms::platform::OpenFile;
+
+HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share,
+                   void* /*security*/, DWORD disposition, DWORD /*attributes*/,
+                   HANDLE /*template_file*/) {
+  using namespace mms::platform;
+  HANDLE handle = CreateFileOnce(path, access, share, disposition);
+  if (handle == INVALID_HANDLE_VALUE && RetryAfterMissingPath()) {
+    handle = CreateFileOnce(path, access, share, disposition);
+  }
   return handle;
 }
 

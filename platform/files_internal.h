@@ -13,6 +13,11 @@ namespace mms::platform {
 // for null, ERROR_PATH_NOT_FOUND for a path that cannot name anything.
 DWORD ResolveDevicePath(const wchar_t* path, std::string* host);
 
+// After a path call failed: true when it failed with ERROR_PATH_NOT_FOUND
+// and remembered folders were dropped, so running it once more may find a
+// folder renamed or replaced since it was remembered.
+bool RetryAfterMissingPath();
+
 // The error for a host path that does not exist: ERROR_FILE_NOT_FOUND when
 // its folder exists, else ERROR_PATH_NOT_FOUND.
 DWORD MissingPathError(const std::string& host);

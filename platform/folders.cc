@@ -38,6 +38,10 @@ DWORD ResolveDevicePath(const wchar_t* path, std::string* host) {
   return DeviceToHostPath(path, host) ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
 }
 
+bool RetryAfterMissingPath() {
+  return GetLastError() == ERROR_PATH_NOT_FOUND && ForgetDevicePaths();
+}
+
 DWORD MissingPathError(const std::string& host) {
   std::error_code ec;
   return fs::is_directory(fs::path(host).parent_path(), ec)
@@ -73,8 +77,11 @@ using mms::platform::ErrorFromErrno;
 using mms::platform::Fail;
 using mms::platform::MissingPathError;
 using mms::platform::ResolveDevicePath;
+using mms::platform::RetryAfterMissingPath;
 
-BOOL DeleteFileW(const wchar_t* path) {
+namespace {
+
+BOOL DeleteFileOnce(const wchar_t* path) {
   std::string host;
   DWORD error = ResolveDevicePath(path, &host);
   if (error != ERROR_SUCCESS) {
@@ -97,7 +104,7 @@ BOOL DeleteFileW(const wchar_t* path) {
   return TRUE;
 }
 
-BOOL CreateDirectoryW(const wchar_t* path, void* /*security*/) {
+BOOL CreateDirectoryOnce(const wchar_t* path) {
   std::string host;
   DWORD error = ResolveDevicePath(path, &host);
   if (error != ERROR_SUCCESS) {
@@ -112,7 +119,7 @@ BOOL CreateDirectoryW(const wchar_t* path, void* /*security*/) {
   return TRUE;
 }
 
-BOOL RemoveDirectoryW(const wchar_t* path) {
+BOOL RemoveDirectoryOnce(const wchar_t* path) {
   std::string host;
   DWORD error = ResolveDevicePath(path, &host);
   if (error != ERROR_SUCCESS) {
@@ -135,7 +142,7 @@ BOOL RemoveDirectoryW(const wchar_t* path) {
   return TRUE;
 }
 
-DWORD GetFileAttributesW(const wchar_t* path) {
+DWORD GetFileAttributesOnce(const wchar_t* path) {
   std::string host;
   DWORD error = ResolveDevicePath(path, &host);
   if (error != ERROR_SUCCESS) {
@@ -149,6 +156,31 @@ DWORD GetFileAttributesW(const wchar_t* path) {
     return INVALID_FILE_ATTRIBUTES;
   }
   return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+}  // namespace
+
+// Each path call runs once more when a remembered folder went missing.
+BOOL DeleteFileW(const wchar_t* path) {
+  BOOL ok = DeleteFileOnce(path);
+  return ok || !RetryAfterMissingPath() ? ok : DeleteFileOnce(path);
+}
+
+BOOL CreateDirectoryW(const wchar_t* path, void* /*security*/) {
+  BOOL ok = CreateDirectoryOnce(path);
+  return ok || !RetryAfterMissingPath() ? ok : CreateDirectoryOnce(path);
+}
+
+BOOL RemoveDirectoryW(const wchar_t* path) {
+  BOOL ok = RemoveDirectoryOnce(path);
+  return ok || !RetryAfterMissingPath() ? ok : RemoveDirectoryOnce(path);
+}
+
+DWORD GetFileAttributesW(const wchar_t* path) {
+  DWORD attributes = GetFileAttributesOnce(path);
+  return attributes != INVALID_FILE_ATTRIBUTES || !RetryAfterMissingPath()
+             ? attributes
+             : GetFileAttributesOnce(path);
 }
 
 // Copies as much as fits, always terminated; a cut path returns capacity

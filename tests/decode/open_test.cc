@@ -2,6 +2,8 @@
 // shared corpus and on hostile variants of them.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -40,6 +42,42 @@ class OpenMessage : public DeviceTest {
     WriteHostFile(Host(path), bytes);
   }
 };
+
+// Runs a shell command in another process.
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+TEST_F(OpenMessage, OpensAgainAfterItsFoldersAreRenamedOrTheRootReplaced) {
+  WriteDevice(L"\\Temp\\pic.jpg", "\xff\xd8 picture");
+  auto* out = new MMS_Custom_Data();
+  ASSERT_EQ(out->SetPhoneNumber(WBuf(L"13800000000")), 1);
+  ASSERT_EQ(out->AddPartFileName(0, WBuf(L"\\Temp\\pic.jpg")), 1);
+  wchar_t saved[260] = {};
+  ASSERT_EQ(CMMS::MMS_Save(out, saved, nullptr), 0);
+  MMS_Custom_Data first;
+  ASSERT_EQ(CMMS::MMS_Open(saved, &first), 0);
+  ASSERT_EQ(first.m_nFileNum, 2);
+
+  const std::string root = root_.host();
+  ASSERT_EQ(Shell("mv '" + root + "/Temp' '" + root + "/TEMP'"), 0);
+  MMS_Custom_Data second;
+  ASSERT_EQ(CMMS::MMS_Open(saved, &second), 0);
+  EXPECT_EQ(second.m_nFileNum, 2);
+  EXPECT_EQ(ReadHostFile(root + "/TEMP/MMSDeCode/pic.jpg").size(), 10u);
+  EXPECT_FALSE(std::filesystem::exists(root + "/Temp"));
+
+  // A copy of the root, its folder spelled "temp" and without the decoded
+  // parts, takes the root's place.
+  ASSERT_EQ(Shell("cp -a '" + root + "' '" + root + ".new' && mv '" + root +
+                  ".new/TEMP' '" + root + ".new/temp' && rm -r '" + root +
+                  ".new/temp/MMSDeCode' && mv '" + root + "' '" + root +
+                  ".old' && mv '" + root + ".new' '" + root + "'"),
+            0);
+  MMS_Custom_Data third;
+  EXPECT_EQ(CMMS::MMS_Open(saved, &third), 0);
+  EXPECT_EQ(third.m_nFileNum, 2);
+  EXPECT_EQ(ReadHostFile(root + "/temp/MMSDeCode/pic.jpg").size(), 10u);
+  std::filesystem::remove_all(root + ".old");
+}
 
 TEST_F(OpenMessage, FileErrorsAndNonPdus) {
   MMS_Custom_Data m;
@@ -154,18 +192,31 @@ TEST_F(CorpusOpen, FactsOfKnownSamples) {
     const char* cc = nullptr;  // every Cc run together
   };
   const Fact kFacts[] = {
-      {"python-messaging/NOWMMS.MMS", 5, "NowMMS <nowsms@now.co.uk>",
-       "NowMMS Test Message", {}},
-      {"gammu/worldcupupdate_withsmil.mms", 6, "mms-editor@toolkit",
-       "World Cup Update", {"part0", "gol.gif"}, "+15555551212"},
-      {"mms-engine/test_mms_codec/m-retrieve_1.conf", 3, "+79050000000",
-       nullptr, {"0.smil", "text_001.txt"}, "+79650000002/TYPE=PLMN",
+      {"python-messaging/NOWMMS.MMS",
+       5,
+       "NowMMS <nowsms@now.co.uk>",
+       "NowMMS Test Message",
+       {}},
+      {"gammu/worldcupupdate_withsmil.mms",
+       6,
+       "mms-editor@toolkit",
+       "World Cup Update",
+       {"part0", "gol.gif"},
+       "+15555551212"},
+      {"mms-engine/test_mms_codec/m-retrieve_1.conf",
+       3,
+       "+79050000000",
+       nullptr,
+       {"0.smil", "text_001.txt"},
+       "+79650000002/TYPE=PLMN",
        "+79650000003/TYPE=PLMN+79650000004/TYPE=PLMN"},
       {"mmsd/rc-mms-1-3-con-216.mms", 2, nullptr, nullptr, {}},
-      {"mms-engine/test_retrieve/InvalidSubject/m-retrieve.conf", 2, nullptr,
-       nullptr, {"smil.smi", "1"}},
-      {"mms-engine/test_mms_codec/m-retrieve_5.conf", 0, nullptr, nullptr,
-       {}},
+      {"mms-engine/test_retrieve/InvalidSubject/m-retrieve.conf",
+       2,
+       nullptr,
+       nullptr,
+       {"smil.smi", "1"}},
+      {"mms-engine/test_mms_codec/m-retrieve_5.conf", 0, nullptr, nullptr, {}},
   };
   for (const Fact& f : kFacts) {
     MMS_Custom_Data m;

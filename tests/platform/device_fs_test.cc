@@ -1,6 +1,7 @@
 // device_fs_test.cc: device paths onto host paths, and the root's layout.
 #include "platform/device_fs.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/winapi.h"
@@ -62,6 +63,36 @@ TEST_F(DevicePath, ComponentsTakeTheExistingSpellingWhateverTheCase) {
   EXPECT_EQ(host, root + "/Temp/NOTE.txt");
   ASSERT_TRUE(DeviceToHostPath(L"\\Temp\\note.txt", &host));
   EXPECT_EQ(host, root + "/Temp/note.txt");
+}
+
+TEST_F(DevicePath, RememberedFoldersFollowRenamesAndAReplacedRoot) {
+  std::string root = Root();
+  ASSERT_TRUE(CreateDirectoryW(L"\\Temp\\Inbox", nullptr));
+  WriteHostFile(root + "/Temp/Inbox/a.txt", "a");
+  EXPECT_EQ(GetFileAttributesW(L"\\temp\\INBOX\\a.txt"), FILE_ATTRIBUTE_NORMAL);
+
+  // Another process renames a remembered folder.
+  ASSERT_EQ(std::system(("mv '" + root + "/Temp' '" + root + "/TEMP'").c_str()),
+            0);
+  EXPECT_EQ(GetFileAttributesW(L"\\temp\\inbox\\a.txt"), FILE_ATTRIBUTE_NORMAL);
+  HANDLE file = CreateFileW(L"\\Temp\\Inbox\\b.txt", GENERIC_WRITE, 0, nullptr,
+                            CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_TRUE(HostFileExists(root + "/TEMP/Inbox/b.txt"));
+
+  // The root replaced by an empty folder is laid out afresh.
+  fs::remove_all(root);
+  fs::create_directory(root);
+  EXPECT_TRUE(CreateDirectoryW(L"\\Temp\\Inbox", nullptr));
+  EXPECT_TRUE(fs::is_directory(root + "/Temp/Inbox"));
+  EXPECT_TRUE(fs::is_directory(root + "/Windows/Messaging"));
+
+  // Another root: nothing remembered of the first one is used.
+  mms::testing::ScopedDeviceRoot other;
+  fs::create_directories(other.host() + "/tEmP/inbox");
+  ASSERT_TRUE(DeviceToHostPath(L"\\Temp\\Inbox\\c.txt", &root));
+  EXPECT_EQ(root, other.host() + "/tEmP/inbox/c.txt");
 }
 
 TEST_F(DevicePath, NonAsciiLettersMatchWithoutRegardToCase) {
