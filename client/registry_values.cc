@@ -2,8 +2,8 @@
 // publishes its results through.
 //
 // Failures are silent by design: callers go on whatever happens. Only the
-// DWORD writer creates the key; string and binary writes into a missing key
-// are lost until a DWORD write has made it again.
+// DWORD writer (and the group writer) creates the key; string and binary
+// writes into a missing key are lost until a DWORD write has made it again.
 #include "client/registry_values.h"
 
 #include <cstring>
@@ -34,17 +34,39 @@ int SetExisting(wchar_t* subkey, wchar_t* name, DWORD type, const BYTE* data,
   return result == ERROR_SUCCESS ? 1 : 0;
 }
 
-// Writes "value" then its change signal "state" = a fresh Random().
-void ReportWithState(const wchar_t* value_name, DWORD value,
-                     const wchar_t* state_name) {
-  std::wstring key = mms::client::kMmsKey;
-  std::wstring name = value_name;
-  std::wstring state = state_name;
-  RegSetDword(HKEY_LOCAL_MACHINE, key.data(), name.data(), value);
-  RegSetDword(HKEY_LOCAL_MACHINE, key.data(), state.data(), Random());
-}
+constexpr size_t kMaxGroupValues = 8;
 
 }  // namespace
+
+namespace mms::client {
+
+bool WriteStatusGroup(const wchar_t* state_name, const GroupValue* values,
+                      size_t count) {
+  if (count + 1 > kMaxGroupValues) {
+    return false;
+  }
+  mms::platform::ValueWrite writes[kMaxGroupValues];
+  for (size_t i = 0; i < count; ++i) {
+    const GroupValue& v = values[i];
+    writes[i] =
+        v.is_text
+            ? mms::platform::ValueWrite{v.name, REG_SZ,
+                                        reinterpret_cast<const BYTE*>(v.text),
+                                        static_cast<DWORD>(wcslen(v.text) *
+                                                           sizeof(wchar_t))}
+            : mms::platform::ValueWrite{v.name, REG_DWORD,
+                                        reinterpret_cast<const BYTE*>(&v.dword),
+                                        sizeof(DWORD)};
+  }
+  const DWORD state = Random();
+  writes[count] = mms::platform::ValueWrite{
+      state_name, REG_DWORD, reinterpret_cast<const BYTE*>(&state),
+      sizeof(DWORD)};
+  return mms::platform::SetValuesTogether(kMmsKey, writes, count + 1) ==
+         ERROR_SUCCESS;
+}
+
+}  // namespace mms::client
 
 int RegSetDword(HKEY root, wchar_t* subkey, wchar_t* name, DWORD value) {
   HKEY key = nullptr;
@@ -119,11 +141,15 @@ int RegGetValue(wchar_t* subkey, wchar_t* name, void* buffer, DWORD capacity) {
 }
 
 int ReportNewMMS(DWORD value) {
-  ReportWithState(mms::client::kNewMms, value, mms::client::kReciveState);
+  const mms::client::GroupValue group[] = {
+      mms::client::DwordValue(mms::client::kNewMms, value)};
+  (void)mms::client::WriteStatusGroup(mms::client::kReciveState, group, 1);
   return 1;
 }
 
 int ReportSendResult(DWORD value) {
-  ReportWithState(mms::client::kSendOk, value, mms::client::kSendState);
+  const mms::client::GroupValue group[] = {
+      mms::client::DwordValue(mms::client::kSendOk, value)};
+  (void)mms::client::WriteStatusGroup(mms::client::kSendState, group, 1);
   return 1;
 }

@@ -3,11 +3,40 @@
 //
 // Each group of values is closed by its "state" value, written last with a
 // fresh Random(); a change of that value tells readers the group is new.
-// The routines themselves (RegSetDword, ...) are declared in mms.h.
+// The library writes its groups through WriteStatusGroup, all in one
+// transaction; the exported routines (RegSetDword, ...) are declared in
+// mms.h and flush each value on its own.
 #ifndef MMS_CLIENT_REGISTRY_VALUES_H_
 #define MMS_CLIENT_REGISTRY_VALUES_H_
 
+#include <cstddef>
+
+#include "platform/winapi.h"
+
 namespace mms::client {
+
+// One value of a status group: a DWORD, or a text (borrowed).
+struct GroupValue {
+  const wchar_t* name;
+  bool is_text;
+  DWORD dword;
+  const wchar_t* text;
+};
+
+inline GroupValue DwordValue(const wchar_t* name, DWORD value) {
+  return GroupValue{name, false, value, nullptr};
+}
+inline GroupValue TextValue(const wchar_t* name, const wchar_t* text) {
+  return GroupValue{name, true, 0, text};
+}
+
+// Writes a group's values in order and then its state value, set to a
+// fresh Random(), in one transaction with one flush: a reader sees the
+// whole group or none of it, and never a state without its values. False
+// when the group could not be written; nothing of it is then written and
+// the state is not raised.
+[[nodiscard]] bool WriteStatusGroup(const wchar_t* state_name,
+                                    const GroupValue* values, size_t count);
 
 constexpr wchar_t kMmsKey[] = L"software\\varnholt\\MMS";
 

@@ -182,6 +182,69 @@ LONG ResolveSubkey(HKEY key, const wchar_t* subkey, LONG unconvertible,
   return ToUtf8(Fold(*path), folded) ? ERROR_SUCCESS : unconvertible;
 }
 
+// A value converted to its stored form, ready for Upsert.
+struct PreparedValue {
+  std::string folded_name;
+  std::string spelled_name;
+  DWORD type = REG_NONE;
+  std::string stored;
+};
+
+LONG Prepare(const ValueWrite& write, PreparedValue* value) {
+  const std::wstring name = write.name != nullptr ? write.name : L"";
+  const LONG converted =
+      ToStored(write.type, write.data, write.bytes, &value->stored);
+  if (converted != ERROR_SUCCESS) {
+    return converted;
+  }
+  if (!ToUtf8(Fold(name), &value->folded_name) ||
+      !ToUtf8(name, &value->spelled_name)) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  value->type = write.type;
+  return ERROR_SUCCESS;
+}
+
+// Inside a write transaction: the value under key_id, taking the next
+// write sequence.
+bool Upsert(RegistryDb& db, int64_t key_id, const PreparedValue& value) {
+  Statement stmt(db.get(),
+                 "INSERT INTO reg_values(key_id, folded, name, type, data, "
+                 "seq) VALUES(?1, ?2, ?3, ?4, ?5, "
+                 "  (SELECT COALESCE(MAX(seq), 0) + 1 FROM reg_values)) "
+                 "ON CONFLICT(key_id, folded) DO UPDATE SET "
+                 "  name = excluded.name, type = excluded.type, "
+                 "  data = excluded.data, seq = excluded.seq");
+  sqlite3_bind_int64(stmt.get(), 1, key_id);
+  BindText(stmt, 2, value.folded_name);
+  BindText(stmt, 3, value.spelled_name);
+  sqlite3_bind_int64(stmt.get(), 4, value.type);
+  sqlite3_bind_blob(stmt.get(), 5, value.stored.data(),
+                    static_cast<int>(value.stored.size()), SQLITE_TRANSIENT);
+  return stmt.Step() == SQLITE_DONE;
+}
+
+// Inside a write transaction: the key's id, made with every missing key
+// on the way down; -1 on a database error.
+int64_t MakeKey(RegistryDb& db, const std::wstring& path,
+                const std::string& folded) {
+  int64_t id = FindKey(db, folded);
+  if (id != 0) {
+    return id;
+  }
+  for (size_t cut = path.find(L'\\'); cut != std::wstring::npos;
+       cut = path.find(L'\\', cut + 1)) {
+    if (!InsertKey(db, path.substr(0, cut))) {
+      return -1;
+    }
+  }
+  if (!InsertKey(db, path)) {
+    return -1;
+  }
+  id = FindKey(db, folded);
+  return id > 0 ? id : -1;
+}
+
 }  // namespace
 
 bool ListStoredValues(const std::wstring& key,
@@ -212,6 +275,43 @@ bool ListStoredValues(const std::wstring& key,
     values->push_back(std::move(value));
   }
   return rc == SQLITE_DONE;
+}
+
+LONG SetValuesTogether(const wchar_t* key, const ValueWrite* values,
+                       size_t count) {
+  std::wstring path;
+  std::string folded;
+  if (const LONG error =
+          ResolveSubkey(HKEY_LOCAL_MACHINE, key, ERROR_NO_UNICODE_TRANSLATION,
+                        &path, &folded);
+      error != ERROR_SUCCESS) {
+    return error;
+  }
+  std::vector<PreparedValue> prepared(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (const LONG error = Prepare(values[i], &prepared[i]);
+        error != ERROR_SUCCESS) {
+      return error;
+    }
+  }
+  RegistryDb db;
+  if (!db.Open()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  WriteTransaction txn(&db);
+  if (!txn.begun()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  const int64_t id = MakeKey(db, path, folded);
+  if (id < 0) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  for (const PreparedValue& value : prepared) {
+    if (!Upsert(db, id, value)) {
+      return ERROR_REGISTRY_IO_FAILED;  // rolled back: nothing written
+    }
+  }
+  return txn.Commit() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
 }
 
 }  // namespace mms::platform
@@ -252,17 +352,9 @@ LONG RegCreateKeyExW(HKEY key, const wchar_t* subkey, DWORD /*reserved*/,
   if (existing < 0) {
     return ERROR_REGISTRY_IO_FAILED;
   }
-  if (existing == 0) {
-    // Every missing key on the way down is made too.
-    for (size_t cut = path.find(L'\\'); cut != std::wstring::npos;
-         cut = path.find(L'\\', cut + 1)) {
-      if (!InsertKey(db, path.substr(0, cut))) {
-        return ERROR_REGISTRY_IO_FAILED;
-      }
-    }
-    if (!InsertKey(db, path)) {
-      return ERROR_REGISTRY_IO_FAILED;
-    }
+  const int64_t made = existing == 0 ? MakeKey(db, path, folded) : existing;
+  if (made < 0) {
+    return ERROR_REGISTRY_IO_FAILED;
   }
   if (txn.has_value() && !txn->Commit()) {
     return ERROR_REGISTRY_IO_FAILED;
@@ -283,8 +375,8 @@ LONG RegOpenKeyExW(HKEY key, const wchar_t* subkey, DWORD /*options*/,
   }
   std::wstring path;
   std::string folded;
-  if (LONG error = ResolveSubkey(key, subkey, ERROR_FILE_NOT_FOUND,
-                                 &path, &folded);
+  if (LONG error =
+          ResolveSubkey(key, subkey, ERROR_FILE_NOT_FOUND, &path, &folded);
       error != ERROR_SUCCESS) {
     return error;
   }
@@ -323,8 +415,8 @@ LONG RegDeleteKeyW(HKEY key, const wchar_t* subkey) {
   using namespace mms::platform;
   std::wstring path;
   std::string folded;
-  if (LONG error = ResolveSubkey(key, subkey, ERROR_FILE_NOT_FOUND, &path,
-                                 &folded);
+  if (LONG error =
+          ResolveSubkey(key, subkey, ERROR_FILE_NOT_FOUND, &path, &folded);
       error != ERROR_SUCCESS) {
     return error;
   }
@@ -372,19 +464,14 @@ LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD /*reserved*/,
   if (!HandlePath(key, &path)) {
     return ERROR_INVALID_HANDLE;
   }
-  const std::wstring value_name = name != nullptr ? name : L"";
-  std::string stored;
-  const LONG converted = ToStored(type, data, bytes, &stored);
-  if (converted != ERROR_SUCCESS) {
-    return converted;
-  }
   std::string folded_key;
-  std::string folded_name;
-  std::string spelled_name;
-  if (!ToUtf8(Fold(path), &folded_key) ||
-      !ToUtf8(Fold(value_name), &folded_name) ||
-      !ToUtf8(value_name, &spelled_name)) {
+  if (!ToUtf8(Fold(path), &folded_key)) {
     return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  PreparedValue value;
+  if (const LONG error = Prepare(ValueWrite{name, type, data, bytes}, &value);
+      error != ERROR_SUCCESS) {
+    return error;
   }
   RegistryDb db;
   if (!db.Open()) {
@@ -398,20 +485,7 @@ LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD /*reserved*/,
   if (id <= 0) {
     return id == 0 ? ERROR_KEY_DELETED : ERROR_REGISTRY_IO_FAILED;
   }
-  Statement stmt(db.get(),
-                 "INSERT INTO reg_values(key_id, folded, name, type, data, "
-                 "seq) VALUES(?1, ?2, ?3, ?4, ?5, "
-                 "  (SELECT COALESCE(MAX(seq), 0) + 1 FROM reg_values)) "
-                 "ON CONFLICT(key_id, folded) DO UPDATE SET "
-                 "  name = excluded.name, type = excluded.type, "
-                 "  data = excluded.data, seq = excluded.seq");
-  sqlite3_bind_int64(stmt.get(), 1, id);
-  BindText(stmt, 2, folded_name);
-  BindText(stmt, 3, spelled_name);
-  sqlite3_bind_int64(stmt.get(), 4, type);
-  sqlite3_bind_blob(stmt.get(), 5, stored.data(),
-                    static_cast<int>(stored.size()), SQLITE_TRANSIENT);
-  if (stmt.Step() != SQLITE_DONE || !txn.Commit()) {
+  if (!Upsert(db, id, value) || !txn.Commit()) {
     return ERROR_REGISTRY_IO_FAILED;
   }
   return ERROR_SUCCESS;

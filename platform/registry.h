@@ -64,6 +64,22 @@ struct StoredValue {
   int64_t seq;                // write sequence; larger is later
 };
 
+// One value for SetValuesTogether; the arguments of RegSetValueExW.
+struct ValueWrite {
+  const wchar_t* name;
+  DWORD type;
+  const BYTE* data;
+  DWORD bytes;
+};
+
+// Writes the values, in order, under the key below HKEY_LOCAL_MACHINE
+// (made when missing) in one transaction: one commit, one flush, and a
+// reader sees all of them or none. ERROR_SUCCESS, or the error that left
+// the registry as it was (ERROR_REGISTRY_IO_FAILED for a database that
+// stayed busy or failed).
+[[nodiscard]] LONG SetValuesTogether(const wchar_t* key,
+                                     const ValueWrite* values, size_t count);
+
 // Values of the key (and of the keys below it), in write order. False when
 // the database cannot be read; a missing key gives an empty list.
 [[nodiscard]] bool ListStoredValues(const std::wstring& key,

@@ -2,8 +2,9 @@
 //
 // Nothing is fetched here: a notification or delivery report is published
 // as registry values for other programs, the other MMS types are shown in
-// a prompt. "WapType" and then "WapState" close every push, so readers
-// that watch "WapState" always find the push's other values already there.
+// a prompt. A push's values, then "WapType" and "WapState", are written as
+// one group in one transaction, so readers that watch "WapState" always
+// find the push's other values with it.
 #include <cstring>
 #include <memory>
 
@@ -26,25 +27,27 @@ struct PushFreer {
   }
 };
 
-// Writable copies of names, for the C-style registry routines.
-struct Names {
-  explicit Names(const wchar_t* value) {
-    std::wcsncpy(key, client::kMmsKey, kTextChars - 1);
-    std::wcsncpy(name, value, kTextChars - 1);
+// The values one push publishes, written together with its state.
+class PushGroup {
+ public:
+  // Room for a text value; the group holds it until it is written.
+  wchar_t* NewText() { return texts_[text_count_++]; }
+  void AddText(const wchar_t* name, const wchar_t* text) {
+    values_[count_++] = client::TextValue(name, text);
   }
-  wchar_t key[kTextChars] = {};
-  wchar_t name[kTextChars] = {};
+  void AddDword(const wchar_t* name, DWORD value) {
+    values_[count_++] = client::DwordValue(name, value);
+  }
+  void Write() {
+    (void)client::WriteStatusGroup(client::kWapState, values_, count_);
+  }
+
+ private:
+  client::GroupValue values_[6];
+  size_t count_ = 0;
+  wchar_t texts_[3][kTextChars];
+  size_t text_count_ = 0;
 };
-
-void SetDword(const wchar_t* name, DWORD value) {
-  Names names(name);
-  RegSetDword(HKEY_LOCAL_MACHINE, names.key, names.name, value);
-}
-
-void SetString(const wchar_t* name, wchar_t* text) {
-  Names names(name);
-  RegSetString(names.key, names.name, text);
-}
 
 // 8-bit text in the ANSI code page into out (kTextChars); empty when it
 // does not convert or fit.
@@ -69,35 +72,35 @@ void Announce(const wchar_t* text) {
   LogText(GetLog(), L"%ls\n", text);
 }
 
-void PublishNotification(const WapPush_Message& push) {
+void PublishNotification(const WapPush_Message& push, PushGroup* group) {
   if (push.pszContentLocation == nullptr || push.pszContentLocation[0] == 0) {
     return;
   }
-  wchar_t url[kTextChars];
+  wchar_t* url = group->NewText();
   AnsiToWide(push.pszContentLocation, url);
-  wchar_t phone[kTextChars];
+  wchar_t* phone = group->NewText();
   AddressToWide(push.pszFrom, phone);
-  SetString(client::kWapPhone, phone);
-  SetString(client::kWapUrl, url);
+  group->AddText(client::kWapPhone, phone);
+  group->AddText(client::kWapUrl, url);
 }
 
-void PublishDeliveryReport(const WapPush_Message& push) {
+void PublishDeliveryReport(const WapPush_Message& push, PushGroup* group) {
   if (push.pszTo != nullptr) {
-    wchar_t phone[kTextChars];
+    wchar_t* phone = group->NewText();
     AddressToWide(push.pszTo, phone);
     if (phone[0] != L'\0') {
-      SetString(client::kDeliveryReportPhone, phone);
+      group->AddText(client::kDeliveryReportPhone, phone);
     }
   }
   if (push.pszMessageId != nullptr) {
-    wchar_t id[kTextChars];
+    wchar_t* id = group->NewText();
     AnsiToWide(push.pszMessageId, id);
     if (id[0] != L'\0') {
-      SetString(client::kDeliveryReportMsgId, id);
+      group->AddText(client::kDeliveryReportMsgId, id);
     }
   }
   if (push.nStatus != 0) {
-    SetDword(client::kDeliveryReportStatue, push.nStatus);
+    group->AddDword(client::kDeliveryReportStatue, push.nStatus);
   }
 }
 
@@ -123,6 +126,7 @@ int CMMS::HandMessage(tagPushMsg* push) {
   if (message == nullptr) {
     return -1;
   }
+  PushGroup group;
   switch (message->nMsgType) {
     case codec::kMsgSendReq:
       Announce(L"Get the send request");
@@ -131,7 +135,7 @@ int CMMS::HandMessage(tagPushMsg* push) {
       Announce(L"Get the Send Comfirmation");
       break;
     case codec::kMsgNotificationInd:
-      PublishNotification(*message);
+      PublishNotification(*message, &group);
       break;
     case codec::kMsgNotifyRespInd:
       Announce(L"Get the NotifyResp ind");
@@ -143,12 +147,12 @@ int CMMS::HandMessage(tagPushMsg* push) {
       Announce(L"Get the Acknowlege ind");
       break;
     case codec::kMsgDeliveryInd:
-      PublishDeliveryReport(*message);
+      PublishDeliveryReport(*message, &group);
       break;
     default:
       break;
   }
-  SetDword(client::kWapType, message->nMsgType);
-  SetDword(client::kWapState, Random());
+  group.AddDword(client::kWapType, message->nMsgType);
+  group.Write();
   return 0;
 }

@@ -89,9 +89,8 @@ int RetrieveMMS(wchar_t* location, size_t capacity) {
     if (h.connection == nullptr) {
       return -1;
     }
-    h.request = HttpOpenRequestW(h.connection, L"GET",
-                                 url.request_path.c_str(), L"HTTP/1.1",
-                                 nullptr, nullptr,
+    h.request = HttpOpenRequestW(h.connection, L"GET", url.request_path.c_str(),
+                                 L"HTTP/1.1", nullptr, nullptr,
                                  INTERNET_FLAG_NO_CACHE_WRITE, 0);
     if (h.request == nullptr) {
       return -1;
@@ -128,8 +127,8 @@ int RetrieveMMS(wchar_t* location, size_t capacity) {
 
   wchar_t path[260] = {};
   mms::client::StoreFailure failure = mms::client::StoreFailure::kNone;
-  if (!mms::client::StoreMessageFile(body.get(), static_cast<int>(stored),
-                                     path, &failure)) {
+  if (!mms::client::StoreMessageFile(body.get(), static_cast<int>(stored), path,
+                                     &failure)) {
     LogText(GetLog(), failure == mms::client::StoreFailure::kCreate
                           ? L"CreateFile\n"
                           : L"WriteFile\n");
@@ -140,8 +139,9 @@ int RetrieveMMS(wchar_t* location, size_t capacity) {
     return -1;
   }
   wcscpy(location, path);
-  RegSetString(const_cast<wchar_t*>(mms::client::kMmsKey),
-               const_cast<wchar_t*>(mms::client::kNewMmsName), path);
-  ReportNewMMS(1);
+  const mms::client::GroupValue group[] = {
+      mms::client::TextValue(mms::client::kNewMmsName, path),
+      mms::client::DwordValue(mms::client::kNewMms, 1)};
+  (void)mms::client::WriteStatusGroup(mms::client::kReciveState, group, 2);
   return 0;
 }

@@ -1,13 +1,15 @@
 // processes_test.cc: the registry shared by several processes, as the
 // maker's programs share it with the library: ordered groups seen from
-// another process, and a writer killed mid-write.
+// another process, groups written whole, and a writer killed mid-write.
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
+#include "client/registry_values.h"
 #include "platform/registry.h"
 #include "platform/registry_db.h"
 #include "support/test_support.h"
@@ -54,7 +56,74 @@ DWORD Read(const wchar_t* name) {
   }
 }
 
+// In the child: retrieval groups whose name and number agree.
+[[noreturn]] void WriteRetrievalGroups(DWORD rounds) {
+  using namespace mms::client;
+  for (DWORD i = 1; i <= rounds; ++i) {
+    const std::wstring name = L"m" + std::to_wstring(i);
+    const GroupValue group[] = {TextValue(kNewMmsName, name.c_str()),
+                                DwordValue(kNewMms, i)};
+    if (!WriteStatusGroup(kReciveState, group, 2)) {
+      _exit(1);
+    }
+  }
+  _exit(0);
+}
+
+// One value of a snapshot as raw bytes; empty when missing.
+std::vector<uint8_t> Find(const std::vector<mms::platform::StoredValue>& all,
+                          const wchar_t* name) {
+  for (const auto& v : all) {
+    if (wcscasecmp(v.name.c_str(), name) == 0) {
+      return v.data;
+    }
+  }
+  return {};
+}
+
 using RegistryProcessesTest = DeviceTest;
+
+TEST_F(RegistryProcessesTest, ReaderNeverSeesAGroupMixedFromTwoWrites) {
+  constexpr DWORD kRounds = 150;
+  ASSERT_EQ(Read(L"ReciveState"), kNothing);  // lays out the database first
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    WriteRetrievalGroups(kRounds);
+  }
+  DWORD last = 0;
+  int groups_seen = 0;
+  std::vector<mms::platform::StoredValue> all;
+  for (;;) {
+    int status = 0;
+    const bool ended = waitpid(writer, &status, WNOHANG) == writer;
+    ASSERT_TRUE(
+        mms::platform::ListStoredValues(L"software\\varnholt\\MMS", &all));
+    const std::vector<uint8_t> state = Find(all, L"ReciveState");
+    const std::vector<uint8_t> number = Find(all, L"NewMMS");
+    const std::vector<uint8_t> name = Find(all, L"NewMMSName");
+    if (!state.empty()) {
+      ASSERT_EQ(number.size(), 4u) << "a state without its values";
+      DWORD n = 0;
+      memcpy(&n, number.data(), 4);
+      const std::string expected_name = "m" + std::to_string(n);
+      std::string got;  // UTF-16LE, ASCII only here
+      for (size_t i = 0; i < name.size(); i += 2) {
+        got += static_cast<char>(name[i]);
+      }
+      ASSERT_EQ(got, expected_name) << "a group mixed from two writes";
+      ASSERT_GE(n, last);
+      groups_seen += n != last ? 1 : 0;
+      last = n;
+    }
+    if (ended) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      break;
+    }
+  }
+  EXPECT_EQ(last, kRounds);
+  EXPECT_GT(groups_seen, 1);
+}
 
 TEST_F(RegistryProcessesTest, ReaderNeverSeesAStateBeforeItsGroup) {
   constexpr DWORD kRounds = 25;

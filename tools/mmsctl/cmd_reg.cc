@@ -1,14 +1,16 @@
 // cmd_reg.cc: `mmsctl reg`: the library's registry values, listed once or
 // watched as the maker's programs watch them.
 //
-// --watch polls the "state" values through the registry calls (a fresh
-// read each time, as another process would make it) and prints a group
-// whenever its state changes; the group's other values are read after the
-// state, so what is printed is what a reader acting on the change sees.
+// --watch polls the key in one read transaction each time (a fresh read,
+// as another process would make it) and prints a group whenever its state
+// changes, with the values read in that same transaction: the library
+// writes each group in one transaction, so a group is never printed mixed
+// from two writes.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,25 +106,57 @@ int List() {
   return kOk;
 }
 
-std::string StateOf(const wchar_t* name) {
-  DWORD type = REG_NONE;
-  std::vector<uint8_t> bytes;
-  return ReadValue(name, &type, &bytes) ? Describe(type, bytes) : "";
-}
+// The key's values as one read transaction saw them.
+class Snapshot {
+ public:
+  bool Read() {
+    return mms::platform::ListStoredValues(client::kMmsKey, &values_);
+  }
+  // "" when the value is missing.
+  std::string Describe(const wchar_t* name) const {
+    for (const auto& v : values_) {
+      if (wcscasecmp(v.key.c_str(), client::kMmsKey) == 0 &&
+          wcscasecmp(v.name.c_str(), name) == 0) {
+        return mmsctl::Describe(v.type, ReaderBytes(v));
+      }
+    }
+    return "";
+  }
+
+ private:
+  // The bytes a registry reader gets: REG_SZ as wchar_t.
+  static std::vector<uint8_t> ReaderBytes(const mms::platform::StoredValue& v) {
+    std::string wide;
+    if (v.type != REG_SZ || mms::platform::ConvertText(
+                                "UTF-16LE", mms::platform::kWideCharset,
+                                v.data.data(), v.data.size() & ~size_t{1},
+                                &wide) != mms::platform::ConvertResult::kOk) {
+      return v.data;
+    }
+    return std::vector<uint8_t>(wide.begin(), wide.end());
+  }
+
+  std::vector<mms::platform::StoredValue> values_;
+};
 
 int Watch(long interval_ms, long count) {
   std::vector<std::string> last;
+  Snapshot snapshot;
+  (void)snapshot.Read();
   for (const Group& g : Groups()) {
-    last.push_back(StateOf(g.state));
+    last.push_back(snapshot.Describe(g.state));
   }
   std::printf("watching %ls (interrupt to stop)\n", client::kMmsKey);
   std::fflush(stdout);
   long printed = 0;
   while (count == 0 || printed < count) {
     std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms));
+    if (!snapshot.Read()) {
+      continue;
+    }
     for (size_t i = 0; i < Groups().size(); ++i) {
       const Group& g = Groups()[i];
-      const std::string state = StateOf(g.state);
+      const std::string state = snapshot.Describe(g.state);
       if (state == last[i]) {
         continue;
       }
@@ -132,10 +166,9 @@ int Watch(long interval_ms, long count) {
       std::strftime(stamp, sizeof(stamp), "%H:%M:%S", std::localtime(&now));
       std::printf("%s %ls changed\n", stamp, g.state);
       for (const wchar_t* name : g.values) {
-        DWORD type = REG_NONE;
-        std::vector<uint8_t> bytes;
-        if (ReadValue(name, &type, &bytes)) {
-          std::printf("  %-22ls %s\n", name, Describe(type, bytes).c_str());
+        const std::string shown = snapshot.Describe(name);
+        if (!shown.empty()) {
+          std::printf("  %-22ls %s\n", name, shown.c_str());
         }
       }
       std::printf("  %-22ls %s\n", g.state, state.c_str());
