@@ -15,9 +15,9 @@
 namespace mms::codec {
 namespace {
 
-constexpr size_t kPathChars = 260;          // work buffers for paths/names
-constexpr size_t kMaxHeaderBlock = 4096;    // far above any 259-byte name
-constexpr char kSmilName[] = "cmms.smil";   // Name and Content-Location
+constexpr size_t kPathChars = 260;         // work buffers for paths/names
+constexpr size_t kMaxHeaderBlock = 4096;   // far above any 259-byte name
+constexpr char kSmilName[] = "cmms.smil";  // Name and Content-Location
 
 struct MediaRow {
   const char* extension;
@@ -26,12 +26,10 @@ struct MediaRow {
 
 // Extensions are compared exactly; anything else is application/octet-stream.
 constexpr MediaRow kMediaTable[] = {
-    {"smil", kKindSmil},      {"jpg", kKindImageJpeg},
-    {"gif", kKindImageGif},   {"png", kKindImagePng},
-    {"bmp", kKindImageAny},   {"amr", kKindAudio},
-    {"mid", kKindAudio},      {"mp3", kKindAudio},
-    {"wma", kKindAudio},      {"wav", kKindAudio},
-    {"txt", kKindText},
+    {"smil", kKindSmil},    {"jpg", kKindImageJpeg}, {"gif", kKindImageGif},
+    {"png", kKindImagePng}, {"bmp", kKindImageAny},  {"amr", kKindAudio},
+    {"mid", kKindAudio},    {"mp3", kKindAudio},     {"wma", kKindAudio},
+    {"wav", kKindAudio},    {"txt", kKindText},
 };
 
 template <typename T>
@@ -133,8 +131,7 @@ bool PutHeaderBlock(uint8_t kind, const char* name, ByteWriter* out) {
              !content_id.PutByte('>')) {
     return false;
   }
-  return out->PutValueLengthAnd(type) &&
-         out->PutShortInteger(kWspContentId) &&
+  return out->PutValueLengthAnd(type) && out->PutShortInteger(kWspContentId) &&
          out->PutQuotedString(reinterpret_cast<const char*>(content_id.data()),
                               content_id.size()) &&
          out->PutShortInteger(kWspContentLocation) &&
@@ -206,8 +203,16 @@ HANDLE OpenSizedFile(const wchar_t* path, DWORD* size) {
   return file;
 }
 
-// Reads the file whole, in one read, into `into`; false when it no longer
-// has exactly `size` bytes.
+// Reads an open file whole, in one read, into `into`; false when it no
+// longer has exactly `size` bytes.
+bool ReadOpenFile(HANDLE file, uint8_t* into, DWORD size) {
+  DWORD high = 0;
+  DWORD read = 0;
+  return GetFileSize(file, &high) == size && high == 0 &&
+         ReadFile(file, into, size, &read, nullptr) && read == size;
+}
+
+// The same by path, for files not kept open.
 bool ReadFileInto(const char* path, uint8_t* into, DWORD size) {
   wchar_t wide_path[kPathChars] = {};
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide_path,
@@ -219,9 +224,7 @@ bool ReadFileInto(const char* path, uint8_t* into, DWORD size) {
   if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
-  DWORD read = 0;
-  const bool ok =
-      now == size && ReadFile(file, into, size, &read, nullptr) && read == size;
+  const bool ok = now == size && ReadOpenFile(file, into, size);
   CloseHandle(file);
   return ok;
 }
@@ -234,9 +237,9 @@ bool NameFromPath(wchar_t* wide_path, char* name) {
     return false;
   }
   BOOL used_default = FALSE;
-  const int n = WideCharToMultiByte(CP_ACP, 0, wide_name, -1, name,
-                                    static_cast<int>(kPathChars), nullptr,
-                                    &used_default);
+  const int n =
+      WideCharToMultiByte(CP_ACP, 0, wide_name, -1, name,
+                          static_cast<int>(kPathChars), nullptr, &used_default);
   return n > 0 && !used_default;
 }
 
@@ -284,8 +287,10 @@ MMS_Part* MakeSmilPart(MMS_Custom_Data* message) {
 namespace {
 
 // A part for the file with its name, kind, header length and data length,
-// but no data yet: the bytes are read when the entry is written.
-MMS_Part* PrepareFilePart(const char* path) {
+// but no data yet; *file receives the file, still open, to read the bytes
+// from when the entry is written (one open per file).
+MMS_Part* PrepareFilePart(const char* path, HANDLE* file) {
+  *file = INVALID_HANDLE_VALUE;
   if (path == nullptr) {
     return nullptr;
   }
@@ -295,43 +300,48 @@ MMS_Part* PrepareFilePart(const char* path) {
     return nullptr;
   }
   DWORD size = 0;
-  HANDLE file = OpenSizedFile(wide_path, &size);
-  if (file == INVALID_HANDLE_VALUE) {
+  HANDLE opened = OpenSizedFile(wide_path, &size);
+  if (opened == INVALID_HANDLE_VALUE) {
     return nullptr;
   }
-  CloseHandle(file);
   MMS_Part* part = NewPart();
   if (part == nullptr) {
+    CloseHandle(opened);
     return nullptr;
   }
   part->nDataLength = static_cast<int32_t>(size);
   char name[kPathChars] = {};
   char extension[kPathChars] = {};
-  bool ok = NameFromPath(wide_path, name) &&
-            GetFileExtensionA(name, extension);
+  bool ok = NameFromPath(wide_path, name) && GetFileExtensionA(name, extension);
   if (ok) {
     part->pInfo->nKind = MediaKindForExtension(extension);
     part->pInfo->pszName = CopyText(name);
     ok = part->pInfo->pszName != nullptr && MeasureHeader(part);
   }
   if (!ok) {
+    CloseHandle(opened);
     FreeSendPart(part);
     return nullptr;
   }
+  *file = opened;
   return part;
 }
 
 }  // namespace
 
 MMS_Part* LoadPartFile(const char* path) {
-  MMS_Part* part = PrepareFilePart(path);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  MMS_Part* part = PrepareFilePart(path, &file);
   if (part == nullptr) {
     return nullptr;
   }
   const auto size = static_cast<DWORD>(part->nDataLength);
   // Not cleared: the one read fills it whole, or the part is refused.
   part->pData = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, size));
-  if (part->pData == nullptr || !ReadFileInto(path, part->pData, size)) {
+  const bool ok =
+      part->pData != nullptr && ReadOpenFile(file, part->pData, size);
+  CloseHandle(file);
+  if (!ok) {
     FreeSendPart(part);
     return nullptr;
   }
@@ -425,9 +435,13 @@ void SendParts::Clear() {
     if (paths_ != nullptr) {
       Release(paths_[i]);
     }
+    if (files_ != nullptr && files_[i] != nullptr) {
+      CloseHandle(files_[i]);
+    }
   }
   Release(parts_);
   Release(paths_);
+  Release(files_);
   count_ = 0;
 }
 
@@ -439,7 +453,8 @@ bool SendParts::Load(MMS_Custom_Data* message) {
   const size_t total = static_cast<size_t>(message->m_nFileNum) + 1;
   parts_ = static_cast<MMS_Part**>(LocalAlloc(LPTR, total * sizeof(*parts_)));
   paths_ = static_cast<char**>(LocalAlloc(LPTR, total * sizeof(*paths_)));
-  if (parts_ == nullptr || paths_ == nullptr) {
+  files_ = static_cast<HANDLE*>(LocalAlloc(LPTR, total * sizeof(*files_)));
+  if (parts_ == nullptr || paths_ == nullptr || files_ == nullptr) {
     Clear();
     return false;
   }
@@ -455,13 +470,20 @@ bool SendParts::Load(MMS_Custom_Data* message) {
       Clear();
       return false;
     }
-    // Every file is checked now; its bytes are read when it is written.
-    parts_[count_] = PrepareFilePart(path);
+    // Every file is checked and opened now; its bytes are read from the
+    // same open file when it is written.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    parts_[count_] = PrepareFilePart(path, &file);
     if (parts_[count_] == nullptr) {
       Clear();
       return false;
     }
     paths_[count_] = CopyText(path);
+    if (count_ <= kFilesKeptOpen) {
+      files_[count_] = file;
+    } else {
+      CloseHandle(file);  // opened again when written
+    }
     ++count_;
     if (paths_[count_ - 1] == nullptr) {
       Clear();
@@ -498,7 +520,11 @@ bool SendParts::PutAll(ByteWriter* out) {
         return false;
       }
       uint8_t* into = out->Extend(size);
-      if (into == nullptr || !ReadFileInto(paths_[i], into, size)) {
+      const bool read =
+          into != nullptr &&
+          (files_[i] != nullptr ? ReadOpenFile(files_[i], into, size)
+                                : ReadFileInto(paths_[i], into, size));
+      if (!read) {
         return false;
       }
     }

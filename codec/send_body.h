@@ -25,7 +25,7 @@ constexpr uint8_t kKindImageGif = 0x80 | kTypeImageGif;    // 157
 constexpr uint8_t kKindImageJpeg = 0x80 | kTypeImageJpeg;  // 158
 constexpr uint8_t kKindImagePng = 0x80 | kTypeImagePng;    // 160
 constexpr uint8_t kKindAudio = 97;
-constexpr uint8_t kKindText = 0x80 | kTypeTextPlain;       // 131
+constexpr uint8_t kKindText = 0x80 | kTypeTextPlain;  // 131
 constexpr uint8_t kKindOctet = 46;
 
 // Most bytes a whole PDU may take: its length leaves through an int.
@@ -94,9 +94,16 @@ class SendParts {
  private:
   void Clear();
 
+  // Files kept open from Load to PutAll; the rest are opened again when
+  // written, so a message with many files stays within the process's
+  // descriptor limit.
+  static constexpr size_t kFilesKeptOpen = 64;
+
   MMS_Part** parts_ = nullptr;  // LocalAlloc array of count_ owned parts
   char** paths_ = nullptr;      // per part: its file's 8-bit path (owned),
                                 // or null for the SMIL entry
+  HANDLE* files_ = nullptr;     // per part: its file while open (owned),
+                                // else null
   size_t count_ = 0;
 };
 
