@@ -26,11 +26,13 @@ const char kSmil[] =
 
 }  // namespace
 
-BenchMessage::BenchMessage() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "mms-bench-XXXXXX").string();
+BenchMessage::BenchMessage()
+    : BenchMessage(std::filesystem::temp_directory_path().string()) {}
+
+BenchMessage::BenchMessage(const std::string& base) {
+  std::string pattern = base + "/mms-bench-XXXXXX";
   folder_ = mkdtemp(pattern.data());
-  mms::platform::SetDeviceRoot(folder_ + "/device");
+  Activate();
   std::string host;
   mms::platform::DeviceToHostPath(kImagePath, &host);
   std::vector<char> image(kImageBytes);
@@ -55,6 +57,10 @@ BenchMessage::BenchMessage() {
   auto* smil = static_cast<char*>(LocalAlloc(LPTR, sizeof(kSmil)));
   std::memcpy(smil, kSmil, sizeof(kSmil));
   message_->SetSimlContent(smil);
+}
+
+void BenchMessage::Activate() const {
+  mms::platform::SetDeviceRoot(folder_ + "/device");
 }
 
 BenchMessage::~BenchMessage() {

@@ -1,6 +1,7 @@
-// bench_message.h: the message both benchmarks measure: a SMIL document, a
+// bench_message.h: the message the benchmarks measure: a SMIL document, a
 // 300 KB image and a short text, composed under a temporary device root
-// that lives as long as the object.
+// that lives as long as the object (under the system's temporary folder, or
+// under a folder given, to measure one file system or another).
 #ifndef MMS_BENCH_BENCH_MESSAGE_H_
 #define MMS_BENCH_BENCH_MESSAGE_H_
 
@@ -19,11 +20,14 @@ constexpr wchar_t kImagePath[] = L"\\Temp\\photo.jpg";
 class BenchMessage {
  public:
   BenchMessage();
+  explicit BenchMessage(const std::string& base);
   ~BenchMessage();
   BenchMessage(const BenchMessage&) = delete;
   BenchMessage& operator=(const BenchMessage&) = delete;
 
   MMS_Custom_Data* message() { return message_; }
+  // Points the device file system at this message's root again.
+  void Activate() const;
   // The m-send-req the message encodes to (empty when it does not).
   std::vector<uint8_t> Encode();
 

@@ -23,7 +23,8 @@ unsigned char* ReadWholeFile(const wchar_t* path, DWORD* size) {
   const DWORD file_size = GetFileSize(file, nullptr);
   unsigned char* bytes = nullptr;
   if (file_size != 0 && file_size != INVALID_FILE_SIZE) {
-    bytes = static_cast<unsigned char*>(LocalAlloc(LPTR, file_size));
+    // Not cleared: the reads fill it whole, or it is freed.
+    bytes = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, file_size));
   }
   DWORD done = 0;
   while (bytes != nullptr && done < file_size) {
