@@ -14,6 +14,7 @@
 #include "platform/device_fs.h"
 #include "platform/push_datagram.h"
 #include "platform/registry_db.h"
+#include "platform/sqlite_wait.h"
 
 namespace mms::platform {
 namespace {
@@ -222,12 +223,12 @@ bool PushStore::Open(const std::string& path) {
           nullptr) != SQLITE_OK) {
     return false;
   }
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  SetBusyWait(db_, kBusyTimeoutMs);
   if (sqlite3_create_function(db_, "alive", 2, SQLITE_UTF8, nullptr,
                               AliveFunction, nullptr, nullptr) != SQLITE_OK) {
     return false;
   }
-  if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;")) {
+  if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) {
     return false;
   }
   if (LayoutVersion(db_) == kLayoutVersion) {

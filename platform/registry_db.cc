@@ -10,6 +10,7 @@
 
 #include "platform/connmgr_entries.h"
 #include "platform/device_fs.h"
+#include "platform/sqlite_wait.h"
 
 namespace mms::platform {
 
@@ -79,7 +80,7 @@ sqlite3* OpenAndLayOut(const std::string& path, bool* laid_out) {
     sqlite3_close_v2(db);
     return nullptr;
   }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  SetBusyWait(db, kBusyTimeoutMs);
   bool ok = ExecOn(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
   int version = ok ? UserVersion(db) : -1;
   if (version >= 0 && version != kLayoutVersion) {
