@@ -1,11 +1,15 @@
 // push_datagram_fuzzer.cc: any bytes as a UDP datagram reaching the push
 // router. The parser must stay inside the datagram, and what it accepts
 // must come back unchanged when written again and read again. The bytes
-// are also wrapped as a push body, which must read back whole.
+// are also wrapped as a push body, which must read back whole. A datagram
+// read as a hand-over request must name a push inside it and be rebuilt
+// byte for byte.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/push_datagram.h"
+#include "platform/push_handover.h"
 
 namespace {
 
@@ -47,6 +51,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                    reread.body + reread.body_size) == body);
         Check(reread.headers_size == push.headers_size);
       }
+    }
+  }
+  std::string key;
+  const uint8_t* pdu = nullptr;
+  size_t pdu_size = 0;
+  if (mms::platform::ParseHandoverRequest(data, size, &key, &pdu, &pdu_size)) {
+    Check(Within(pdu, pdu_size, data, size));
+    std::vector<uint8_t> again;
+    if (mms::platform::BuildHandoverRequest(
+            key, std::vector<uint8_t>(pdu, pdu + pdu_size), &again)) {
+      Check(again == std::vector<uint8_t>(data, data + size));
     }
   }
   std::vector<uint8_t> wrapped;

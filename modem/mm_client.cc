@@ -57,12 +57,13 @@ int ReadSmsProperty(sd_bus_message* m, const char* key, SmsInfo* info) {
   }
   if (type[0] == 'u') {
     rc = sd_bus_message_read_basic(
-        m, 'u', key[0] == 'S' ? &info->state : &info->pdu_type);
+        m, 'u',
+        std::strcmp(key, "State") == 0 ? &info->state : &info->pdu_type);
   } else if (type[0] == 's') {
     const char* text = nullptr;
     rc = sd_bus_message_read_basic(m, 's', &text);
     if (rc > 0) {
-      (key[0] == 'N' ? info->number : info->timestamp) = text;
+      (std::strcmp(key, "Number") == 0 ? info->number : info->timestamp) = text;
     }
   } else {
     const void* bytes = nullptr;

@@ -151,6 +151,14 @@ class BridgeTest(unittest.TestCase):
         self.listener.wait_line('DeliveryReportMsgID:  msg-1')
         self.wait_gone(modem, report)
         self.assertEqual([text, si, sent], self.mm.messages(modem))
+        for args, code, line in ((['--retry', '0'], 2, '--retry needs'),
+                                 ([], 1, 'a bridge already runs')):
+            second = subprocess.run([os.path.join(BUILD, 'mms-modem')] + args,
+                                    env=self.env, capture_output=True,
+                                    text=True)
+            self.assertEqual(code, second.returncode)
+            self.assertEqual(1, second.stderr.count('\n'))
+            self.assertIn(line, second.stderr)
         status = self.status()
         self.assertIn('bridge: running, pid %d' % bridge.process.pid, status)
         for count in ('modem.stored 2', 'modem.left-alone 2', 'accepted 2'):
