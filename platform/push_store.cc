@@ -410,25 +410,34 @@ bool PushStore::Enqueue(const std::string& content_type,
 StoreResult PushStore::EnqueueOnce(const std::string& content_type,
                                    const StoredPush& push,
                                    const std::string& key) {
-  Transaction txn(db_);
-  Statement forget(
-      db_, "DELETE FROM handovers WHERE at < strftime('%s', 'now') - ?");
-  Statement remember(db_,
-                     "INSERT OR IGNORE INTO handovers(key, at) "
-                     "VALUES(?, strftime('%s', 'now'))");
-  if (!txn.begun() || !forget.ok() || !remember.ok()) {
+  // The bridge deletes the SMS, the only other copy, once this answers:
+  // this one commit is synced to disk, unlike the busy queue's.
+  if (!Exec("PRAGMA synchronous=FULL")) {
     return StoreResult::kFailed;
   }
-  sqlite3_bind_int64(forget.get(), 1, kHandoverMemory);
-  BindText(remember.get(), 1, key);
-  if (!StepDone(&forget) || !StepDone(&remember)) {
-    return StoreResult::kFailed;
-  }
-  if (sqlite3_changes(db_) == 0) {
-    return StoreResult::kExists;
-  }
-  return Enqueue(content_type, push) && txn.Commit() ? StoreResult::kOk
-                                                     : StoreResult::kFailed;
+  const StoreResult result = [&] {
+    Transaction txn(db_);
+    Statement forget(
+        db_, "DELETE FROM handovers WHERE at < strftime('%s', 'now') - ?");
+    Statement remember(db_,
+                       "INSERT OR IGNORE INTO handovers(key, at) "
+                       "VALUES(?, strftime('%s', 'now'))");
+    if (!txn.begun() || !forget.ok() || !remember.ok()) {
+      return StoreResult::kFailed;
+    }
+    sqlite3_bind_int64(forget.get(), 1, kHandoverMemory);
+    BindText(remember.get(), 1, key);
+    if (!StepDone(&forget) || !StepDone(&remember)) {
+      return StoreResult::kFailed;
+    }
+    if (sqlite3_changes(db_) == 0) {
+      return StoreResult::kExists;
+    }
+    return Enqueue(content_type, push) && txn.Commit() ? StoreResult::kOk
+                                                       : StoreResult::kFailed;
+  }();
+  (void)Exec("PRAGMA synchronous=NORMAL");
+  return result;
 }
 
 bool PushStore::Take(const std::string& content_type, const ProcessId& self,
