@@ -8,6 +8,7 @@ Run by CTest with MMS_BUILD_DIR set to the build folder.
 """
 import os
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -209,15 +210,21 @@ class BridgeTest(unittest.TestCase):
         self.listener.wait_line('WapUrl:   http://mmsc.test/kept')
         self.assertIn('count: modem.duplicate 1', self.status())
 
-    def test_a_push_stays_on_the_modem_while_no_router_runs(self):
-        self.programs[0].stop()
+    def test_a_push_stays_on_the_modem_while_the_router_cannot_take_it(self):
         modem = self.start_modem_manager()
         bridge = self.start('mms-modem', '--retry', '1', ready='bridging')
+        store = os.path.join(self.env['MMS_DEVICE_ROOT'], 'pushrouter.db')
+        with sqlite3.connect(store) as db:  # as if no client registered yet
+            db.execute('DELETE FROM registrations')
         sms = self.mm.add_sms(modem, notification('http://mmsc.test/waited'))
+        wait_until(lambda: 'count: modem.later 2' in self.status())
+        self.programs[0].stop()  # the router
         bridge.wait_line('no push router runs')
-        time.sleep(1.5)
         self.assertIn(sms, self.mm.messages(modem))
         self.start('mms-pushrouter', '--port', '0', ready='listening on')
+        self.listener.stop()  # a new listener registers again
+        self.listener = self.start('mmsctl', 'listen',
+                                   ready='listening for pushes')
         self.listener.wait_line('WapUrl:   http://mmsc.test/waited')
         self.wait_gone(modem, sms)
 
