@@ -3,7 +3,6 @@
 // acknowledgement on the wire, the busy state, and the queue that keeps
 // retrievals one at a time (waiting, giving up a hung one, concurrent
 // callers).
-#include <link.h>
 
 #include <atomic>
 #include <chrono>
@@ -117,18 +116,6 @@ TEST_F(Retrieval, MessageIsStoredAnnouncedAndAcknowledged) {
   EXPECT_EQ(g_MMSName, nullptr);
   EXPECT_EQ(QueueLength(), 0);
   EXPECT_EQ(pWebConnect, nullptr);
-}
-
-// How many objects the dynamic loader has ever loaded into this process.
-unsigned long long LoadsSoFar() {
-  unsigned long long adds = 0;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* data) {
-        *static_cast<unsigned long long*>(data) = info->dlpi_adds;
-        return 1;
-      },
-      &adds);
-  return adds;
 }
 
 TEST_F(Retrieval, RetrievalOnAFreshThreadLoadsNoConverterModule) {

@@ -1,7 +1,6 @@
 // codepage_test.cc: code-page conversions: GBK and UTF-8 round trips, the
 // Win32 counting rules, too-small buffers, invalid input, MMS_ACP, and the
 // converters that stay open across threads.
-#include <link.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -16,6 +15,7 @@ namespace {
 
 using mms::testing::Bytes;
 using mms::testing::Hex;
+using mms::testing::LoadsSoFar;
 
 // "中国移动彩信中心" as code points and in GBK.
 const wchar_t kChinese[] = L"\u4E2D\u56FD\u79FB\u52A8\u5F69\u4FE1\u4E2D\u5FC3";
@@ -212,18 +212,6 @@ TEST_F(CodePage, TwoThreadsConvertAtOnceWithoutMixingState) {
   first.join();
   second.join();
   EXPECT_EQ(wrong.load(), 0);
-}
-
-// How many objects the dynamic loader has ever loaded into this process.
-unsigned long long LoadsSoFar() {
-  unsigned long long adds = 0;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* data) {
-        *static_cast<unsigned long long*>(data) = info->dlpi_adds;
-        return 1;
-      },
-      &adds);
-  return adds;
 }
 
 int GconvMappings() {
