@@ -1,10 +1,14 @@
 // listen.cc: Start, Stop and the listen thread that holds the MMS content
 // type open and hands every push to HandMessage.
 //
-// Stop ends the listen thread at its blocking point (the wait for a push
-// or a prompt) and frees its object; the push router registration and
-// handle stay as the listener left them. Receive threads run on: Stop only
-// forgets the newest one's buffer, which that thread frees when it ends.
+// Each listen thread owns its object from start to end and deletes it as
+// it unwinds; g_pMMS only names the running one. Start and Stop are
+// serialised by their own mutex, held across the thread's start and end,
+// so at most one listen thread exists at any moment. Stop ends the listen
+// thread at its blocking point (the wait for a push or a prompt); the push
+// router registration and handle stay as the listener left them. Receive
+// threads run on: Stop only forgets the newest one's buffer, which that
+// thread frees when it ends.
 #include <memory>
 #include <new>
 #include <utility>
@@ -19,6 +23,34 @@ namespace {
 
 constexpr unsigned long kWaitForever = 0xFFFFFFFFul;
 
+// Held for the whole of Start and Stop. Never taken by a listen thread, so
+// Stop may end one while holding it.
+std::mutex& LifecycleMutex() {
+  static std::mutex* mu = new std::mutex;
+  return *mu;
+}
+
+// Publishes the listen thread's object in g_pMMS for as long as the thread
+// runs; the thread's end (or its unwinding) withdraws it.
+class PublishedListener {
+ public:
+  explicit PublishedListener(CMMS* listener) : listener_(listener) {
+    std::lock_guard<std::mutex> lock(mms::client::StateMutex());
+    g_pMMS = listener_;
+  }
+  ~PublishedListener() {
+    std::lock_guard<std::mutex> lock(mms::client::StateMutex());
+    if (g_pMMS == listener_) {
+      g_pMMS = nullptr;
+    }
+  }
+  PublishedListener(const PublishedListener&) = delete;
+  PublishedListener& operator=(const PublishedListener&) = delete;
+
+ private:
+  CMMS* const listener_;
+};
+
 // True while the thread behind handle has not ended.
 bool StillRunning(HANDLE thread) {
   DWORD code = 0;
@@ -29,22 +61,13 @@ bool StillRunning(HANDLE thread) {
 
 DWORD ListenThreadProc(void* /*unused*/) {
   mms::client::WorkerScope scope;
-  // Start lets only one listen thread run, so an earlier object belongs to
-  // a thread that has ended.
-  CMMS* earlier = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(mms::client::StateMutex());
-    earlier = std::exchange(g_pMMS, nullptr);
-  }
-  delete earlier;
-  CMMS* listener = new (std::nothrow) CMMS();
+  // Declared before the publication, so it is withdrawn before the object
+  // goes.
+  std::unique_ptr<CMMS> listener(new (std::nothrow) CMMS());
   if (listener == nullptr) {
     return static_cast<DWORD>(-1);
   }
-  {
-    std::lock_guard<std::mutex> lock(mms::client::StateMutex());
-    g_pMMS = listener;
-  }
+  PublishedListener published(listener.get());
   // With an infinite wait this returns only when the push router fails.
   const int result = listener->GetMMS_WapPush(kWaitForever);
   if (result == 1) {
@@ -56,31 +79,35 @@ DWORD ListenThreadProc(void* /*unused*/) {
 }
 
 int CMMS::Start(void) {
+  std::lock_guard<std::mutex> lifecycle(LifecycleMutex());
   HANDLE ended = nullptr;
   {
     std::lock_guard<std::mutex> lock(mms::client::StateMutex());
-    if (g_hListenMMS != nullptr) {
-      if (StillRunning(g_hListenMMS)) {
-        return 0;  // already listening; a second listener would fight it
-      }
-      ended = std::exchange(g_hListenMMS, nullptr);
+    if (g_hListenMMS != nullptr && StillRunning(g_hListenMMS)) {
+      return 0;  // already listening; a second listener would fight it
     }
-    g_hListenMMS = mms::client::StartWorker(ListenThreadProc, nullptr);
-    if (g_hListenMMS == nullptr) {
-      return -1;
-    }
+    ended = std::exchange(g_hListenMMS, nullptr);
   }
   if (ended != nullptr) {
     CloseHandle(ended);
   }
+  HANDLE thread = mms::client::StartWorker(ListenThreadProc, nullptr);
+  if (thread == nullptr) {
+    return -1;
+  }
+  std::lock_guard<std::mutex> lock(mms::client::StateMutex());
+  g_hListenMMS = thread;
   return 0;
 }
 
 int CMMS::Stop(void) {
+  std::lock_guard<std::mutex> lifecycle(LifecycleMutex());
   HANDLE listen = nullptr;
+  bool had_listener = false;
   {
     std::lock_guard<std::mutex> lock(mms::client::StateMutex());
     listen = std::exchange(g_hListenMMS, nullptr);
+    had_listener = g_pMMS != nullptr;
   }
   if (listen != nullptr) {
     LogText(GetLog(), L"g_hListenMMS");
@@ -89,19 +116,19 @@ int CMMS::Stop(void) {
     CloseHandle(listen);
   }
   bool had_name = false;
-  CMMS* listener = nullptr;
   {
     std::lock_guard<std::mutex> lock(mms::client::StateMutex());
     had_name = std::exchange(g_MMSName, nullptr) != nullptr;
-    listener = std::exchange(g_pMMS, nullptr);
+    // A listen thread that ended by itself withdrew its object already.
+    had_listener = std::exchange(g_pMMS, nullptr) != nullptr || had_listener;
   }
   if (had_name) {
     // The buffer belongs to the receive thread that still runs on it.
     LogText(GetLog(), L"g_MMSName");
   }
-  if (listener != nullptr) {
+  if (had_listener) {
+    // Deleted by its thread as it ended.
     LogText(GetLog(), L"g_pMMS");
-    delete listener;
   }
   LogText(GetLog(), L"RemoveRegListened");
   LogText(GetLog(), L"finished");

@@ -3,12 +3,16 @@
 // retrieval, read reports and the operation selector MMS_NetOpretion.
 //
 // Queued retrievals run one at a time: a request waits in the queue and in
-// its own MMS_Recived call while another runs, for at most 100 one-second
-// steps, then gives the running one up. Each receive thread owns its
+// its own MMS_Recived call, in one-second steps, while another runs. The
+// running retrieval is given up once it has run for its limit (counted from
+// its own start, not from the waiter's arrival), so a burst of requests
+// never cuts one short. Each receive thread owns its
 // buffer and removes only its own queue node, so a retrieval given up
 // while it hangs can end later without disturbing the next one.
 #include <wchar.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,16 +20,36 @@
 
 #include "client/registry_values.h"
 #include "client/threads.h"
+#include "diag/log.h"
 #include "mms.h"
 #include "platform/thread.h"
 #include "platform/winapi.h"
 #include "push/wap_push.h"
+#include "transport/connection.h"
 #include "transport/transport.h"
+#include "transport/wininet.h"
 
 namespace {
 
-constexpr int kMaxWaitSteps = 100;
 constexpr DWORD kWaitStepMs = 1000;
+// A running retrieval is given up after 100 s, and never before its
+// connection could come up and its transfer reach its deadline.
+constexpr uint32_t kGiveUpMs =
+    std::max<uint32_t>(100000, mms::transport::kConnectionLimitMs +
+                                   mms::transport::kTransferDeadlineBaseMs);
+
+using SteadyClock = std::chrono::steady_clock;
+// When the running queued retrieval started; guarded by StateMutex().
+SteadyClock::time_point g_busy_since;
+
+// Nominal milliseconds the running retrieval has run (real time over the
+// test time scale); the caller holds StateMutex().
+uint64_t BusyForMsLocked() {
+  const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
+      SteadyClock::now() - g_busy_since);
+  return static_cast<uint64_t>(static_cast<double>(real.count()) /
+                               mms::platform::TimeScale());
+}
 
 struct LocalBlockFree {
   void operator()(void* block) const { LocalFree(block); }
@@ -147,10 +171,11 @@ int SendAcknowledgement(bool ends_retrieval) {
   int length = 0;
   std::unique_ptr<unsigned char, LocalBlockFree> pdu(
       temp->MakeDeliveryAcknowledgement(id.get(), &length));
-  if (StartSilentSend(pdu.get(), length, ends_retrieval) != 0) {
+  if (pdu == nullptr) {
     return -1;  // the busy state stays until a waiting request gives up
   }
-  return 0;
+  // A thread that cannot be started ends the retrieval there and then.
+  return StartSilentSend(pdu.get(), length, ends_retrieval);
 }
 
 }  // namespace mms::client
@@ -193,46 +218,47 @@ int CMMS::MMS_Recived(wchar_t* url) {
   // Decided under the mutex, so that two callers never start one node. The
   // oldest waiting request goes first; a caller that starts an earlier
   // one in its turn stays to start its own, so none is left behind.
-  int steps = 0;
   for (;;) {
     wchar_t location[kLocationChars] = {};
     uint64_t start_id = 0;
-    bool gave_up = false;
+    uint64_t gave_up_after_ms = 0;
     {
       std::lock_guard<std::mutex> lock(client::StateMutex());
       if (client::NodeLeftWaitingLocked(own_id)) {
         return 0;  // another caller started it in its turn
       }
-      if (IsNetWorked != client::kNetBusy || steps == kMaxWaitSteps) {
-        if (steps == kMaxWaitSteps) {
-          // Give the running retrieval up, even if it ended just now.
-          gave_up = true;
-          IsNetWorked = client::kNetIdle;
-          while (g_pRecvQueue != nullptr && g_pRecvQueue->bStarted) {
-            client::PopRecvQueueLocked();
-          }
+      const bool busy = IsNetWorked == client::kNetBusy;
+      if (busy && BusyForMsLocked() >= kGiveUpMs) {
+        // Give the running retrieval up, even if it ended just now.
+        gave_up_after_ms = BusyForMsLocked();
+        IsNetWorked = client::kNetIdle;
+        while (g_pRecvQueue != nullptr && g_pRecvQueue->bStarted) {
+          client::PopRecvQueueLocked();
         }
+      }
+      if (IsNetWorked != client::kNetBusy) {
         // Never null: this caller's own node still waits.
         RecvQueueNode* next = client::FirstWaitingNodeLocked();
         next->bStarted = true;
         wcscpy(location, next->szLocation);
         start_id = next->nId;
         IsNetWorked = client::kNetBusy;
+        g_busy_since = SteadyClock::now();
       }
     }
     if (start_id == 0) {
       Sleep(kWaitStepMs);
-      ++steps;
       continue;
     }
-    if (gave_up) {
+    if (gave_up_after_ms != 0) {
+      LogText(GetLog(), L"Retrieval given up after %u s\n",
+              static_cast<unsigned>(gave_up_after_ms / 1000));
       client::ReleaseWebConnection(false);
     }
     const int result = client::StartReceive(location, start_id);
     if (start_id == own_id) {
       return result;
     }
-    steps = 0;  // a fresh wait behind the retrieval just started
   }
 }
 

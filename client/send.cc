@@ -5,6 +5,8 @@
 // writing "SendOK" and "SendState"; read reports and acknowledgements go
 // by the silent thread. A thread that MMS_StopSend ends unwinds at its next
 // blocking point and runs none of its remaining steps.
+#include <wchar.h>
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -21,6 +23,7 @@
 namespace {
 
 constexpr int kMessageClassAuto = 3;
+constexpr size_t kPathChars = 260;  // a saved path, terminator included
 
 struct LocalBlockFree {
   void operator()(void* block) const { LocalFree(block); }
@@ -107,15 +110,22 @@ int StartSilentSend(const unsigned char* pdu, int length, bool ends_retrieval) {
     return -1;
   }
   std::unique_ptr<SendTask> task = MakeTask(pdu, length);
-  if (task == nullptr) {
+  HANDLE thread = nullptr;
+  if (task != nullptr) {
+    task->ends_retrieval = ends_retrieval;
+    thread = StartWorker(SendThreadProcWithOutReg, task.get());
+  }
+  if (thread == nullptr) {
+    // Nothing was sent: what the thread would have ended ends here.
+    if (ends_retrieval) {
+      std::lock_guard<std::mutex> lock(StateMutex());
+      IsNetWorked = kNetIdle;
+    }
+    ReleaseWebConnection(true);
     return -1;
   }
-  task->ends_retrieval = ends_retrieval;
-  HANDLE thread = StartWorker(SendThreadProcWithOutReg, task.get());
-  if (thread != nullptr) {
-    task.release();  // the thread frees it
-    CloseHandle(thread);
-  }
+  task.release();  // the thread frees it
+  CloseHandle(thread);
   return 0;
 }
 
@@ -146,12 +156,12 @@ int CMMS::MMS_Send_Message(unsigned char* pdu, int length) {
   if (previous != nullptr) {
     CloseHandle(previous);  // that thread runs on
   }
-  return 0;
+  return task == nullptr ? 0 : -1;  // the task stays here only unsent
 }
 
 int CMMS::MMS_Send_Message_WithOutReg(unsigned char* pdu, int length) {
-  // Read reports, and acknowledgements sent by hand, end the busy state.
-  return mms::client::StartSilentSend(pdu, length, true);
+  // A read report is no step of a retrieval: the busy state stays.
+  return mms::client::StartSilentSend(pdu, length, false);
 }
 
 int CMMS::MMS_StopSend(void) {
@@ -178,13 +188,18 @@ int CMMS::SendMMS(MMS_Custom_Data* message, wchar_t* saved_path,
   }
   std::unique_ptr<unsigned char, LocalBlockFree> owned(pdu);
   if (without_report == 0) {
-    if (MMS_Send_Message(pdu, length) != 0) {
+    // Stored before the submission starts, so that -1 always means that
+    // nothing was sent and a retry sends no duplicate.
+    wchar_t stored[kPathChars] = {};
+    if (MakeMMSFileToSave(pdu, length, stored) != 1) {
       return -1;
     }
-    // Stored after the submission started: a failure here leaves the
-    // submission running.
-    if (MakeMMSFileToSave(pdu, length, saved_path) != 1) {
+    if (MMS_Send_Message(pdu, length) != 0) {
+      DeleteFileW(stored);
       return -1;
+    }
+    if (saved_path != nullptr) {
+      wcscpy(saved_path, stored);
     }
   } else if (MMS_Send_Message_WithOutReg(pdu, length) != 0) {
     return -1;

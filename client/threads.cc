@@ -112,16 +112,15 @@ uint64_t NextNodeId() {
 }
 
 void ReleaseWebConnection(bool only_when_queue_empty) {
-  HANDLE connection = nullptr;
+  std::lock_guard<std::mutex> connection_lock(WebConnectMutex());
   {
     std::lock_guard<std::mutex> lock(StateMutex());
     if (only_when_queue_empty && g_pRecvQueue != nullptr) {
       return;  // kept for the retrievals that wait
     }
-    connection = std::exchange(pWebConnect, nullptr);
   }
-  if (connection != nullptr) {
-    CloseMMSConnection(&connection);
+  if (pWebConnect != nullptr) {
+    CloseMMSConnection(&pWebConnect);
   }
 }
 

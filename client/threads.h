@@ -75,8 +75,9 @@ bool NodeLeftWaitingLocked(uint64_t id);
 uint64_t NextNodeId();
 
 // Releases pWebConnect (and the temporary connection entries) when it is
-// held and, with only_when_queue_empty, no retrieval is queued. The handle
-// is taken out under the mutex, so two threads never release it twice.
+// held and, with only_when_queue_empty, no retrieval is queued. Done under
+// WebConnectMutex(), so two threads never release it twice and no transfer
+// opens it meanwhile.
 void ReleaseWebConnection(bool only_when_queue_empty);
 
 // Starts a worker thread counted by WaitForWorkers. Null when it could not

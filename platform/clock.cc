@@ -144,6 +144,7 @@ void ResetSeams() {
   g_fixed_utc.reset();
   g_fixed_ticks.reset();
   g_fixed_random.reset();
+  FailNthThreadCreation(0);
 }
 
 }  // namespace test

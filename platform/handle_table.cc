@@ -45,6 +45,12 @@ std::shared_ptr<HandleObject> LookupAnyHandle(HANDLE handle) {
   return it == table.objects.end() ? nullptr : it->second;
 }
 
+size_t OpenHandleCount() {
+  Table& table = GetTable();
+  std::lock_guard<std::mutex> lock(table.mu);
+  return table.objects.size();
+}
+
 }  // namespace mms::platform
 
 BOOL CloseHandle(HANDLE handle) {

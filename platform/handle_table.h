@@ -29,6 +29,9 @@ std::shared_ptr<T> LookupHandle(HANDLE handle);
 
 std::shared_ptr<HandleObject> LookupAnyHandle(HANDLE handle);
 
+// Handles registered and not yet closed: lets tests see a leaked one.
+size_t OpenHandleCount();
+
 template <class T>
 std::shared_ptr<T> LookupHandle(HANDLE handle) {
   std::shared_ptr<T> object =

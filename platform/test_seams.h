@@ -1,4 +1,5 @@
-// test_seams.h: fixed clock, tick count and random draw for tests.
+// test_seams.h: fixed clock, tick count and random draw for tests, and an
+// injected thread-creation failure.
 //
 // Tests that check exact bytes holding a date, a transaction ID or a file
 // name fix these values; production code never calls the setters.
@@ -15,6 +16,9 @@ void FixClock(const SYSTEMTIME& utc);
 void FixTickCount(DWORD ticks);
 // Random gives this value.
 void FixRandom(DWORD value);
+// The nth CreateThread from now (1 = the next one) fails as if the
+// system had no thread to give; 0 cancels a pending failure.
+void FailNthThreadCreation(int nth);
 // Back to the real clock, tick count and random source.
 void ResetSeams();
 

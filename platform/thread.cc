@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/sync_internal.h"
+#include "platform/test_seams.h"
 #include "platform/winapi.h"
 
 namespace mms::platform {
@@ -19,6 +20,19 @@ namespace {
 
 thread_local std::shared_ptr<ThreadControl> t_self;
 std::atomic<DWORD> g_next_thread_id{1};
+// Creations left until the injected failure; 0: none pending.
+std::atomic<int> g_fail_countdown{0};
+
+// True when this creation is the one a test asked to fail.
+bool InjectedFailure() {
+  int left = g_fail_countdown.load();
+  while (left > 0) {
+    if (g_fail_countdown.compare_exchange_weak(left, left - 1)) {
+      return left == 1;
+    }
+  }
+  return false;
+}
 
 class ThreadObject : public Waitable {
  public:
@@ -96,6 +110,11 @@ void CancellationPoint() {
   }
 }
 
+namespace test {
+
+void FailNthThreadCreation(int nth) { g_fail_countdown = nth > 0 ? nth : 0; }
+
+}  // namespace test
 }  // namespace mms::platform
 
 using mms::platform::LookupHandle;
@@ -109,6 +128,10 @@ HANDLE CreateThread(void* /*security*/, size_t /*stack_size*/,
                     DWORD /*flags*/, DWORD* thread_id) {
   if (start == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (mms::platform::InjectedFailure()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   auto control = std::make_shared<ThreadControl>();

@@ -2,9 +2,9 @@
 // connection from the Connection Manager and polling it until it is up,
 // provisioning a temporary network when the device has no "cmwap" entry.
 //
-// No lock is taken: pWebConnect and the temporary entries are shared by the
-// send and receive threads as they are. Polls sleep through Sleep, so a
-// thread asked to end stops at the next one.
+// pWebConnect and the temporary entries are shared by the send and receive
+// threads; WebConnectMutex guards the handle. Polls sleep through Sleep,
+// so a thread asked to end stops at the next one (and lets the mutex go).
 #include "transport/connection.h"
 
 #include <algorithm>
@@ -20,6 +20,16 @@
 #include "transport/operator.h"
 
 HANDLE pWebConnect = nullptr;
+
+std::mutex& WebConnectMutex() {
+  static std::mutex* mu = new std::mutex;
+  return *mu;
+}
+
+int OpenSharedConnection() {
+  std::lock_guard<std::mutex> lock(WebConnectMutex());
+  return OpenMMSConnection(&pWebConnect);
+}
 
 namespace {
 

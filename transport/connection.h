@@ -8,15 +8,32 @@
 #ifndef MMS_TRANSPORT_CONNECTION_H_
 #define MMS_TRANSPORT_CONNECTION_H_
 
+#include <mutex>
+
 #include "mms.h"
 #include "platform/connmgr.h"
+
+namespace mms::transport {
+// Longest a connection request can take to come up: six poll cycles of at
+// most seven seconds each.
+constexpr uint32_t kConnectionLimitMs = 42000;
+}  // namespace mms::transport
 
 // Name of the provisioned network and GPRS entry, and the description the
 // searches look for.
 constexpr wchar_t kConnectionName[] = L"中国移动彩信中心";
 
 // The one connection request of the process; null while none is held.
+// Guarded by WebConnectMutex().
 extern HANDLE pWebConnect;
+
+// Held while pWebConnect is opened, read or released. Taken before the
+// client's state mutex when both are needed, never after it.
+std::mutex& WebConnectMutex();
+
+// OpenMMSConnection on pWebConnect under its mutex, so overlapping
+// transfers neither race on the handle nor request it twice.
+int OpenSharedConnection();
 
 // 1 when *connection is (now) connected, 0 when no connection came up.
 int OpenMMSConnection(HANDLE* connection);

@@ -69,7 +69,7 @@ int RetrieveMMS(wchar_t* location, size_t capacity) {
   LogText(GetLog(), L"%ls", location);
   LogText(GetLog(), L"%ls", url.request_path.c_str());
 
-  if (OpenMMSConnection(&pWebConnect) == 0) {
+  if (OpenSharedConnection() == 0) {
     LogText(GetLog(), L"EstablishConnection Error\n");
     return -1;
   }

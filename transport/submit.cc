@@ -120,7 +120,7 @@ int SubmitMMS(const SendJob* job) {
   if (job == nullptr || job->pPdu == nullptr || job->nLength < 0) {
     return -1;
   }
-  if (OpenMMSConnection(&pWebConnect) == 0) {
+  if (OpenSharedConnection() == 0) {
     return -1;
   }
   const std::wstring proxy = mms::transport::WapProxy();

@@ -42,8 +42,8 @@ HINTERNET InternetOpenW(const wchar_t* agent, DWORD access_type,
 // means the HTTP default, 80.
 HINTERNET InternetConnectW(HINTERNET session, const wchar_t* server,
                            INTERNET_PORT port, const wchar_t* user,
-                           const wchar_t* password, DWORD service,
-                           DWORD flags, uintptr_t context);
+                           const wchar_t* password, DWORD service, DWORD flags,
+                           uintptr_t context);
 HINTERNET HttpOpenRequestW(HINTERNET connection, const wchar_t* verb,
                            const wchar_t* object, const wchar_t* version,
                            const wchar_t* referrer,
@@ -72,11 +72,18 @@ constexpr size_t kMaxResponseBodyBytes = 8u * 1024u * 1024u;
 // time scale) fails as timed out.
 constexpr DWORD kStallTimeoutMs = 60000;
 
+// Every transfer has an overall deadline (nominal, under the test time
+// scale): the base plus one second per kTransferMinBytesPerSecond bytes of
+// the body (its Content-Length, or without one the bytes received so far),
+// at most the cap. A slow drip cannot keep a thread for ever.
+constexpr DWORD kTransferDeadlineBaseMs = 30000;
+constexpr DWORD kTransferMinBytesPerSecond = 2048;
+constexpr DWORD kTransferDeadlineCapMs = 600000;
+
 // Called during transfers with bytes sent/received so far and the totals
 // when known (0 otherwise); tools use it to show progress. Null removes it.
-using TransferProgressHook =
-    std::function<void(size_t sent, size_t send_total, size_t received,
-                       size_t receive_total)>;
+using TransferProgressHook = std::function<void(
+    size_t sent, size_t send_total, size_t received, size_t receive_total)>;
 void SetTransferProgressHook(TransferProgressHook hook);
 
 }  // namespace mms::transport

@@ -4,9 +4,12 @@
 // push_router_test.cc.
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "entry_fixture.h"
+#include "platform/handle_table.h"
+#include "platform/test_seams.h"
 
 namespace mms::testing {
 namespace {
@@ -143,6 +146,58 @@ TEST_F(Listening, RouterFailuresArePromptedAndAStartAfterThemListens) {
   ASSERT_EQ(CMMS::Start(), 0);
   EXPECT_TRUE(WaitUntil([this] { return router_.opens == 103; }));
   EXPECT_EQ(client::RunningWorkers(), 1);
+}
+
+TEST_F(Listening, StartRacingStopNeverRunsTwoListeners) {
+  std::atomic<bool> racing{true};
+  std::atomic<int> most{0};
+  std::thread watcher([&] {
+    while (racing) {
+      const int now = client::RunningWorkers();
+      if (now > most) {
+        most = now;
+      }
+    }
+  });
+  for (int round = 0; round < 100; ++round) {
+    ASSERT_EQ(CMMS::Start(), 0);
+    ASSERT_TRUE(WaitUntil([] {
+      std::lock_guard<std::mutex> lock(client::StateMutex());
+      return g_pMMS != nullptr;
+    }));
+    std::atomic<int> ready{0};
+    auto together = [&ready] {
+      ++ready;
+      while (ready < 2) {
+      }
+    };
+    std::thread stopper([&] {
+      together();
+      CMMS::Stop();
+    });
+    together();
+    EXPECT_EQ(CMMS::Start(), 0);
+    stopper.join();
+  }
+  ASSERT_EQ(CMMS::Start(), 0);
+  ASSERT_TRUE(IsListening());
+  racing = false;
+  watcher.join();
+  EXPECT_LE(most, 1);
+  EXPECT_EQ(client::RunningWorkers(), 1);
+}
+
+TEST_F(Listening, FailedThreadCreationLeavesNoHandle) {
+  // A listener that ended by itself leaves its handle to the next Start.
+  router_.open_result = static_cast<HRESULT>(0x80004005u);
+  ASSERT_EQ(CMMS::Start(), 0);
+  ASSERT_TRUE(WaitUntil([this] { return client::RunningWorkers() == 0; }));
+  const size_t handles = platform::OpenHandleCount();
+  platform::test::FailNthThreadCreation(1);
+  EXPECT_EQ(CMMS::Start(), -1);
+  EXPECT_EQ(platform::OpenHandleCount(), handles - 1);
+  EXPECT_EQ(g_hListenMMS, nullptr);
+  EXPECT_EQ(client::RunningWorkers(), 0);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "entry_fixture.h"
+#include "platform/handle_table.h"
+#include "platform/test_seams.h"
 #include "push/wap_push.h"
 #include "support/mms_test_access.h"
 
@@ -166,13 +168,13 @@ TEST_F(Retrieval, SecondRequestStartsWhenTheRunningOneEnds) {
 }
 
 TEST_F(Retrieval, RequestBehindAHungRetrievalGivesUpAndStartsTheNext) {
+  const auto start = Clock::now();
   ASSERT_EQ(Receive("hang"), 0);
   ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
 
-  const auto start = Clock::now();
   EXPECT_EQ(Receive("m2"), 0);
   const auto waited = Clock::now() - start;
-  // 100 steps of one (scaled) second.
+  // 100 (scaled) seconds from the hung retrieval's start.
   EXPECT_GE(waited, std::chrono::milliseconds(
                         static_cast<int>(100 * 1000 * kEntryTimeScale)));
   EXPECT_LT(waited, std::chrono::seconds(5));
@@ -285,6 +287,64 @@ TEST_F(Retrieval, AcknowledgementWithoutANameEndsTheRetrievalSilently) {
   WaitForWorkers();
   EXPECT_EQ(IsNetWorked, 2);
   EXPECT_EQ(RequestCount(), 0u);
+}
+
+TEST_F(Retrieval, BurstOfRequestsGivesNoRetrievalUpBeforeItsLimit) {
+  std::filesystem::create_directories(Host(L"\\KestLogDir"));
+  // Three requests at once; the first two hang until the gate opens.
+  ASSERT_EQ(Receive("hang"), 0);
+  std::thread second([this] { EXPECT_EQ(Receive("hang"), 0); });
+  EXPECT_TRUE(WaitUntil([this] { return QueueLength() == 2; }));
+  std::thread third([this] { EXPECT_EQ(Receive("m3"), 0); });
+  second.join();
+  third.join();
+  EXPECT_TRUE(WaitUntil([this] { return Dword(L"NewMMS") == 1u; }));
+  first_gate_.Open();
+  WaitForWorkers();
+  int given_up = 0;
+  for (const std::string& line : LogLines()) {
+    unsigned seconds = 0;
+    if (sscanf(line.c_str(), "Retrieval given up after %u s", &seconds) == 1) {
+      ++given_up;
+      EXPECT_GE(seconds, 100u) << line;
+    }
+  }
+  EXPECT_EQ(given_up, 2);
+}
+
+TEST_F(Retrieval, ReadReportDuringARetrievalLeavesItBusy) {
+  platform::SetTimeScaleForTest(0.05);  // no give-up while the test looks
+  ASSERT_EQ(Receive("slow"), 0);
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
+  EXPECT_EQ(CMMS::MMS_SendReadReport(WBuf(L"13900139000"), WBuf(L"seen")), 0);
+  ASSERT_TRUE(WaitUntil(
+      [this] { return RequestCount() == 2 && client::RunningWorkers() == 1; }));
+  EXPECT_EQ(IsNetWorked, 1);
+  std::thread next([this] { EXPECT_EQ(Receive("m2"), 0); });
+  EXPECT_TRUE(WaitUntil([this] { return QueueLength() == 2; }));
+  second_gate_.Open();
+  next.join();
+  WaitForWorkers();
+  std::vector<std::string> order;
+  for (const std::string& exchange : Exchanges()) {
+    if (exchange.rfind("GET ", 0) == 0 || exchange == "ACK slow") {
+      order.push_back(exchange);
+    }
+  }
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"GET slow", "ACK slow", "GET m2"}));
+}
+
+TEST_F(Retrieval, AcknowledgementThatCannotStartEndsTheRetrieval) {
+  // The receive thread starts; its acknowledgement's thread does not.
+  platform::test::FailNthThreadCreation(2);
+  const size_t handles = platform::OpenHandleCount();
+  ASSERT_EQ(Receive("m1"), 0);
+  WaitForWorkers();
+  EXPECT_EQ(Exchanges(), (std::vector<std::string>{"GET m1"}));
+  EXPECT_EQ(IsNetWorked, 2);
+  EXPECT_EQ(QueueLength(), 0);
+  EXPECT_EQ(platform::OpenHandleCount(), handles);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include "entry_fixture.h"
 #include "platform/connmgr_entries.h"
+#include "platform/handle_table.h"
+#include "platform/test_seams.h"
 
 namespace mms::testing {
 namespace {
@@ -164,7 +166,8 @@ TEST_F(Sending, SecondMessageOwnsTheHandleStopSendStopsOnlyIt) {
   EXPECT_EQ(Dword(L"SendState"), state);
 }
 
-TEST_F(Sending, UnstorableCopyFailsWhileTheSubmissionGoesOn) {
+TEST_F(Sending, MinusOneMeansNothingWasSent) {
+  // No copy can be stored: nothing is submitted.
   std::filesystem::remove_all(Host(L"\\Windows\\Messaging"));
   MMS_Custom_Data* message = NewTextMessage(L"no folder");
   wchar_t path[260] = L"as passed";
@@ -172,8 +175,25 @@ TEST_F(Sending, UnstorableCopyFailsWhileTheSubmissionGoesOn) {
   EXPECT_EQ(std::wstring(path), L"as passed");
   delete message;  // still the caller's
   WaitForWorkers();
-  EXPECT_EQ(RequestCount(), 1u);
-  EXPECT_EQ(Dword(L"SendOK"), 1u);
+  EXPECT_EQ(RequestCount(), 0u);
+  EXPECT_EQ(Dword(L"SendOK"), kMissing);
+
+  // No thread for the submission: the copy stored for it goes again, and
+  // no handle is left behind; the silent path reports the same.
+  std::filesystem::create_directories(Host(L"\\Windows\\Messaging"));
+  const size_t handles = platform::OpenHandleCount();
+  message = NewTextMessage(L"no thread");
+  platform::test::FailNthThreadCreation(1);
+  ASSERT_EQ(CMMS::MMS_Send(message, path, nullptr, 0), -1);
+  EXPECT_EQ(std::wstring(path), L"as passed");
+  EXPECT_TRUE(StoredFiles().empty());
+  platform::test::FailNthThreadCreation(1);
+  ASSERT_EQ(CMMS::MMS_Send(message, path, nullptr, 1), -1);
+  delete message;
+  EXPECT_EQ(platform::OpenHandleCount(), handles);
+  WaitForWorkers();
+  EXPECT_EQ(RequestCount(), 0u);
+  EXPECT_EQ(g_hSendThread, nullptr);
 }
 
 TEST_F(Sending, ReadReportIsAnAutoTextMessageSentSilently) {
