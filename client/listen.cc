@@ -18,6 +18,7 @@
 #include "mms.h"
 #include "platform/prompt.h"
 #include "platform/winapi.h"
+#include "push/prompts.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ bool StillRunning(HANDLE thread) {
 }  // namespace
 
 DWORD ListenThreadProc(void* /*unused*/) {
-  mms::client::WorkerScope scope;
+  mms::client::WorkerScope scope(mms::client::WorkerKind::kService);
   // Declared before the publication, so it is withdrawn before the object
   // goes.
   std::unique_ptr<CMMS> listener(new (std::nothrow) CMMS());
@@ -91,7 +92,8 @@ int CMMS::Start(void) {
   if (ended != nullptr) {
     CloseHandle(ended);
   }
-  HANDLE thread = mms::client::StartWorker(ListenThreadProc, nullptr);
+  HANDLE thread = mms::client::StartWorker(ListenThreadProc, nullptr,
+                                           mms::client::WorkerKind::kService);
   if (thread == nullptr) {
     return -1;
   }
@@ -130,6 +132,7 @@ int CMMS::Stop(void) {
     // Deleted by its thread as it ended.
     LogText(GetLog(), L"g_pMMS");
   }
+  mms::push::EndPrompts();
   LogText(GetLog(), L"RemoveRegListened");
   LogText(GetLog(), L"finished");
   return 0;

@@ -33,9 +33,21 @@ struct LocalBlockFree {
 // thread whether its end finishes the running retrieval.
 struct SendTask {
   SendJob job{nullptr, 0};
-  uint64_t serial = 0;          // identifies the reporting thread
-  bool ends_retrieval = false;  // silent thread only
-  ~SendTask() { LocalFree(job.pPdu); }
+  uint64_t serial = 0;              // identifies the reporting thread
+  bool ends_retrieval = false;      // silent thread only
+  bool submitted = false;           // the submission ran to its end
+  wchar_t stored[kPathChars] = {};  // the stored copy of a user's message
+  ~SendTask() {
+    if (!submitted && mms::client::ShuttingDown()) {
+      // Never silently: the user can send the stored copy again.
+      if (stored[0] != L'\0') {
+        LogText(GetLog(), L"Submission lost at shutdown: %ls\n", stored);
+      } else {
+        LogText(GetLog(), L"Submission lost at shutdown\n");
+      }
+    }
+    LocalFree(job.pPdu);
+  }
 };
 
 // A task holding a copy of length bytes of pdu; null without memory.
@@ -72,6 +84,7 @@ DWORD SendThreadProc(void* argument) {
   const int result = SubmitMMS(&task->job);
   // A transfer that noticed the stop returns instead of throwing.
   mms::platform::CancellationPoint();
+  task->submitted = true;
   mms::client::ReleaseWebConnection(true);
   const uint64_t serial = task->serial;
   task.reset();
@@ -95,6 +108,7 @@ DWORD SendThreadProcWithOutReg(void* argument) {
   std::unique_ptr<SendTask> task(static_cast<SendTask*>(argument));
   const int result = SubmitMMS(&task->job);
   mms::platform::CancellationPoint();
+  task->submitted = true;
   if (task->ends_retrieval) {
     std::lock_guard<std::mutex> lock(mms::client::StateMutex());
     IsNetWorked = mms::client::kNetIdle;
@@ -131,13 +145,21 @@ int StartSilentSend(const unsigned char* pdu, int length, bool ends_retrieval) {
 
 }  // namespace mms::client
 
-int CMMS::MMS_Send_Message(unsigned char* pdu, int length) {
+namespace {
+
+// The reporting submission of a copy of pdu; stored names the copy kept
+// in the message folder (null: none). 0 when its thread runs, else -1.
+int StartReportedSend(const unsigned char* pdu, int length,
+                      const wchar_t* stored) {
   if (pdu == nullptr) {
     return -1;
   }
   std::unique_ptr<SendTask> task = MakeTask(pdu, length);
   if (task == nullptr) {
     return -1;
+  }
+  if (stored != nullptr) {
+    wcsncpy(task->stored, stored, kPathChars - 1);
   }
   static std::atomic<uint64_t> next_serial{1};
   task->serial = next_serial++;
@@ -157,6 +179,12 @@ int CMMS::MMS_Send_Message(unsigned char* pdu, int length) {
     CloseHandle(previous);  // that thread runs on
   }
   return task == nullptr ? 0 : -1;  // the task stays here only unsent
+}
+
+}  // namespace
+
+int CMMS::MMS_Send_Message(unsigned char* pdu, int length) {
+  return StartReportedSend(pdu, length, nullptr);
 }
 
 int CMMS::MMS_Send_Message_WithOutReg(unsigned char* pdu, int length) {
@@ -194,7 +222,7 @@ int CMMS::SendMMS(MMS_Custom_Data* message, wchar_t* saved_path,
     if (MakeMMSFileToSave(pdu, length, stored) != 1) {
       return -1;
     }
-    if (MMS_Send_Message(pdu, length) != 0) {
+    if (StartReportedSend(pdu, length, stored) != 0) {
       DeleteFileW(stored);
       return -1;
     }

@@ -3,13 +3,16 @@
 // Names are "Varnholt" + UTC date and time fields + a random number +
 // ".mms", no padding. The random part comes from srand/rand seeded with
 // the tick count right before the draw, so two names made in the same
-// millisecond are equal (a repeated name replaces the older file).
+// millisecond are equal. A stored file never replaces another: it is
+// created exclusively, and a name that is taken (by this or any other
+// process) is drawn again with a random part from a generator of its own.
 #include "client/store.h"
 
 #include <stdlib.h>
 #include <wchar.h>
 
 #include <mutex>
+#include <random>
 
 #include "platform/winapi.h"
 
@@ -29,6 +32,26 @@ int SeededDraw() {
   return rand();
 }
 
+// A fresh random part after a collision: never the tick-seeded sequence,
+// which a process saving in the same millisecond shares.
+int FreshDraw() {
+  static std::mutex mu;
+  static std::mt19937 engine{std::random_device{}()};
+  std::lock_guard<std::mutex> hold(mu);
+  return std::uniform_int_distribution<int>(0, RAND_MAX)(engine);
+}
+
+void FormatName(wchar_t* name, int random) {
+  SYSTEMTIME utc = {};
+  GetSystemTime(&utc);
+  swprintf(name, kPathChars, L"Varnholt%u%u%u%u%u%u%d.mms", unsigned{utc.wYear},
+           unsigned{utc.wMonth}, unsigned{utc.wDay}, unsigned{utc.wHour},
+           unsigned{utc.wMinute}, unsigned{utc.wSecond}, random);
+}
+
+// Names drawn before giving up on a folder where every one is taken.
+constexpr int kNameAttempts = 64;
+
 }  // namespace
 
 int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path,
@@ -41,14 +64,24 @@ int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path,
   if (length < 0 || (pdu == nullptr && length > 0)) {
     return 0;
   }
-  wchar_t name[kPathChars] = {};
-  MakeMMSFileName(name);
   wchar_t full[kPathChars] = {};
-  if (swprintf(full, kPathChars, L"%ls%ls", kMessageFolder, name) < 0) {
-    return 0;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    wchar_t name[kPathChars] = {};
+    if (attempt == 0) {
+      MakeMMSFileName(name);
+    } else {
+      FormatName(name, FreshDraw());
+    }
+    if (swprintf(full, kPathChars, L"%ls%ls", kMessageFolder, name) < 0) {
+      return 0;
+    }
+    file = CreateFileW(full, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
+      break;
+    }
   }
-  HANDLE file = CreateFileW(full, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return 0;
   }
@@ -74,13 +107,7 @@ int MakeMMSFileName(wchar_t* name) {
   if (name == nullptr) {
     return 0;
   }
-  SYSTEMTIME utc = {};
-  GetSystemTime(&utc);
-  int random = mms::client::SeededDraw();
-  swprintf(name, mms::client::kPathChars, L"Varnholt%u%u%u%u%u%u%d.mms",
-           unsigned{utc.wYear}, unsigned{utc.wMonth}, unsigned{utc.wDay},
-           unsigned{utc.wHour}, unsigned{utc.wMinute}, unsigned{utc.wSecond},
-           random);
+  mms::client::FormatName(name, mms::client::SeededDraw());
   return 1;
 }
 

@@ -28,6 +28,7 @@ struct WorkerCount {
   std::mutex mu;
   std::condition_variable changed;
   int running = 0;  // guarded by mu
+  int work = 0;     // of them submissions and retrievals; guarded by mu
 };
 
 // Never destroyed: a worker may still be finishing while the process exits.
@@ -36,11 +37,14 @@ WorkerCount& Workers() {
   return *count;
 }
 
-void AddWorkers(int delta) {
+void AddWorkers(int delta, WorkerKind kind) {
   WorkerCount& w = Workers();
   {
     std::lock_guard<std::mutex> lock(w.mu);
     w.running += delta;
+    if (kind == WorkerKind::kWork) {
+      w.work += delta;
+    }
   }
   w.changed.notify_all();
 }
@@ -124,16 +128,18 @@ void ReleaseWebConnection(bool only_when_queue_empty) {
   }
 }
 
-HANDLE StartWorker(LPTHREAD_START_ROUTINE start, void* argument) {
-  AddWorkers(1);
+HANDLE StartWorker(LPTHREAD_START_ROUTINE start, void* argument,
+                   WorkerKind kind) {
+  SetUpProcess();
+  AddWorkers(1, kind);
   HANDLE thread = CreateThread(nullptr, 0, start, argument, 0, nullptr);
   if (thread == nullptr) {
-    AddWorkers(-1);
+    AddWorkers(-1, kind);
   }
   return thread;
 }
 
-WorkerScope::~WorkerScope() { AddWorkers(-1); }
+WorkerScope::~WorkerScope() { AddWorkers(-1, kind_); }
 
 int RunningWorkers() {
   WorkerCount& w = Workers();
@@ -146,6 +152,13 @@ bool WaitForWorkers(uint32_t timeout_ms) {
   std::unique_lock<std::mutex> lock(w.mu);
   return w.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                             [&w] { return w.running == 0; });
+}
+
+bool WaitForWork(uint32_t timeout_ms) {
+  WorkerCount& w = Workers();
+  std::unique_lock<std::mutex> lock(w.mu);
+  return w.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                            [&w] { return w.work == 0; });
 }
 
 }  // namespace mms::client

@@ -80,23 +80,47 @@ uint64_t NextNodeId();
 // opens it meanwhile.
 void ReleaseWebConnection(bool only_when_queue_empty);
 
-// Starts a worker thread counted by WaitForWorkers. Null when it could not
-// be created (nothing is then counted).
-HANDLE StartWorker(LPTHREAD_START_ROUTINE start, void* argument);
+// What a worker does: work (a submission or a retrieval, which a program
+// waits for before it ends) or a service (the listener) that runs until
+// stopped.
+enum class WorkerKind { kWork, kService };
+
+// Starts a worker thread counted by WaitForWorkers (and, for work, by
+// WaitForWork). Null when it could not be created (nothing is then
+// counted). The first call sets the process up (SetUpProcess).
+HANDLE StartWorker(LPTHREAD_START_ROUTINE start, void* argument,
+                   WorkerKind kind = WorkerKind::kWork);
 // Held by every worker for its whole run, so the count drops only once
 // the routine has released all it holds.
 class WorkerScope {
  public:
-  WorkerScope() = default;
+  explicit WorkerScope(WorkerKind kind = WorkerKind::kWork) : kind_(kind) {}
   ~WorkerScope();
   WorkerScope(const WorkerScope&) = delete;
   WorkerScope& operator=(const WorkerScope&) = delete;
+
+ private:
+  const WorkerKind kind_;
 };
 // Workers started and not yet finished.
 int RunningWorkers();
 // Waits until no worker runs, at most timeout_ms of real time; true when
 // none runs. For tests and orderly shutdown.
 bool WaitForWorkers(uint32_t timeout_ms);
+// Waits until no work (submission or retrieval) runs, at most timeout_ms
+// of real time; true when none runs.
+bool WaitForWork(uint32_t timeout_ms);
+
+// Once per process, on the first worker's start (a client's thread): the
+// HTTP layer and the log are set up, and an exit handler is registered
+// that ends what still runs (EndAllWork) before the log is closed.
+void SetUpProcess();
+// Ends every worker that still runs and waits (a bounded grace) until they
+// have unwound; submissions ended this way are logged as lost. Queued
+// retrievals that were running are dropped and the state made idle.
+void EndAllWork();
+// True while EndAllWork ends the workers.
+bool ShuttingDown();
 
 // A silent submission of a copy of pdu. ends_retrieval: the thread sets
 // IsNetWorked to idle when it ends (acknowledgements of the running

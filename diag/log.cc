@@ -1,6 +1,6 @@
 // log.cc: the diagnostic log file "\KestLogDir\<program>_log.txt".
 //
-// One instance, made on the first GetLog and destroyed at unload. While
+// One instance, made on the first GetLog and closed at unload. While
 // closed, every GetLog looks for "\KestLogDir" again, so creating the
 // folder switches logging on in a running process. Entries are converted
 // to UTF-8, which keeps every character a path or a number may hold.
@@ -23,7 +23,17 @@ constexpr int kLineBytes = 1024;   // a whole line, with NUL
 std::once_flag g_create_once;
 std::atomic<DiagnosticLog*> g_log{nullptr};
 
-void DestroyLog() { delete g_log.exchange(nullptr); }
+// Kept reachable and never freed: a worker that is still ending while the
+// process exits may hold the pointer; after Close its entries are dropped.
+DiagnosticLog* g_retired_log = nullptr;
+
+void DestroyLog() {
+  DiagnosticLog* log = g_log.exchange(nullptr);
+  if (log != nullptr) {
+    log->Close();
+    g_retired_log = log;
+  }
+}
 
 void CreateLog() {
   // Functions registered with atexit run before the destructors of

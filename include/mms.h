@@ -210,6 +210,11 @@ class MMS_API CMMS {
   static int MMS_SendReadReport(wchar_t* number, wchar_t* text);
   static int MMS_SendDeliveryAcknowlegement(void);
   static int MMS_StopSend(void);
+  // Waits up to wait_ms for the submissions and retrievals in flight, then
+  // stops listening and ends what still runs (each submission ended
+  // unsent is logged). 0 when all work ended by itself, -1 when some was
+  // ended. Call it before the program ends.
+  static int MMS_Shutdown(unsigned long wait_ms);
 
   int SaveMMS(MMS_Custom_Data* message, char* unused, wchar_t* saved_path);
   int SendMMS(MMS_Custom_Data* message, wchar_t* saved_path,

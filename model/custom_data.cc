@@ -13,6 +13,7 @@
 #include "mms.h"
 #include "model/ansi_text.h"
 #include "model/record_limits.h"
+#include "model/typed_text.h"
 #include "platform/winapi.h"
 
 using mms::model::AnsiToWide;
@@ -150,6 +151,7 @@ MMS_Custom_Data::MMS_Custom_Data(int file_count, struct MMS_Option* option)
 }
 
 MMS_Custom_Data::~MMS_Custom_Data() {
+  mms::model::ForgetTypedText(this);
   LocalFree(m_pFileNameArray);
   m_pFileNameArray = nullptr;
   LocalFree(m_pOption);

@@ -15,6 +15,7 @@
 
 #include "mms.h"
 #include "model/record_limits.h"
+#include "model/typed_text.h"
 #include "platform/winapi.h"
 
 using mms::model::kMaxFileNames;
@@ -131,7 +132,13 @@ int MMS_Custom_Data::AddPartTxt(int slide, wchar_t* text, int read_report) {
   if (read_report != 0) {
     wcscpy(path, L"readreport.txt");
   } else {
-    swprintf(path, kWideChars, L"\\temp\\mmsdecode\\tempTxt%d.txt", slide);
+    // A folder of the record's own: the name on the slide and on the wire
+    // stays tempTxt<slide>.txt.
+    std::wstring folder;
+    if (!mms::model::TypedTextFolder(this, &folder)) {
+      return 0;
+    }
+    swprintf(path, kWideChars, L"%lstempTxt%d.txt", folder.c_str(), slide);
   }
   int needed =
       WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);

@@ -10,6 +10,7 @@
 #include "platform/thread.h"
 
 #include <thread>
+#include <vector>
 
 #include "platform/sync_internal.h"
 #include "platform/test_seams.h"
@@ -20,6 +21,23 @@ namespace {
 
 thread_local std::shared_ptr<ThreadControl> t_self;
 std::atomic<DWORD> g_next_thread_id{1};
+// Threads started and not finished; guarded by SyncMutex(), never
+// destroyed (threads may finish while the process exits).
+std::vector<std::shared_ptr<ThreadControl>>& LiveThreads() {
+  static auto* live = new std::vector<std::shared_ptr<ThreadControl>>;
+  return *live;
+}
+
+void ForgetLocked(const ThreadControl* control) {
+  auto& live = LiveThreads();
+  for (auto it = live.begin(); it != live.end(); ++it) {
+    if (it->get() == control) {
+      live.erase(it);
+      return;
+    }
+  }
+}
+
 // Creations left until the injected failure; 0: none pending.
 std::atomic<int> g_fail_countdown{0};
 
@@ -80,6 +98,7 @@ void Trampoline(std::shared_ptr<ThreadControl> control,
     control->exit_code =
         control->cancel_requested ? control->terminate_code : code;
     control->finished = true;
+    ForgetLocked(control.get());
   }
   SyncCondition().notify_all();
   t_self.reset();
@@ -110,6 +129,19 @@ void CancellationPoint() {
   }
 }
 
+void RequestEndOfAllThreads() {
+  {
+    std::lock_guard<std::mutex> lock(SyncMutex());
+    for (const auto& control : LiveThreads()) {
+      if (!control->cancel_requested) {
+        control->terminate_code = 0;
+        control->cancel_requested = true;
+      }
+    }
+  }
+  SyncCondition().notify_all();
+}
+
 namespace test {
 
 void FailNthThreadCreation(int nth) { g_fail_countdown = nth > 0 ? nth : 0; }
@@ -135,10 +167,16 @@ HANDLE CreateThread(void* /*security*/, size_t /*stack_size*/,
     return nullptr;
   }
   auto control = std::make_shared<ThreadControl>();
+  {
+    std::lock_guard<std::mutex> lock(SyncMutex());
+    mms::platform::LiveThreads().push_back(control);
+  }
   std::thread thread;
   try {
     thread = std::thread(mms::platform::Trampoline, control, start, parameter);
   } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> lock(SyncMutex());
+    mms::platform::ForgetLocked(control.get());
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }

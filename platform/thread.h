@@ -24,6 +24,11 @@ bool CancelRequested();
 // Throws ThreadCancelled when the calling thread has been asked to end.
 void CancellationPoint();
 
+// Asks every thread the library started, and that still runs, to end (as
+// TerminateThread does) without waiting for any of them: the orderly end of
+// a process that exits with work in flight.
+void RequestEndOfAllThreads();
+
 // Test-only: every sleep and timed wait lasts scale times its nominal
 // duration (1.0 in production; tests set e.g. 0.01). Timeouts the library
 // reports are unchanged; only the real time spent shrinks.

@@ -2,9 +2,10 @@
 //
 // Nothing is fetched here: a notification or delivery report is published
 // as registry values for other programs, the other MMS types are shown in
-// a prompt. A push's values, then "WapType" and "WapState", are written as
-// one group in one transaction, so readers that watch "WapState" always
-// find the push's other values with it.
+// a prompt (queued: a prompt never holds up the pushes behind it). A
+// push's values, then "WapType" and "WapState", are written as one group
+// in one transaction, so readers that watch "WapState" always find the
+// push's other values with it.
 #include <cstring>
 #include <memory>
 
@@ -12,6 +13,7 @@
 #include "codec/header_table.h"
 #include "platform/prompt.h"
 #include "platform/winapi.h"
+#include "push/prompts.h"
 #include "push/wap_push.h"
 
 namespace {
@@ -19,7 +21,6 @@ namespace {
 namespace client = mms::client;
 
 constexpr int kTextChars = 260;
-constexpr wchar_t kPromptCaption[] = L"Prompt";
 
 struct PushFreer {
   void operator()(WapPush_Message* message) const {
@@ -66,9 +67,10 @@ void AddressToWide(char* address, wchar_t* out) {
   AnsiToWide(cut, out);
 }
 
-// Shows the prompt for a push type, then logs the same text.
+// Queues the prompt for a push type (shown on the prompt thread, so push
+// handling goes on) and logs the same text.
 void Announce(const wchar_t* text) {
-  MessageBoxW(nullptr, text, kPromptCaption, MB_OK);
+  mms::push::QueuePrompt(text);
   LogText(GetLog(), L"%ls\n", text);
 }
 

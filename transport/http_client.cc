@@ -546,6 +546,8 @@ BOOL InternetCloseHandle(HINTERNET handle) {
 
 namespace mms::transport {
 
+void InitHttp() { InitCurlOnce(); }
+
 void SetTransferProgressHook(TransferProgressHook hook) {
   std::lock_guard<std::mutex> lock(g_hook_mu);
   g_hook = std::move(hook);

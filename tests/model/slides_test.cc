@@ -78,20 +78,37 @@ class TextParts : public DeviceTest {};
 TEST_F(TextParts, WritesUtf8FileAndAddsItToTheSlide) {
   MMS_Custom_Data m;
   ASSERT_EQ(m.AddPartTxt(1, WBuf(L"\u4F60\u597D hi"), 0), 1);
-  std::string host = Host(L"\\temp\\mmsdecode\\tempTxt1.txt");
+  // In a folder of the record's own; the slide keeps the usual name.
+  const std::string device = FileEntry(m, 0);
+  EXPECT_EQ(device.rfind("\\Temp\\MMSText\\", 0), 0u) << device;
+  EXPECT_EQ(device.substr(device.size() - 13), "\\tempTxt1.txt");
+  const std::string host = Host(std::wstring(device.begin(), device.end()));
   // UTF-8 bytes only: no byte-order mark, no terminator.
   EXPECT_EQ(ReadHostFile(host), BytesOf("\xE4\xBD\xA0\xE5\xA5\xBD hi"));
   EXPECT_EQ(m.m_nPartNum, 2);
   EXPECT_EQ(SlideEntry(m, 1, 0), L"tempTxt1.txt");
-  EXPECT_EQ(FileEntry(m, 0), "\\temp\\mmsdecode\\tempTxt1.txt");
 
   // The same slide again: the file is replaced, the name added again.
   ASSERT_EQ(m.AddPartTxt(1, WBuf(L"x"), 0), 1);
+  EXPECT_EQ(FileEntry(m, 1), device);
   EXPECT_EQ(ReadHostFile(host), BytesOf("x"));
   EXPECT_EQ(m.m_pSmilPart[1]->m_nFileNum, 2);
   EXPECT_EQ(m.AddPartTxt(1, WBuf(L""), 0), 0);
   EXPECT_EQ(m.AddPartTxt(32, WBuf(L"x"), 0), 0);
   EXPECT_EQ(m.m_nFileNum, 2);
+
+  // Another record's text has a folder of its own; a record's folder goes
+  // with it.
+  {
+    MMS_Custom_Data other;
+    ASSERT_EQ(other.AddPartTxt(1, WBuf(L"y"), 0), 1);
+    EXPECT_NE(FileEntry(other, 0), device);
+    EXPECT_EQ(ReadHostFile(host), BytesOf("x"));
+  }
+  EXPECT_EQ(std::distance(
+                std::filesystem::directory_iterator(Host(L"\\Temp\\MMSText")),
+                std::filesystem::directory_iterator()),
+            1);
 
   ASSERT_EQ(m.AddPartTxt(0, WBuf(L"read"), 1), 1);
   EXPECT_EQ(ReadHostFile(Host(L"readreport.txt")), BytesOf("read"));
@@ -101,10 +118,8 @@ TEST_F(TextParts, WritesUtf8FileAndAddsItToTheSlide) {
 
 TEST_F(TextParts, UnwritableFileIsNotAdded) {
   MMS_Custom_Data m;
-  ASSERT_EQ(CreateDeCodeFolder(), 1);
-  // A folder where the file should go makes creating the file fail.
-  ASSERT_TRUE(std::filesystem::create_directory(
-      Host(L"\\temp\\mmsdecode\\tempTxt2.txt")));
+  // A plain file where the typed-text folders should go.
+  WriteHostFile(Host(L"\\Temp\\MMSText"), "x");
   EXPECT_EQ(m.AddPartTxt(2, WBuf(L"text"), 0), 0);
   EXPECT_EQ(m.m_nFileNum, 0);
   EXPECT_EQ(m.m_nPartNum, 0);
@@ -115,8 +130,9 @@ TEST_F(TextParts, ReadBackDecodesAndCreatesMissingFiles) {
   MMS_Custom_Data m;
   std::wstring typed = L"\u65B0\u5E74\u597D\uFF01 Happy new year";
   ASSERT_EQ(m.AddPartTxt(0, WBuf(typed), 0), 1);
+  const std::string device = FileEntry(m, 0);
   std::unique_ptr<wchar_t[]> text(
-      m.GetTextFromFile(WBuf(L"\\temp\\mmsdecode\\tempTxt0.txt")));
+      m.GetTextFromFile(WBuf(std::wstring(device.begin(), device.end()))));
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(std::wstring(text.get()), typed);
 

@@ -1,5 +1,6 @@
 // dispatch_test.cc: what HandMessage publishes for each push, in which
 // order, and the prompts it shows.
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include "platform/prompt.h"
 #include "platform/registry.h"
 #include "platform/test_seams.h"
+#include "push/prompts.h"
 #include "push/wap_push.h"
 #include "support/mms_test_access.h"
 #include "support/test_support.h"
@@ -94,16 +96,40 @@ class DispatchTest : public DeviceTest {
     mms::platform::SetPromptHandler(
         [this](const std::wstring& text, const std::wstring& caption,
                UINT type) {
+          std::lock_guard<std::mutex> lock(mu_);
           shown_.push_back({text, caption, type});
           return IDOK;
         });
   }
   void TearDown() override {
+    mms::push::EndPrompts();
     mms::platform::SetPromptHandler(nullptr);
     DeviceTest::TearDown();
   }
 
-  std::vector<Shown> shown_;
+  // The prompts shown so far, once count of them were (prompts are shown
+  // on a thread of their own).
+  std::vector<Shown> ShownAfter(size_t count) {
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (shown_.size() >= count ||
+            std::chrono::steady_clock::now() > end) {
+          return shown_;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  void ClearShown() {
+    std::lock_guard<std::mutex> lock(mu_);
+    shown_.clear();
+  }
+
+  std::mutex mu_;
+  std::vector<Shown> shown_;  // guarded by mu_
 };
 
 TEST_F(DispatchTest, NotificationPublishesPhoneUrlTypeThenState) {
@@ -169,49 +195,66 @@ TEST_F(DispatchTest, OtherTypesAreAnnouncedInAPromptBeforeTheirType) {
       {"8c 85", L"Get the Acknowlege ind"},
   };
   for (const auto& [hex, text] : cases) {
-    shown_.clear();
+    ClearShown();
     EXPECT_EQ(Handle(Hex(hex)), 0);
-    ASSERT_EQ(shown_.size(), 1u) << hex;
-    EXPECT_EQ(shown_[0].text, text);
-    EXPECT_EQ(shown_[0].caption, L"Prompt");
-    EXPECT_EQ(shown_[0].type, MB_OK);
+    const auto shown = ShownAfter(1);
+    ASSERT_EQ(shown.size(), 1u) << hex;
+    EXPECT_EQ(shown[0].text, text);
+    EXPECT_EQ(shown[0].caption, L"Prompt");
+    EXPECT_EQ(shown[0].type, MB_OK);
     EXPECT_EQ(Dword(L"WapType"), Hex(hex)[1]);
   }
   // Unknown types and an empty body are only published.
-  shown_.clear();
+  mms::push::EndPrompts();
+  ClearShown();
   Handle(Hex("8c 87"));
   EXPECT_EQ(Dword(L"WapType"), 135u);
   Handle({});
   EXPECT_EQ(Dword(L"WapType"), 0u);
-  EXPECT_TRUE(shown_.empty());
+  EXPECT_TRUE(ShownAfter(0).empty());
 }
 
-TEST_F(DispatchTest, PromptHoldsThePushUntilAnswered) {
+TEST_F(DispatchTest, UnansweredPromptsNeverHoldUpPushHandling) {
   std::mutex mu;
   std::condition_variable cv;
-  bool showing = false;
+  int showing = 0;
   bool answered = false;
   mms::platform::SetPromptHandler(
       [&](const std::wstring&, const std::wstring&, UINT) {
         std::unique_lock<std::mutex> lock(mu);
-        showing = true;
+        ++showing;
         cv.notify_all();
         cv.wait(lock, [&] { return answered; });
         return IDOK;
       });
-  std::thread listener([] { Handle(Hex("8c 81")); });
+  EXPECT_EQ(Handle(Hex("8c 81")), 0);
   {
     std::unique_lock<std::mutex> lock(mu);
-    cv.wait(lock, [&] { return showing; });
+    cv.wait(lock, [&] { return showing == 1; });
   }
-  EXPECT_TRUE(WriteOrder().empty());  // nothing published while it shows
+  // The notification is published while the prompt is still up.
+  EXPECT_EQ(Handle(Join({Hex("8c 82 83"), Text("http://x/1"), Hex("00")})), 0);
+  EXPECT_EQ(String(L"WapUrl"), L"http://x/1");
+  EXPECT_EQ(Dword(L"WapType"), 130u);
+
+  // A flood of prompt-raising pushes: all handled, the queue bounded.
+  for (int i = 0; i < 1000; ++i) {
+    mms::platform::test::FixRandom(i);
+    EXPECT_EQ(Handle(Hex("8c 81")), 0);
+    EXPECT_EQ(Dword(L"WapState"), static_cast<DWORD>(i));
+  }
+  EXPECT_EQ(mms::push::QueuedPrompts(), mms::push::kMaxQueuedPrompts);
   {
     std::lock_guard<std::mutex> lock(mu);
     answered = true;
   }
   cv.notify_all();
-  listener.join();
-  EXPECT_EQ(Dword(L"WapType"), 129u);
+  // The one shown and those that waited; the rest were dropped.
+  const int expected = 1 + static_cast<int>(mms::push::kMaxQueuedPrompts);
+  std::unique_lock<std::mutex> lock(mu);
+  EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(20),
+                          [&] { return showing == expected; }));
+  EXPECT_EQ(mms::push::QueuedPrompts(), 0u);
 }
 
 TEST_F(DispatchTest, AnnouncementIsLogged) {

@@ -170,6 +170,24 @@ TEST_F(MmsctlTest, SaveComposesFilesTextDurationsAndOptions) {
             ReadHostFile(root_.host() + "/Temp/mmsctl/photo.jpg"));
 }
 
+TEST_F(MmsctlTest, ReceivedValuesArePrintedWithControlsEscaped) {
+  // What a hostile push may leave: a screen-clearing escape sequence, a
+  // forged line and a C1 control.
+  wchar_t key[] = L"software\\varnholt\\MMS";
+  wchar_t type[] = L"WapType";
+  wchar_t url[] = L"WapUrl";
+  wchar_t text[] = L"http://x/\x1b[2J\r\nWapUrl: forged\x9b";
+  RegSetDword(HKEY_LOCAL_MACHINE, key, type, 130);
+  RegSetString(key, url, text);
+  const Outcome o = Run({"reg"});
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out.find_first_of("\x1b\r"), std::string::npos) << o.out;
+  EXPECT_NE(
+      o.out.find("\"http://x/\\x1b[2J\\x0d\\x0aWapUrl: forged\\xc2\\x9b\""),
+      std::string::npos)
+      << o.out;
+}
+
 TEST_F(MmsctlTest, ErrorsGiveOneLineAndTheirExitCodeAndHelpAnswers) {
   struct Case {
     std::vector<std::string> args;

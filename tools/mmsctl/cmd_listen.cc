@@ -13,6 +13,7 @@
 #include "tools/mmsctl/command.h"
 #include "tools/mmsctl/compose_options.h"
 #include "tools/mmsctl/dump_names.h"
+#include "tools/mmsctl/dump_values.h"
 #include "tools/mmsctl/net_wait.h"
 
 namespace mmsctl {
@@ -27,6 +28,11 @@ volatile std::sig_atomic_t g_stop = 0;
 
 void OnSignal(int) { g_stop = 1; }
 
+// A pushed value as it may be printed: control characters escaped.
+std::string Received(const wchar_t* name) {
+  return dump::Escaped(ReadTextValue(name));
+}
+
 void PrintGroup() {
   DWORD type = 0;
   ReadDwordValue(client::kWapType, &type);
@@ -35,15 +41,15 @@ void PrintGroup() {
   std::printf("push: %s (WapType %u)\n", name != nullptr ? name : "unknown",
               type);
   if (type == 130) {  // m-notification-ind
-    std::printf("  WapPhone: %s\n", ReadTextValue(client::kWapPhone).c_str());
-    std::printf("  WapUrl:   %s\n", ReadTextValue(client::kWapUrl).c_str());
+    std::printf("  WapPhone: %s\n", Received(client::kWapPhone).c_str());
+    std::printf("  WapUrl:   %s\n", Received(client::kWapUrl).c_str());
   } else if (type == 134) {  // m-delivery-ind
     std::printf("  DeliveryReportPhone:  %s\n",
-                ReadTextValue(client::kDeliveryReportPhone).c_str());
+                Received(client::kDeliveryReportPhone).c_str());
     std::printf("  DeliveryReportMsgID:  %s\n",
-                ReadTextValue(client::kDeliveryReportMsgId).c_str());
+                Received(client::kDeliveryReportMsgId).c_str());
     std::printf("  DeliveryReportStatue: %s\n",
-                ReadTextValue(client::kDeliveryReportStatue).c_str());
+                Received(client::kDeliveryReportStatue).c_str());
   }
   std::fflush(stdout);
 }

@@ -19,6 +19,7 @@
 #include "platform/registry.h"
 #include "platform/text_convert.h"
 #include "tools/mmsctl/command.h"
+#include "tools/mmsctl/dump_values.h"
 #include "tools/mmsctl/net_wait.h"
 
 namespace mmsctl {
@@ -81,7 +82,7 @@ std::string Describe(DWORD type, const std::vector<uint8_t>& bytes) {
       std::wstring wide(bytes.size() / sizeof(wchar_t), L'\0');
       std::copy(bytes.begin(), bytes.begin() + wide.size() * sizeof(wchar_t),
                 reinterpret_cast<uint8_t*>(wide.data()));
-      return "REG_SZ      \"" + Utf8(wide) + "\"";
+      return "REG_SZ      \"" + dump::Escaped(Utf8(wide)) + "\"";
     }
     case REG_BINARY:
       return "REG_BINARY  " + Hex(bytes);
@@ -101,7 +102,8 @@ int List() {
     const std::string shown = ReadValue(v.name.c_str(), &type, &bytes)
                                   ? Describe(type, bytes)
                                   : "<unreadable>";
-    std::printf("%-22s %s\n", Utf8(v.name).c_str(), shown.c_str());
+    std::printf("%-22s %s\n", dump::Escaped(Utf8(v.name)).c_str(),
+                shown.c_str());
   }
   return kOk;
 }

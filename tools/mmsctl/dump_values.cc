@@ -178,8 +178,24 @@ std::string HexOf(ByteReader bytes) {
 std::string Escaped(ByteReader text, bool utf8) {
   std::string out;
   uint8_t c = 0;
+  uint8_t previous = 0;
   char hex[8];
   while (text.ReadByte(&c)) {
+    // 0xC2 0x80..0x9F is a C1 control: its lead byte is held back a step.
+    const bool c1_lead = utf8 && c == 0xC2;
+    if (previous == 0xC2) {
+      if (c >= 0x80 && c <= 0x9F) {
+        std::snprintf(hex, sizeof hex, "\\x%02x\\x%02x", previous, c);
+        out += hex;
+        previous = 0;
+        continue;
+      }
+      out += static_cast<char>(previous);
+    }
+    previous = c1_lead ? c : 0;
+    if (c1_lead) {
+      continue;
+    }
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
@@ -190,7 +206,16 @@ std::string Escaped(ByteReader text, bool utf8) {
       out += hex;
     }
   }
+  if (previous == 0xC2) {
+    out += static_cast<char>(previous);
+  }
   return out;
+}
+
+std::string Escaped(const std::string& utf8) {
+  return Escaped(
+      ByteReader(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()),
+      true);
 }
 
 std::string Quoted(const ByteReader& text, bool utf8) {

@@ -23,8 +23,12 @@ std::string Offset(size_t n);
 // The first bytes in hex, "..." when there are more.
 std::string HexOf(ByteReader bytes);
 // Bytes a terminal would not show as they are become \xNN; bytes of 128
-// and up stay when the text is UTF-8.
+// and up stay when the text is UTF-8, except the two-byte forms of the
+// C1 controls (U+0080 to U+009F), which a terminal obeys too.
 std::string Escaped(ByteReader text, bool utf8);
+// Received UTF-8 text as Escaped shows it, for printing values that came
+// from outside (pushes, the registry).
+std::string Escaped(const std::string& utf8);
 // The escaped text in double quotes.
 std::string Quoted(const ByteReader& text, bool utf8);
 std::string Unreadable(const ByteReader& value);

@@ -1,0 +1,101 @@
+// typed_text.cc: one folder per message record for its typed text.
+//
+// Folder names are the process id, a counter and a random number, and the
+// folder is created exclusively, so a name that is taken (a folder left by
+// a process that was killed, or a clash) is simply drawn again.
+#include "model/typed_text.h"
+
+#include <wchar.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <random>
+
+#include "model/record_limits.h"
+#include "platform/winapi.h"
+
+namespace mms::model {
+namespace {
+
+constexpr int kFolderAttempts = 64;
+
+struct Folders {
+  std::mutex mu;
+  std::map<const MMS_Custom_Data*, std::wstring> by_record;  // guarded by mu
+};
+
+// Never destroyed: records may be deleted while the process exits.
+Folders& GetFolders() {
+  static Folders* folders = new Folders;
+  return *folders;
+}
+
+unsigned FreshNumber() {
+  static std::mutex mu;
+  static std::mt19937 engine{std::random_device{}()};
+  std::lock_guard<std::mutex> hold(mu);
+  return static_cast<unsigned>(engine());
+}
+
+bool MakeFolder(std::wstring* folder) {
+  static std::atomic<unsigned> counter{0};
+  CreateDirectoryW(L"\\Temp", nullptr);
+  CreateDirectoryW(kTypedTextRoot, nullptr);
+  for (int attempt = 0; attempt < kFolderAttempts; ++attempt) {
+    wchar_t path[kWideChars];
+    swprintf(path, kWideChars, L"%ls\\%u-%u-%u", kTypedTextRoot,
+             unsigned{GetCurrentProcessId()}, counter++, FreshNumber());
+    if (CreateDirectoryW(path, nullptr)) {
+      *folder = std::wstring(path) + L"\\";
+      return true;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TypedTextFolder(const MMS_Custom_Data* record, std::wstring* folder) {
+  Folders& folders = GetFolders();
+  {
+    std::lock_guard<std::mutex> lock(folders.mu);
+    auto it = folders.by_record.find(record);
+    if (it != folders.by_record.end()) {
+      *folder = it->second;
+      return true;
+    }
+  }
+  if (!MakeFolder(folder)) {
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(folders.mu);
+  folders.by_record[record] = *folder;
+  return true;
+}
+
+void ForgetTypedText(const MMS_Custom_Data* record) {
+  std::wstring folder;
+  {
+    Folders& folders = GetFolders();
+    std::lock_guard<std::mutex> lock(folders.mu);
+    auto it = folders.by_record.find(record);
+    if (it == folders.by_record.end()) {
+      return;
+    }
+    folder = std::move(it->second);
+    folders.by_record.erase(it);
+  }
+  for (int slide = 0; slide < kMaxSlides; ++slide) {
+    wchar_t path[kWideChars];
+    swprintf(path, kWideChars, L"%lstempTxt%d.txt", folder.c_str(), slide);
+    DeleteFileW(path);
+  }
+  folder.pop_back();  // the trailing "\"
+  RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace mms::model
