@@ -12,6 +12,7 @@
 
 #include "platform/device_fs.h"
 #include "platform/files_internal.h"
+#include "platform/move_file.h"
 #include "platform/text_convert.h"
 
 namespace fs = std::filesystem;
@@ -104,6 +105,44 @@ BOOL DeleteFileOnce(const wchar_t* path) {
   return TRUE;
 }
 
+BOOL MoveFileOnce(const wchar_t* from, const wchar_t* to, DWORD flags) {
+  std::string host_from;
+  std::string host_to;
+  DWORD error = ResolveDevicePath(from, &host_from);
+  if (error == ERROR_SUCCESS) {
+    error = ResolveDevicePath(to, &host_to);
+  }
+  if (error != ERROR_SUCCESS) {
+    return Fail(error);
+  }
+  struct stat st;
+  if (stat(host_from.c_str(), &st) != 0) {
+    return Fail(errno == ENOENT ? MissingPathError(host_from)
+                                : ErrorFromErrno(errno));
+  }
+  if (S_ISDIR(st.st_mode)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (stat(host_to.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      return Fail(ERROR_ACCESS_DENIED);
+    }
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+      return Fail(ERROR_ALREADY_EXISTS);
+    }
+    if (mms::platform::IsHostFileOpen(host_to)) {
+      return Fail(ERROR_SHARING_VIOLATION);
+    }
+  }
+  if (mms::platform::IsHostFileOpen(host_from)) {
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  if (rename(host_from.c_str(), host_to.c_str()) != 0) {
+    return Fail(ErrorFromErrno(errno));
+  }
+  return TRUE;
+}
+
 BOOL CreateDirectoryOnce(const wchar_t* path) {
   std::string host;
   DWORD error = ResolveDevicePath(path, &host);
@@ -164,6 +203,11 @@ DWORD GetFileAttributesOnce(const wchar_t* path) {
 BOOL DeleteFileW(const wchar_t* path) {
   BOOL ok = DeleteFileOnce(path);
   return ok || !RetryAfterMissingPath() ? ok : DeleteFileOnce(path);
+}
+
+BOOL MoveFileExW(const wchar_t* from, const wchar_t* to, DWORD flags) {
+  BOOL ok = MoveFileOnce(from, to, flags);
+  return ok || !RetryAfterMissingPath() ? ok : MoveFileOnce(from, to, flags);
 }
 
 BOOL CreateDirectoryW(const wchar_t* path, void* /*security*/) {

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,13 @@ namespace mms::platform {
 namespace {
 
 constexpr int kTickMs = 200;
+// Room in the kernel for a burst while pushes are being stored: about
+// 10,000 small datagrams (each costs the kernel about 800 bytes).
+constexpr int kSocketReceiveBytes = 8 * 1024 * 1024;
+// Datagrams read between two ticks at most, so counts are still written.
+constexpr int kDrainPerTick = 4096;
+// A program that could not be started is not tried again for this long.
+constexpr auto kLaunchRetry = std::chrono::seconds(60);
 // Room for any UDP payload; MSG_TRUNC reports the real size beyond it.
 constexpr size_t kReceiveBuffer = 65536;
 
@@ -65,15 +73,17 @@ class Router {
   bool OpenStore() { return store_.Open(PushStorePath()); }
   PushStore& store() { return store_; }
 
-  void Receive() {
-    std::vector<uint8_t> buffer(kReceiveBuffer);
+  // Reads and handles one waiting datagram; false when none waits.
+  bool Receive() {
+    buffer_.resize(kReceiveBuffer);
+    std::vector<uint8_t>& buffer = buffer_;
     sockaddr_in from = {};
     socklen_t from_size = sizeof(from);
     const ssize_t n =
         recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
                  reinterpret_cast<sockaddr*>(&from), &from_size);
     if (n < 0) {
-      return;
+      return errno == EINTR;
     }
     const size_t size = static_cast<size_t>(n);
     if (size <= buffer.size() && IsHandoverRequest(buffer.data(), size)) {
@@ -93,9 +103,10 @@ class Router {
       ++counts_[std::string("malformed.") + DatagramErrorName(error)];
       Log("dropped %zu bytes from %s: %s", size, sender,
           DatagramErrorName(error));
-      return;
+      return true;
     }
     Accept(push, sender);
+    return true;
   }
 
   void Tick() {
@@ -216,11 +227,18 @@ class Router {
     if (launched_.count(folded) != 0) {
       return;  // started earlier and still starting up or running
     }
+    const auto earlier = failed_launch_.find(folded);
+    if (earlier != failed_launch_.end()) {
+      if (std::chrono::steady_clock::now() - earlier->second < kLaunchRetry) {
+        return;  // it failed just now: the push waits in the queue
+      }
+      failed_launch_.erase(earlier);
+    }
     std::wstring device;
     std::string host;
     if (!Utf8ToWideText(reg.program, &device) ||
         !DeviceToHostPath(device, &host)) {
-      ++counts_["launch-failed"];
+      LaunchFailed(folded);
       return;
     }
     std::vector<std::string> words = SplitParams(reg.params);
@@ -246,7 +264,7 @@ class Router {
     // exec closes.
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
-      ++counts_["launch-failed"];
+      LaunchFailed(folded);
       return;
     }
     const pid_t pid = fork();
@@ -266,7 +284,7 @@ class Router {
       if (pid > 0) {
         waitpid(pid, nullptr, 0);
       }
-      ++counts_["launch-failed"];
+      LaunchFailed(folded);
       Log("could not start %s: %s", host.c_str(), std::strerror(error));
       return;
     }
@@ -275,12 +293,20 @@ class Router {
     Log("started %s %s", host.c_str(), reg.params.c_str());
   }
 
+  void LaunchFailed(const std::string& folded) {
+    ++counts_["launch-failed"];
+    failed_launch_[folded] = std::chrono::steady_clock::now();
+  }
+
   const RouterOptions options_;
   const int fd_;
   const std::string root_;
   PushStore store_;
   std::map<std::string, int64_t> counts_;  // not yet written to the store
   std::map<std::string, pid_t> launched_;  // by folded content type
+  // When a launch failed, by folded content type.
+  std::map<std::string, std::chrono::steady_clock::time_point> failed_launch_;
+  std::vector<uint8_t> buffer_;  // one datagram
 };
 
 }  // namespace
@@ -387,6 +413,11 @@ int RunPushRouter(const RouterOptions& options, const std::atomic<bool>& stop) {
     close(fd);
     return 1;
   }
+  // Root may go past the system's limit; others get what it allows.
+  const int want = kSocketReceiveBytes;
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &want, sizeof(want)) != 0) {
+    (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &want, sizeof(want));
+  }
   socklen_t size = sizeof(addr);
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
@@ -412,13 +443,8 @@ int RunPushRouter(const RouterOptions& options, const std::atomic<bool>& stop) {
   while (!stop.load()) {
     pollfd p = {fd, POLLIN, 0};
     if (poll(&p, 1, kTickMs) > 0) {
-      // Drain what has arrived, then tick once.
-      for (int i = 0; i < 64; ++i) {
-        pollfd again = {fd, POLLIN, 0};
-        if (poll(&again, 1, 0) <= 0) {
-          break;
-        }
-        router.Receive();
+      // Drain everything that has arrived, then tick once.
+      for (int i = 0; i < kDrainPerTick && router.Receive(); ++i) {
       }
     }
     router.Tick();

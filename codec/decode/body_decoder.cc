@@ -6,6 +6,7 @@
 // (DecodeMessage) is what the library calls; CMMS::MMS_DeCode has no
 // length to give and trusts the PDU's own length fields.
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -19,6 +20,7 @@
 #include "codec/decode/part_name.h"
 #include "codec/header_table.h"
 #include "codec/records.h"
+#include "platform/move_file.h"
 #include "platform/winapi.h"
 
 namespace mms::codec {
@@ -93,6 +95,9 @@ int DecodeMessageUnguarded(const uint8_t* pdu, size_t size,
     PartView part;
     if (!DecodePart(r, &part) ||
         WritePartFile(part, message, static_cast<int>(i)) != 1) {
+      // Only the parts written whole are listed.
+      std::memset(message->m_pFileNameArray[i], 0, 260);
+      message->m_nFileNum = static_cast<int>(i);
       return -1;
     }
   }
@@ -198,8 +203,14 @@ int WritePartFile(const PartView& part, MMS_Custom_Data* message, int index) {
   if (message->SetFileNameArray(index, path.data()) != 1) {
     return -1;
   }
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Written under a name of its own, then renamed: the part's name holds
+  // the whole part or nothing new (a full disk leaves no cut file).
+  static std::atomic<unsigned> serial{0};
+  const std::wstring temp = std::wstring(mms::client::kDecodeFolder) + L"~" +
+                            std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(serial++) + L".part";
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return -1;
   }
@@ -213,8 +224,13 @@ int WritePartFile(const PartView& part, MMS_Custom_Data* message, int index) {
     ok = data.ReadBytes(chunk, &bytes) &&
          WriteFile(file, bytes, chunk, &written, nullptr) && written == chunk;
   }
-  CloseHandle(file);
-  return ok ? 1 : -1;
+  ok = CloseHandle(file) && ok &&
+       MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (!ok) {
+    DeleteFileW(temp.c_str());
+    return -1;
+  }
+  return 1;
 }
 
 int DecodeMessage(const uint8_t* pdu, size_t size, MMS_Custom_Data* message) {

@@ -1,9 +1,13 @@
 // writers_test.cc: many composers at once: message files never replace one
 // another across processes, and typed text stays the composer's own, even
 // when a received message brings a part of the same name.
+#include <signal.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -114,6 +118,44 @@ TEST_F(Writers, TypedTextSurvivesAReceivedPartOfTheSameName) {
   EXPECT_NE(pdu.find("mine"), std::string::npos);
   EXPECT_EQ(pdu.find("theirs"), std::string::npos);
   EXPECT_NE(pdu.find("tempTxt0.txt"), std::string::npos);  // the wire name
+}
+
+TEST_F(Writers, AFullDiskDuringADecodeListsNoCutPart) {
+  // A message with a 300,000-byte part, opened where files may not pass
+  // 200,000 bytes.
+  const std::string big(300000, 'b');
+  WriteHostFile(Host(L"\\My Documents\\big.bin"), big);
+  auto* message = new MMS_Custom_Data();
+  message->SetPhoneNumber(WBuf(L"13800000001"));
+  message->AddPartFileName(0, WBuf(L"\\My Documents\\big.bin"));
+  wchar_t saved[260] = {};
+  wchar_t unused[260] = {};
+  ASSERT_EQ(CMMS::MMS_Save(message, saved, unused), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit = {200000, 200000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    MMS_Custom_Data opened;
+    CMMS::MMS_Open(saved, &opened);
+    // Every listed file must be whole: the big one only at its full size.
+    int cut = 0;
+    for (int i = 0; i < opened.m_nFileNum; ++i) {
+      char name[260] = {};
+      opened.GetFileName(i, name);
+      std::error_code error;
+      const auto size = std::filesystem::file_size(
+          Host(std::wstring(name, name + strlen(name))), error);
+      if (error || (strstr(name, "big.bin") != nullptr && size != big.size())) {
+        ++cut;
+      }
+    }
+    _exit(cut == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ class Ending : public EntryTest {
   // when it exited normally with status 0.
   bool RunClient(const char* mode) {
     const std::string command =
-        "ASAN_OPTIONS=detect_leaks=0 MMS_DEVICE_ROOT='" + Host(L"").string() +
+        "ASAN_OPTIONS=detect_leaks=0 MMS_DEVICE_ROOT='" + Host(L"") +
         "' " MMS_BINARY_DIR "/tests/exit_client " + mode;
     const int status = std::system(command.c_str());
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;

@@ -222,6 +222,20 @@ TEST_F(RouterTest, APushWithNoListenerStartsTheProgramAndWaitsForIt) {
   EXPECT_EQ(0, Waiting());
 }
 
+TEST_F(RouterTest, ABurstIsDrainedAndAFailedLaunchIsNotRepeated) {
+  // Registered, but the program is missing: nobody listens, nothing starts.
+  CMMS mms;
+  ASSERT_EQ(0, mms.RegisterClient());
+  constexpr int kBurst = 1000;
+  for (int i = 0; i < kBurst; ++i) {
+    Send(MmsPush(NotificationBody("http://mmsc/" + std::to_string(i))));
+  }
+  EXPECT_TRUE(WaitUntil([&] { return Count("accepted") == kBurst; }, 120000))
+      << Count("received") << " received";
+  EXPECT_EQ(kBurst, Waiting());
+  EXPECT_EQ(1, Count("launch-failed"));
+}
+
 TEST_F(RouterTest, MalformedDatagramsAreDroppedAndCounted) {
   CMMS mms;
   ASSERT_EQ(0, mms.RegisterClient());

@@ -179,7 +179,7 @@ std::string Escaped(ByteReader text, bool utf8) {
   std::string out;
   uint8_t c = 0;
   uint8_t previous = 0;
-  char hex[8];
+  char hex[16];
   while (text.ReadByte(&c)) {
     // 0xC2 0x80..0x9F is a C1 control: its lead byte is held back a step.
     const bool c1_lead = utf8 && c == 0xC2;
