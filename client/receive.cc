@@ -17,6 +17,7 @@
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "client/registry_values.h"
 #include "client/threads.h"
@@ -145,7 +146,21 @@ int StartReceive(const wchar_t* url, uint64_t node_id) {
     return 0;
   }
   task.release();  // the thread frees it
-  CloseHandle(thread);
+  {
+    // The node keeps the handle, so that giving the retrieval up can end
+    // its thread; a node already gone (the thread ended) does not.
+    std::lock_guard<std::mutex> lock(StateMutex());
+    for (RecvQueueNode* node = g_pRecvQueue; node_id != 0 && node != nullptr;
+         node = node->pNext) {
+      if (node->nId == node_id) {
+        node->hThread = std::exchange(thread, nullptr);
+        break;
+      }
+    }
+  }
+  if (thread != nullptr) {
+    CloseHandle(thread);
+  }
   return 0;
 }
 
@@ -222,6 +237,7 @@ int CMMS::MMS_Recived(wchar_t* url) {
     wchar_t location[kLocationChars] = {};
     uint64_t start_id = 0;
     uint64_t gave_up_after_ms = 0;
+    std::vector<HANDLE> abandoned;
     {
       std::lock_guard<std::mutex> lock(client::StateMutex());
       if (client::NodeLeftWaitingLocked(own_id)) {
@@ -233,6 +249,9 @@ int CMMS::MMS_Recived(wchar_t* url) {
         gave_up_after_ms = BusyForMsLocked();
         IsNetWorked = client::kNetIdle;
         while (g_pRecvQueue != nullptr && g_pRecvQueue->bStarted) {
+          if (g_pRecvQueue->hThread != nullptr) {
+            abandoned.push_back(std::exchange(g_pRecvQueue->hThread, nullptr));
+          }
           client::PopRecvQueueLocked();
         }
       }
@@ -253,6 +272,11 @@ int CMMS::MMS_Recived(wchar_t* url) {
     if (gave_up_after_ms != 0) {
       LogText(GetLog(), L"Retrieval given up after %u s\n",
               static_cast<unsigned>(gave_up_after_ms / 1000));
+      // Its transfer and thread end here; nothing of it runs on.
+      for (HANDLE thread : abandoned) {
+        TerminateThread(thread, 0);
+        CloseHandle(thread);
+      }
       client::ReleaseWebConnection(false);
     }
     const int result = client::StartReceive(location, start_id);

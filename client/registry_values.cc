@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/log.h"
 #include "platform/registry.h"
 #include "platform/winapi.h"
 
@@ -62,8 +63,14 @@ bool WriteStatusGroup(const wchar_t* state_name, const GroupValue* values,
   writes[count] = mms::platform::ValueWrite{
       state_name, REG_DWORD, reinterpret_cast<const BYTE*>(&state),
       sizeof(DWORD)};
-  return mms::platform::SetValuesTogether(kMmsKey, writes, count + 1) ==
-         ERROR_SUCCESS;
+  if (mms::platform::SetValuesTogether(kMmsKey, writes, count + 1) ==
+      ERROR_SUCCESS) {
+    return true;
+  }
+  // Busy past the bounded wait, or failed: nothing of the group was
+  // written and its state was not raised; it is not lost silently.
+  LogText(GetLog(), L"Status group not written: %ls\n", state_name);
+  return false;
 }
 
 }  // namespace mms::client

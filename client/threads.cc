@@ -73,6 +73,9 @@ void PopRecvQueueLocked() {
   }
   g_pRecvQueue = head->pNext;
   --g_nRecvQueue;
+  if (head->hThread != nullptr) {
+    CloseHandle(head->hThread);  // a running thread goes on by itself
+  }
   delete head;
 }
 
@@ -83,6 +86,9 @@ bool RemoveRecvQueueNodeLocked(uint64_t id) {
       RecvQueueNode* node = *link;
       *link = node->pNext;
       --g_nRecvQueue;
+      if (node->hThread != nullptr) {
+        CloseHandle(node->hThread);  // the caller may be that thread
+      }
       delete node;
       return true;
     }

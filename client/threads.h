@@ -30,6 +30,7 @@ struct RecvQueueNode {
   RecvQueueNode* pNext;                // towards the tail
   uint64_t nId;                        // unique per node, never 0
   bool bStarted;                       // its receive thread was started
+  HANDLE hThread;  // that thread while it runs; closed with the node
 };
 
 // All guarded by mms::client::StateMutex().

@@ -88,7 +88,7 @@ class Router {
     const size_t size = static_cast<size_t>(n);
     if (size <= buffer.size() && IsHandoverRequest(buffer.data(), size)) {
       HandOver(buffer.data(), size, from);
-      return;
+      return true;
     }
     ++counts_["received"];
     PushDatagram push;

@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -186,10 +187,33 @@ int OnProgress(void*, curl_off_t down_total, curl_off_t down_now,
   return 0;
 }
 
-// Runs the transfer on a multi handle, checking for cancellation between
-// short polls. Returns the transfer's result, or CURLE_ABORTED_BY_CALLBACK
+// The transfer's overall deadline in nominal ms: the base plus its bytes
+// (the body's Content-Length, or the bytes received so far without one,
+// and what is sent) over the minimum rate, at most the cap.
+uint32_t DeadlineMs(CURL* easy) {
+  curl_off_t down_total = -1;
+  curl_off_t down_now = 0;
+  curl_off_t up_total = -1;
+  curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &down_total);
+  curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &down_now);
+  curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_UPLOAD_T, &up_total);
+  uint64_t bytes = static_cast<uint64_t>(down_total >= 0 ? down_total
+                                                         : down_now);
+  if (up_total > 0) {
+    bytes += static_cast<uint64_t>(up_total);
+  }
+  const uint64_t ms = mms::transport::kTransferDeadlineBaseMs +
+                      bytes * 1000 / mms::transport::kTransferMinBytesPerSecond;
+  return static_cast<uint32_t>(
+      std::min<uint64_t>(ms, mms::transport::kTransferDeadlineCapMs));
+}
+
+// Runs the transfer on a multi handle, checking for cancellation and the
+// overall deadline between short polls. Returns the transfer's result,
+// CURLE_OPERATION_TIMEDOUT past the deadline, or CURLE_ABORTED_BY_CALLBACK
 // when the thread was asked to end.
 CURLcode Perform(CURL* easy) {
+  const auto started = std::chrono::steady_clock::now();
   std::unique_ptr<CURLM, CurlMultiDeleter> multi(curl_multi_init());
   if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) {
     return CURLE_OUT_OF_MEMORY;
@@ -206,6 +230,14 @@ CURLcode Perform(CURL* easy) {
     }
     if (mms::platform::CancelRequested()) {
       result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    // Like the stall limit, never under a second of real time.
+    const uint32_t deadline_ms =
+        std::max<uint32_t>(1000, mms::platform::ScaledMs(DeadlineMs(easy)));
+    if (std::chrono::steady_clock::now() - started >=
+        std::chrono::milliseconds(deadline_ms)) {
+      result = CURLE_OPERATION_TIMEDOUT;  // a slow drip ends here
       break;
     }
     curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);

@@ -75,9 +75,17 @@ TEST_F(StoreTest, StoresExactBytesAndReportsTheDevicePath) {
                                 std::to_wstring(DrawFor(42)) + L".mms";
   EXPECT_EQ(expected, std::wstring(static_cast<wchar_t*>(path)));
   EXPECT_EQ(pdu, ReadHostFile(Host(expected)));
-  // A repeated name replaces the older file; a null path still stores.
+  // A repeated name is drawn again (same format) and never replaces the
+  // older file; a null path still stores.
+  WBuf again(std::wstring(260, L'#'));
+  ASSERT_EQ(1, StoreMessageFile(pdu.data(), 2, again));
+  const std::wstring second(static_cast<wchar_t*>(again));
+  EXPECT_NE(second, expected);
+  EXPECT_EQ(second.rfind(L"\\Windows\\Messaging\\Varnholt2009356274", 0), 0u);
+  EXPECT_EQ(second.substr(second.size() - 4), L".mms");
+  EXPECT_EQ(pdu, ReadHostFile(Host(expected)));
+  EXPECT_EQ(Hex("8c 80"), ReadHostFile(Host(second)));
   ASSERT_EQ(1, StoreMessageFile(pdu.data(), 2, nullptr));
-  EXPECT_EQ(Hex("8c 80"), ReadHostFile(Host(expected)));
 }
 
 TEST_F(StoreTest, MissingFolderFailsWithoutCreatingItOrTouchingThePath) {

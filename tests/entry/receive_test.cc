@@ -312,6 +312,31 @@ TEST_F(Retrieval, BurstOfRequestsGivesNoRetrievalUpBeforeItsLimit) {
   EXPECT_EQ(given_up, 2);
 }
 
+TEST_F(Retrieval, SlowDripAndSilentServerEndByTheirDeadline) {
+  platform::SetTimeScaleForTest(0.01);
+  // 1,000 bytes announced, two a second: fast enough for the stall limit.
+  centre_.SetHandler(
+      [this](const httplib::Request& req, httplib::Response& res) {
+        if (req.target != "//drip") {
+          first_gate_.Pass();  // accepts and never answers
+          return;
+        }
+        res.set_content_provider(
+            1000, "application/vnd.wap.mms-message",
+            [](size_t, size_t, httplib::DataSink& sink) {
+              std::this_thread::sleep_for(std::chrono::milliseconds(500));
+              return sink.write("x", 1);
+            });
+      });
+  for (const char* name : {"drip", "silent"}) {
+    ASSERT_EQ(Receive(name), 0);
+    EXPECT_TRUE(client::WaitForWorkers(60000)) << name;
+    EXPECT_EQ(Dword(L"NewMMS"), 2u) << name;
+    EXPECT_TRUE(StoredFiles().empty()) << name;
+    EXPECT_EQ(IsNetWorked, 2) << name;
+  }
+}
+
 TEST_F(Retrieval, ReadReportDuringARetrievalLeavesItBusy) {
   platform::SetTimeScaleForTest(0.05);  // no give-up while the test looks
   ASSERT_EQ(Receive("slow"), 0);

@@ -43,17 +43,22 @@ TEST_F(Ending, ProgramThatReturnsAtOnceLogsEachLostSubmission) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     res.status = 500;
   });
+  // Each run starts a fresh log file: its own lines are read after it.
+  int runs_with_one_line = 0;
   for (int run = 0; run < 50; ++run) {
     ASSERT_TRUE(RunClient("exit")) << "run " << run;
-  }
-  int lost = 0;
-  for (const std::string& line : LogLines()) {
-    if (line.rfind("Submission lost at shutdown: \\Windows\\Messaging\\", 0) ==
-        0) {
-      ++lost;
+    int lost = 0;
+    for (const std::string& line : LogLines()) {
+      if (line.rfind("Submission lost at shutdown: \\Windows\\Messaging\\",
+                     0) == 0) {
+        ++lost;
+      }
     }
+    runs_with_one_line += lost == 1 ? 1 : 0;
+    std::filesystem::remove_all(Host(L"\\KestLogDir"));
+    std::filesystem::create_directories(Host(L"\\KestLogDir"));
   }
-  EXPECT_EQ(lost, 50);
+  EXPECT_EQ(runs_with_one_line, 50);
   EXPECT_EQ(StoredFiles().size(), 50u);
 }
 
