@@ -16,13 +16,17 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "client/registry_values.h"
 #include "client/threads.h"
+#include "codec/acknowledge.h"
 #include "diag/log.h"
 #include "mms.h"
+#include "platform/announcements.h"
+#include "platform/text_convert.h"
 #include "platform/thread.h"
 #include "platform/winapi.h"
 #include "push/wap_push.h"
@@ -89,6 +93,22 @@ bool LeaveQueue(uint64_t node_id) {
   return mms::client::RemoveRecvQueueNodeLocked(node_id);
 }
 
+// The m-notifyresp-ind (Retrieved) answering the notification that
+// announced url, or null (logged) when none was recorded.
+unsigned char* NotifyResponseFor(const wchar_t* url, int* length) {
+  std::string narrow;
+  std::string transaction_id;
+  if (!mms::platform::WideToUtf8Text(url, &narrow) ||
+      !mms::platform::FindAnnouncement(narrow, &transaction_id)) {
+    LogText(GetLog(),
+            L"no transaction ID in the message or its notification: %ls\n",
+            url);
+    return nullptr;
+  }
+  return mms::codec::MakeNotifyResponse(transaction_id.c_str(),
+                                        mms::codec::kStatusRetrieved, length);
+}
+
 void EndFailedRetrieval(bool current) {
   ReportNewMMS(2);
   if (current) {
@@ -103,15 +123,20 @@ void EndFailedRetrieval(bool current) {
 DWORD ReceiveThreadProc(void* argument) {
   mms::client::WorkerScope scope;
   std::unique_ptr<ReceiveTask> task(static_cast<ReceiveTask*>(argument));
+  wchar_t url[kLocationChars] = {};
+  wcscpy(url, task->buffer);
   const int result = RetrieveMMS(task->buffer, kLocationChars);
   mms::platform::CancellationPoint();
+  // The file this thread stored: its own message is the one acknowledged.
+  wchar_t path[kLocationChars] = {};
+  wcscpy(path, task->buffer);
   const uint64_t node_id = task->node_id;
   task.reset();
   const bool current = LeaveQueue(node_id);
   if (result != 0) {
     EndFailedRetrieval(current);
   } else {
-    mms::client::SendAcknowledgement(current);
+    mms::client::AcknowledgeStoredMessage(path, url, current);
   }
   return static_cast<DWORD>(result);
 }
@@ -170,12 +195,26 @@ int SendAcknowledgement(bool ends_retrieval) {
   wchar_t path[kLocationChars] = {};
   RegGetValue(const_cast<wchar_t*>(kMmsKey), const_cast<wchar_t*>(kNewMmsName),
               path, (kLocationChars - 1) * sizeof(wchar_t));
+  return AcknowledgeStoredMessage(path, nullptr, ends_retrieval);
+}
+
+int AcknowledgeStoredMessage(const wchar_t* path, const wchar_t* url,
+                             bool ends_retrieval) {
+  wchar_t own_path[kLocationChars] = {};
+  wcsncpy(own_path, path, kLocationChars - 1);
   std::unique_ptr<CMMS> temp(new (std::nothrow) CMMS());
   std::unique_ptr<unsigned char, LocalBlockFree> id;
   if (temp != nullptr) {
-    id.reset(temp->GetMMSTranscationID(path));
+    id.reset(temp->GetMMSTranscationID(own_path));
   }
-  if (id == nullptr) {
+  int length = 0;
+  std::unique_ptr<unsigned char, LocalBlockFree> pdu;
+  if (id != nullptr) {
+    pdu.reset(temp->MakeDeliveryAcknowledgement(id.get(), &length));
+  } else if (url != nullptr && temp != nullptr) {
+    pdu.reset(NotifyResponseFor(url, &length));
+  }
+  if (id == nullptr && pdu == nullptr) {
     if (ends_retrieval) {
       std::lock_guard<std::mutex> lock(StateMutex());
       IsNetWorked = kNetIdle;
@@ -183,9 +222,6 @@ int SendAcknowledgement(bool ends_retrieval) {
     ReleaseWebConnection(true);
     return 0;
   }
-  int length = 0;
-  std::unique_ptr<unsigned char, LocalBlockFree> pdu(
-      temp->MakeDeliveryAcknowledgement(id.get(), &length));
   if (pdu == nullptr) {
     return -1;  // the busy state stays until a waiting request gives up
   }

@@ -106,7 +106,7 @@ DWORD SendThreadProc(void* argument) {
 DWORD SendThreadProcWithOutReg(void* argument) {
   mms::client::WorkerScope scope;
   std::unique_ptr<SendTask> task(static_cast<SendTask*>(argument));
-  const int result = SubmitMMS(&task->job);
+  const int result = SubmitMMS(&task->job, false);
   mms::platform::CancellationPoint();
   task->submitted = true;
   if (task->ends_retrieval) {

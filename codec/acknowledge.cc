@@ -8,6 +8,8 @@
 //   2           98 T.. 00     X-Mms-Transaction-Id the caller's text
 //   3+len(T)+1  8D 90         X-Mms-MMS-Version    1.0
 //   3+len(T)+3  91 80         X-Mms-Report-Allowed Yes
+#include "codec/acknowledge.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -105,6 +107,32 @@ unsigned char* CMMS::MakeDeliveryAcknowledgement(unsigned char* transaction_id,
   }
   return block;
 }
+
+namespace mms::codec {
+
+unsigned char* MakeNotifyResponse(const char* transaction_id, uint8_t status,
+                                  int* length) {
+  if (transaction_id == nullptr || length == nullptr) {
+    return nullptr;
+  }
+  const size_t id_bytes = std::strlen(transaction_id);
+  ByteWriter pdu(id_bytes + kAckFixedBytes + 2);
+  const bool written =
+      pdu.PutShortInteger(kMessageType) && pdu.PutByte(kMsgNotifyRespInd) &&
+      pdu.PutShortInteger(kTransactionId) &&
+      pdu.PutTextString(transaction_id, id_bytes) &&
+      pdu.PutShortInteger(kMmsVersion) && pdu.PutByte(kMmsVersion10) &&
+      pdu.PutShortInteger(kStatus) && pdu.PutByte(status) &&
+      pdu.PutShortInteger(kReportAllowed) && pdu.PutByte(kYes);
+  size_t size = 0;
+  unsigned char* block = written ? pdu.TakeBlock(&size) : nullptr;
+  if (block != nullptr) {
+    *length = static_cast<int>(size);
+  }
+  return block;
+}
+
+}  // namespace mms::codec
 
 unsigned char* CMMS::GetMMSTranscationID(wchar_t* path) {
   if (path == nullptr) {

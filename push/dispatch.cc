@@ -5,13 +5,20 @@
 // a prompt (queued: a prompt never holds up the pushes behind it). A
 // push's values, then "WapType" and "WapState", are written as one group
 // in one transaction, so readers that watch "WapState" always find the
-// push's other values with it.
+// push's other values with it. A notification whose location cannot be
+// fetched publishes nothing.
+#include <strings.h>
+
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "client/registry_values.h"
 #include "codec/header_table.h"
+#include "diag/log.h"
+#include "platform/announcements.h"
 #include "platform/prompt.h"
+#include "platform/text_convert.h"
 #include "platform/winapi.h"
 #include "push/prompts.h"
 #include "push/wap_push.h"
@@ -74,9 +81,26 @@ void Announce(const wchar_t* text) {
   LogText(GetLog(), L"%ls\n", text);
 }
 
-void PublishNotification(const WapPush_Message& push, PushGroup* group) {
-  if (push.pszContentLocation == nullptr || push.pszContentLocation[0] == 0) {
-    return;
+// Why a notification's location cannot be fetched, or null when it can.
+const char* UnusableLocation(const char* location) {
+  constexpr size_t kMaxUrlBytes = 259;
+  if (location == nullptr || location[0] == '\0') {
+    return "no Content-Location";
+  }
+  if (std::strlen(location) > kMaxUrlBytes) {
+    return "a Content-Location longer than 259 characters";
+  }
+  if (strncasecmp(location, "http://", 7) != 0) {
+    return "a Content-Location that is not an http:// URL";
+  }
+  return nullptr;
+}
+
+// False when the notification publishes nothing at all (logged).
+bool PublishNotification(const WapPush_Message& push, PushGroup* group) {
+  if (const char* why = UnusableLocation(push.pszContentLocation)) {
+    LogText(GetLog(), L"notification ignored: %hs\n", why);
+    return false;
   }
   wchar_t* url = group->NewText();
   AnsiToWide(push.pszContentLocation, url);
@@ -84,6 +108,13 @@ void PublishNotification(const WapPush_Message& push, PushGroup* group) {
   AddressToWide(push.pszFrom, phone);
   group->AddText(client::kWapPhone, phone);
   group->AddText(client::kWapUrl, url);
+  // For a retrieved message that does not repeat its transaction ID.
+  std::string key;
+  if (push.pszTransactionId != nullptr &&
+      mms::platform::WideToUtf8Text(url, &key)) {
+    mms::platform::RememberAnnouncement(key, push.pszTransactionId);
+  }
+  return true;
 }
 
 void PublishDeliveryReport(const WapPush_Message& push, PushGroup* group) {
@@ -137,7 +168,9 @@ int CMMS::HandMessage(tagPushMsg* push) {
       Announce(L"Get the Send Comfirmation");
       break;
     case codec::kMsgNotificationInd:
-      PublishNotification(*message, &group);
+      if (!PublishNotification(*message, &group)) {
+        return 0;
+      }
       break;
     case codec::kMsgNotifyRespInd:
       Announce(L"Get the NotifyResp ind");

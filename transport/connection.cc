@@ -102,14 +102,18 @@ std::wstring ProvisioningDocument() {
   doc += Parm(L"GPRSInfoHeaderCompression", L"1");
   doc += Parm(L"GPRSInfoParameters", L"");
   doc += L"</characteristic></characteristic></characteristic>";
-  doc += L"<characteristic type=\"CM_ProxyEntries\">";
-  doc += L"<characteristic type=\"WAP\">";
-  doc += Parm(L"SrcId", kNewNetworkId);
-  doc += Parm(L"DestId", kProxyTargetId);
-  doc += Parm(L"Proxy", Escaped(mms::transport::WapProxy()));
-  doc += Parm(L"Enable", L"1");
-  doc += Parm(L"Type", L"1");
-  doc += L"</characteristic></characteristic>";
+  // An operator without a WAP proxy gets no proxy entry at all.
+  const std::wstring proxy = mms::transport::WapProxy();
+  if (!proxy.empty()) {
+    doc += L"<characteristic type=\"CM_ProxyEntries\">";
+    doc += L"<characteristic type=\"WAP\">";
+    doc += Parm(L"SrcId", kNewNetworkId);
+    doc += Parm(L"DestId", kProxyTargetId);
+    doc += Parm(L"Proxy", Escaped(proxy));
+    doc += Parm(L"Enable", L"1");
+    doc += Parm(L"Type", L"1");
+    doc += L"</characteristic></characteristic>";
+  }
   doc += L"</wap-provisioningdoc>";
   return doc;
 }

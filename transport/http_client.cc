@@ -5,8 +5,6 @@
 // handle copies what it needs from its parent, so closing in any order is
 // safe. Transfers run on a curl multi handle polled in short slices, which
 // is what lets a cancelled thread stop promptly.
-#include "transport/wininet.h"
-
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -20,6 +18,7 @@
 #include <vector>
 
 #include "platform/thread.h"
+#include "transport/wininet.h"
 
 namespace {
 
@@ -60,8 +59,9 @@ struct Request : Handle {
   uint64_t content_length = 0;
   std::vector<uint8_t> body;
   size_t read_offset = 0;
-  bool body_short = false;     // ended before its Content-Length
-  bool body_too_large = false; // larger than kMaxResponseBodyBytes
+  bool body_short = false;      // ended before its Content-Length
+  bool body_too_large = false;  // larger than kMaxResponseBodyBytes
+  bool body_sent = false;       // the request body went out whole
 };
 
 std::mutex g_handles_mu;
@@ -96,9 +96,8 @@ std::string Narrow(const wchar_t* text, int length = -1) {
   if (text == nullptr || length == 0) {
     return std::string();
   }
-  const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr,
-                          nullptr);
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0,
+                                        nullptr, nullptr);
   if (bytes <= 0) {
     return std::string();
   }
@@ -197,8 +196,8 @@ uint32_t DeadlineMs(CURL* easy) {
   curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &down_total);
   curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &down_now);
   curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_UPLOAD_T, &up_total);
-  uint64_t bytes = static_cast<uint64_t>(down_total >= 0 ? down_total
-                                                         : down_now);
+  uint64_t bytes =
+      static_cast<uint64_t>(down_total >= 0 ? down_total : down_now);
   if (up_total > 0) {
     bytes += static_cast<uint64_t>(up_total);
   }
@@ -332,9 +331,8 @@ HINTERNET InternetOpenW(const wchar_t* agent, DWORD access_type,
 }
 
 HINTERNET InternetConnectW(HINTERNET session_handle, const wchar_t* server,
-                           INTERNET_PORT port, const wchar_t*,
-                           const wchar_t*, DWORD service, DWORD,
-                           uintptr_t) {
+                           INTERNET_PORT port, const wchar_t*, const wchar_t*,
+                           DWORD service, DWORD, uintptr_t) {
   auto* session = Lookup<Session>(session_handle, Kind::kSession);
   if (session == nullptr) {
     return nullptr;
@@ -347,9 +345,8 @@ HINTERNET InternetConnectW(HINTERNET session_handle, const wchar_t* server,
   auto connection = std::make_unique<Connection>();
   connection->agent = session->agent;
   connection->proxy = session->proxy;
-  connection->port = port == INTERNET_INVALID_PORT_NUMBER
-                         ? INTERNET_DEFAULT_HTTP_PORT
-                         : port;
+  connection->port =
+      port == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_HTTP_PORT : port;
   if (!SplitPort(&host, &connection->port)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -360,10 +357,9 @@ HINTERNET InternetConnectW(HINTERNET session_handle, const wchar_t* server,
 
 HINTERNET HttpOpenRequestW(HINTERNET connection_handle, const wchar_t* verb,
                            const wchar_t* object, const wchar_t* version,
-                           const wchar_t*, const wchar_t** accept_types,
-                           DWORD, uintptr_t) {
-  auto* connection =
-      Lookup<Connection>(connection_handle, Kind::kConnection);
+                           const wchar_t*, const wchar_t** accept_types, DWORD,
+                           uintptr_t) {
+  auto* connection = Lookup<Connection>(connection_handle, Kind::kConnection);
   if (connection == nullptr) {
     return nullptr;
   }
@@ -405,6 +401,7 @@ BOOL HttpSendRequestW(HINTERNET request_handle, const wchar_t* headers,
   request->read_offset = 0;
   request->body_short = false;
   request->body_too_large = false;
+  request->body_sent = false;
 
   std::unique_ptr<CURL, CurlEasyDeleter> easy(curl_easy_init());
   if (!easy) {
@@ -420,8 +417,7 @@ BOOL HttpSendRequestW(HINTERNET request_handle, const wchar_t* headers,
   curl_easy_setopt(c, CURLOPT_NOPROXY, "");  // ignore no_proxy: always proxy
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-  const long connect_ms =
-      std::max<long>(200, mms::platform::ScaledMs(30000));
+  const long connect_ms = std::max<long>(200, mms::platform::ScaledMs(30000));
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, connect_ms);
   const long stall_s = std::max<long>(
       1, mms::platform::ScaledMs(mms::transport::kStallTimeoutMs) / 1000);
@@ -470,11 +466,20 @@ BOOL HttpSendRequestW(HINTERNET request_handle, const wchar_t* headers,
 
   const CURLcode result = Perform(c);
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &request->status);
+  curl_off_t uploaded = 0;
+  curl_easy_getinfo(c, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+  const curl_off_t body_bytes =
+      request->verb == "POST" && optional != nullptr ? optional_length : 0;
+  // Handed whole to the connection (or answered): the peer may have it.
+  request->body_sent = request->status > 0 ||
+                       (result != CURLE_COULDNT_CONNECT &&
+                        result != CURLE_COULDNT_RESOLVE_HOST &&
+                        result != CURLE_COULDNT_RESOLVE_PROXY &&
+                        result != CURLE_SEND_ERROR && uploaded >= body_bytes);
   easy.reset();
   header_list.reset();
 
-  if (result == CURLE_ABORTED_BY_CALLBACK &&
-      mms::platform::CancelRequested()) {
+  if (result == CURLE_ABORTED_BY_CALLBACK && mms::platform::CancelRequested()) {
     SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
     mms::platform::CancellationPoint();  // unwinds this thread
   }
@@ -493,8 +498,8 @@ BOOL HttpSendRequestW(HINTERNET request_handle, const wchar_t* headers,
   return FALSE;
 }
 
-BOOL HttpQueryInfoW(HINTERNET request_handle, DWORD info_level,
-                    void* buffer, DWORD* buffer_length, DWORD*) {
+BOOL HttpQueryInfoW(HINTERNET request_handle, DWORD info_level, void* buffer,
+                    DWORD* buffer_length, DWORD*) {
   auto* request = Lookup<Request>(request_handle, Kind::kRequest);
   if (request == nullptr || buffer_length == nullptr) {
     return FALSE;
@@ -546,8 +551,7 @@ BOOL InternetReadFile(HINTERNET request_handle, void* buffer, DWORD to_read,
   }
   *read = 0;
   const size_t available = request->body.size() - request->read_offset;
-  if (request->body_too_large ||
-      (request->body_short && to_read > available)) {
+  if (request->body_too_large || (request->body_short && to_read > available)) {
     SetLastError(ERROR_INTERNET_CONNECTION_RESET);
     return FALSE;
   }
@@ -579,6 +583,11 @@ BOOL InternetCloseHandle(HINTERNET handle) {
 namespace mms::transport {
 
 void InitHttp() { InitCurlOnce(); }
+
+bool RequestBodySent(HINTERNET request_handle) {
+  auto* request = Lookup<Request>(request_handle, Kind::kRequest);
+  return request != nullptr && request->body_sent;
+}
 
 void SetTransferProgressHook(TransferProgressHook hook) {
   std::lock_guard<std::mutex> lock(g_hook_mu);

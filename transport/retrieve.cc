@@ -1,73 +1,90 @@
 // retrieve.cc: fetching an announced message from the MMS centre into a
 // new message file.
 //
-// The request path is "//" and the URL's last segment, asked of the URL's
-// host through the WAP proxy; the stored file is the body followed by two
-// zero bytes. Failures are silent but for three log lines.
+// The URL is requested as announced (path and query, from the host and
+// port it names) through the WAP proxy, or directly when there is none.
+// Only a 2xx answer whose body is an m-retrieve-conf is stored, as the
+// body followed by two zero bytes; the body may come with or without a
+// Content-Length. Every failure after the URL was accepted is logged.
 #include <wchar.h>
 
-#include <memory>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "client/registry_values.h"
 #include "client/store.h"
+#include "codec/header_table.h"
 #include "diag/log.h"
 #include "transport/connection.h"
 #include "transport/internet_handles.h"
 #include "transport/operator.h"
 #include "transport/transport.h"
+#include "transport/url.h"
 #include "transport/wininet.h"
 
 namespace {
 
-constexpr wchar_t kScheme[] = L"http://";
-constexpr size_t kSchemeChars = 7;
-constexpr size_t kMaxHostChars = 31;     // the host buffer's room
-constexpr size_t kMaxSegmentChars = 29;  // "//" + segment fit 31
+constexpr int kMaxRetries = 3;
+constexpr DWORD kReadChunk = 64 * 1024;
 
-struct RetrievalUrl {
-  std::wstring host;          // may carry ":port"
-  std::wstring request_path;  // "//" + last segment
-};
-
-// Splits "http://host/.../last". Segments between host and last are
-// dropped, as the centre serves messages by their last segment alone.
-bool SplitUrl(const wchar_t* url, RetrievalUrl* out) {
-  const std::wstring text(url);
-  if (text.compare(0, kSchemeChars, kScheme) != 0) {
-    return false;
-  }
-  const size_t host_end = text.find(L'/', kSchemeChars);
-  if (host_end == std::wstring::npos) {
-    return false;
-  }
-  const size_t last_slash = text.rfind(L'/');
-  out->host = text.substr(kSchemeChars, host_end - kSchemeChars);
-  const std::wstring segment = text.substr(last_slash + 1);
-  if (out->host.size() > kMaxHostChars || segment.size() > kMaxSegmentChars) {
-    return false;
-  }
-  out->request_path = L"//" + segment;
-  return true;
+void LogFailure(const std::string& why) {
+  LogText(GetLog(), L"retrieval failed: %hs\n", why.c_str());
 }
 
-struct LocalBlock {
-  void operator()(void* p) const { LocalFree(p); }
-};
+// True for a body that begins as an m-retrieve-conf must.
+bool IsRetrieveConf(const std::vector<unsigned char>& body) {
+  return body.size() >= 2 && body[0] == (0x80 | mms::codec::kMessageType) &&
+         body[1] == mms::codec::kMsgRetrieveConf;
+}
+
+std::string Describe(const std::vector<unsigned char>& body) {
+  char text[64];
+  if (body.empty()) {
+    return "an empty body";
+  }
+  std::snprintf(text, sizeof text, "a body of %zu bytes starting %02X",
+                body.size(), body[0]);
+  return text;
+}
+
+// The whole body, whatever its framing; false when it broke off.
+bool ReadBody(HINTERNET request, std::vector<unsigned char>* body) {
+  for (;;) {
+    const size_t had = body->size();
+    body->resize(had + kReadChunk);
+    DWORD read = 0;
+    if (!InternetReadFile(request, body->data() + had, kReadChunk, &read)) {
+      body->resize(had);
+      return false;
+    }
+    body->resize(had + read);
+    if (read == 0) {
+      return true;
+    }
+  }
+}
 
 }  // namespace
 
 int RetrieveMMS(wchar_t* location, size_t capacity) {
-  if (location == nullptr || *location == L'\0' ||
-      wcsstr(location, kScheme) == nullptr) {
+  if (location == nullptr || *location == L'\0') {
     return -1;
   }
-  RetrievalUrl url;
-  if (!SplitUrl(location, &url)) {
+  mms::transport::HttpUrl url;
+  std::string why;
+  const std::wstring text(location, wcsnlen(location, capacity));
+  if (!mms::transport::SplitHttpUrl(text, &url, &why)) {
+    // A location that is no http URL, or has no path, fails silently.
+    if (wcsstr(location, L"http://") != nullptr &&
+        why != "no path after the host") {
+      LogText(GetLog(), L"%ls", text.c_str());
+      LogFailure(why);
+    }
     return -1;
   }
-  LogText(GetLog(), L"%ls", location);
-  LogText(GetLog(), L"%ls", url.request_path.c_str());
+  LogText(GetLog(), L"%ls", text.c_str());
+  LogText(GetLog(), L"%ls", url.object.c_str());
 
   if (OpenSharedConnection() == 0) {
     LogText(GetLog(), L"EstablishConnection Error\n");
@@ -75,60 +92,66 @@ int RetrieveMMS(wchar_t* location, size_t capacity) {
   }
 
   const std::wstring proxy = mms::transport::WapProxy();
+  const std::wstring agent = mms::transport::UserAgent();
+  const std::wstring headers = mms::transport::ProfileHeader();
   mms::transport::InternetHandles h;
   for (int attempt = 0;; ++attempt) {
     h.Close();
-    h.session = InternetOpenW(L"Corvix.exe", INTERNET_OPEN_TYPE_PROXY,
-                              proxy.c_str(), nullptr, 0);
+    h.session = InternetOpenW(
+        agent.c_str(),
+        proxy.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
+        proxy.empty() ? nullptr : proxy.c_str(), nullptr, 0);
     if (h.session == nullptr) {
       return -1;
     }
-    h.connection = InternetConnectW(h.session, url.host.c_str(),
+    h.connection = InternetConnectW(h.session, url.authority.c_str(),
                                     INTERNET_DEFAULT_HTTP_PORT, nullptr,
                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (h.connection == nullptr) {
+      LogFailure("cannot use the host of the URL");
       return -1;
     }
-    h.request = HttpOpenRequestW(h.connection, L"GET", url.request_path.c_str(),
-                                 L"HTTP/1.1", nullptr, nullptr,
-                                 INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    h.request =
+        HttpOpenRequestW(h.connection, L"GET", url.object.c_str(), L"HTTP/1.1",
+                         nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 0);
     if (h.request == nullptr) {
       return -1;
     }
-    if (HttpSendRequestW(h.request, nullptr, 0, nullptr, 0)) {
+    if (HttpSendRequestW(h.request, headers.c_str(),
+                         static_cast<DWORD>(headers.size()), nullptr, 0)) {
       break;
     }
-    if (attempt == 3) {
+    if (attempt == kMaxRetries) {
+      LogFailure("no answer in four attempts");
       return -1;
     }
   }
 
-  DWORD content_length = 0;
-  DWORD size = sizeof content_length;
+  DWORD status = 0;
+  DWORD size = sizeof status;
   if (!HttpQueryInfoW(h.request,
-                      HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                      &content_length, &size, nullptr)) {
+                      HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                      &size, nullptr) ||
+      status < 200 || status > 299) {
+    LogFailure("HTTP status " + std::to_string(status));
     return -1;
   }
-  // A length no message comes near is a buffer the device cannot spare.
-  if (content_length > mms::transport::kMaxResponseBodyBytes) {
+  std::vector<unsigned char> body;
+  if (!ReadBody(h.request, &body)) {
+    LogFailure("the body broke off or passed the size limit");
     return -1;
   }
-  const size_t stored = size_t{content_length} + 2;
-  std::unique_ptr<unsigned char, LocalBlock> body(
-      static_cast<unsigned char*>(LocalAlloc(LPTR, stored)));
-  if (!body) {
+  if (!IsRetrieveConf(body)) {
+    LogFailure("HTTP status " + std::to_string(status) +
+               " with no m-retrieve-conf: " + Describe(body));
     return -1;
   }
-  DWORD read = 0;
-  if (!InternetReadFile(h.request, body.get(), content_length, &read)) {
-    return -1;
-  }
+  body.resize(body.size() + 2, 0);  // the stored file ends with two zeros
 
   wchar_t path[260] = {};
   mms::client::StoreFailure failure = mms::client::StoreFailure::kNone;
-  if (!mms::client::StoreMessageFile(body.get(), static_cast<int>(stored), path,
-                                     &failure)) {
+  if (!mms::client::StoreMessageFile(body.data(), static_cast<int>(body.size()),
+                                     path, &failure)) {
     LogText(GetLog(), failure == mms::client::StoreFailure::kCreate
                           ? L"CreateFile\n"
                           : L"WriteFile\n");

@@ -1,11 +1,20 @@
 // submit.cc: posting a PDU to the MMS centre and reading its confirmation.
 //
-// Up to four attempts share one retry counter: a failed send, or a reply
-// that is no MMS PDU for a PDU of more than 50 bytes, is retried. A short
-// PDU (an acknowledgement) is never posted twice for a wrong reply.
+// A PDU is posted again, up to four attempts in all, only while it could
+// not be sent whole (no connection, or one that broke before the body
+// went out): once the centre may hold it, a missing, late or wrong answer
+// fails the submission, so a message is never delivered twice. A send
+// request counts as accepted only when an m-send-conf says Ok.
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 #include "client/registry_values.h"
+#include "codec/byte_reader.h"
+#include "codec/header_fields.h"
+#include "codec/header_table.h"
+#include "diag/log.h"
 #include "transport/connection.h"
 #include "transport/internet_handles.h"
 #include "transport/operator.h"
@@ -14,19 +23,96 @@
 
 namespace {
 
-constexpr uint8_t kMessageTypeCode = 0x0C;
-constexpr uint8_t kMmsVersionCode = 0x0D;
-constexpr uint8_t kMessageIdCode = 0x0B;
-constexpr uint8_t kResponseStatusCode = 0x12;
-constexpr uint8_t kResponseTextCode = 0x13;
-constexpr uint8_t kTransactionIdCode = 0x18;
-constexpr unsigned char kReplyStart = 0x8C;  // X-Mms-Message-Type as a code
+namespace codec = mms::codec;
+using mms::transport::SubmissionReport;
+
 constexpr int kMaxRetries = 3;
-constexpr int kShortPduBytes = 50;
 constexpr DWORD kReplyBytes = 1024;
+constexpr uint8_t kResponseOk = 128;
+
+std::mutex g_hook_mu;
+mms::transport::SubmissionHook g_hook;  // guarded by g_hook_mu
 
 char* NewText() {
   return static_cast<char*>(LocalAlloc(LPTR, SendConfirmation::kTextBytes));
+}
+
+// Copies up to 259 bytes of text, ended by 0, into out.
+void CopyText(codec::ByteReader text, char* out) {
+  if (out == nullptr) {
+    return;
+  }
+  size_t used = 0;
+  uint8_t b = 0;
+  while (used + 1 < SendConfirmation::kTextBytes && text.ReadByte(&b) &&
+         b != 0) {
+    out[used++] = static_cast<char>(b);
+  }
+  out[used] = '\0';
+}
+
+// Text for a log line: printable ASCII, anything else as \xNN.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 32 && c < 127) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+int Finish(SubmissionReport* report) {
+  if (!report->accepted) {
+    std::string line = "submission failed: " + report->reason;
+    if (report->http_status != 0) {
+      line += "; HTTP status " + std::to_string(report->http_status);
+    }
+    if (report->response_status != 0) {
+      line +=
+          "; X-Mms-Response-Status " + std::to_string(report->response_status);
+    }
+    if (!report->response_text.empty()) {
+      line +=
+          "; X-Mms-Response-Text \"" + Printable(report->response_text) + "\"";
+    }
+    LogText(GetLog(), L"%hs\n", line.c_str());
+  }
+  std::lock_guard<std::mutex> lock(g_hook_mu);
+  if (g_hook) {
+    g_hook(*report);
+  }
+  return report->accepted ? 0 : -1;
+}
+
+// Fills the report from the answer to a PDU of the report's type.
+void Judge(long http_status, const unsigned char* reply, DWORD length,
+           SubmissionReport* report) {
+  report->http_status = http_status;
+  const bool ok_status = http_status >= 200 && http_status <= 299;
+  if (report->message_type != codec::kMsgSendReq) {
+    report->accepted = ok_status;
+    report->reason = ok_status ? "" : "the centre did not take it";
+    return;
+  }
+  SendConfirmation confirmation(reply, static_cast<int>(length));
+  confirmation.Parse();
+  report->response_status = confirmation.response_status();
+  report->response_text = confirmation.response_text();
+  report->message_id = confirmation.message_id();
+  if (confirmation.message_type() != codec::kMsgSendConf) {
+    report->reason = "the answer is no m-send-conf";
+  } else if (report->response_status != kResponseOk) {
+    report->reason = "the centre refused the message";
+  } else if (!ok_status) {
+    report->reason = "an m-send-conf with a failing HTTP status";
+  } else {
+    report->accepted = true;
+  }
 }
 
 }  // namespace
@@ -50,57 +136,59 @@ void SendConfirmation::Release() {
 }
 
 void SendConfirmation::Parse() {
-  if (data_ == nullptr) {
+  if (data_ == nullptr || length_ <= 0) {
     return;
   }
-  int pos = 0;
-  while (pos < length_) {
-    const uint8_t code = data_[pos++] & 0x7F;
-    char* text = nullptr;
-    uint8_t* value = nullptr;
-    switch (code) {
-      case kMessageIdCode:
-        text = message_id_;
+  codec::ByteReader r(data_, static_cast<size_t>(length_));
+  codec::HeaderField f;
+  for (;;) {
+    const codec::FieldStep step = codec::NextHeaderField(r, &f);
+    if (step == codec::FieldStep::kTruncated) {
+      // A text the reply ends inside (read up to its first kilobyte) is
+      // still used as far as it goes.
+      uint8_t code = 0;
+      codec::ByteReader rest;
+      if (r.ReadByte(&code) && r.Split(r.remaining(), &rest)) {
+        f.code = code & 0x7F;
+        f.value = rest;
+      } else {
+        return;
+      }
+    } else if (step != codec::FieldStep::kField) {
+      return;
+    }
+    codec::ByteReader text;
+    uint32_t charset = 0;
+    uint8_t octet = 0;
+    switch (f.code) {
+      case codec::kMessageType:
+      case codec::kMmsVersion:
+      case codec::kResponseStatus:
+        if (f.value.ReadByte(&octet)) {
+          *(f.code == codec::kMessageType  ? &message_type_
+            : f.code == codec::kMmsVersion ? &mms_version_
+                                           : &response_status_) = octet;
+        }
         break;
-      case kResponseTextCode:
-        text = response_text_;
+      case codec::kMessageId:
+      case codec::kTransactionId:
+        if (!codec::ReadTextValue(f.value, &text)) {
+          text = f.value;  // unended: the bytes as they are
+        }
+        CopyText(text,
+                 f.code == codec::kMessageId ? message_id_ : transaction_id_);
         break;
-      case kTransactionIdCode:
-        text = transaction_id_;
-        break;
-      case kMessageTypeCode:
-        value = &message_type_;
-        break;
-      case kMmsVersionCode:
-        value = &mms_version_;
-        break;
-      case kResponseStatusCode:
-        value = &response_status_;
+      case codec::kResponseText:
+        if (!codec::ReadEncodedStringValue(f.value, &charset, &text)) {
+          text = f.value;
+        }
+        CopyText(text, response_text_);
         break;
       default:
-        ++pos;  // one byte, whatever the field's real encoding
-        continue;
+        break;  // stepped over by the form of its value
     }
-    if (value != nullptr) {
-      if (pos < length_) {
-        *value = data_[pos++];
-      }
-      continue;
-    }
-    // Text: bytes 0x01..0x80; a 0 ends it and is consumed, a byte above
-    // 0x80 ends it and is the next field code. Cut at 259 bytes.
-    size_t used = 0;
-    while (pos < length_ && data_[pos] != 0 && data_[pos] <= 0x80) {
-      if (text != nullptr && used + 1 < kTextBytes) {
-        text[used++] = static_cast<char>(data_[pos]);
-      }
-      ++pos;
-    }
-    if (text != nullptr) {
-      text[used] = '\0';
-    }
-    if (pos < length_ && data_[pos] == 0) {
-      ++pos;
+    if (step == codec::FieldStep::kTruncated) {
+      return;
     }
   }
 }
@@ -116,67 +204,98 @@ void SendConfirmation::CopyMessageId(char* out) const {
   std::memcpy(out, message_id_, kTextBytes);
 }
 
-int SubmitMMS(const SendJob* job) {
+namespace mms::transport {
+
+void SetSubmissionHook(SubmissionHook hook) {
+  std::lock_guard<std::mutex> lock(g_hook_mu);
+  g_hook = std::move(hook);
+}
+
+}  // namespace mms::transport
+
+int SubmitMMS(const SendJob* job, bool publishes_message_id) {
   if (job == nullptr || job->pPdu == nullptr || job->nLength < 0) {
     return -1;
   }
+  SubmissionReport report;
+  if (job->nLength >= 2 && job->pPdu[0] == (0x80 | codec::kMessageType)) {
+    report.message_type = job->pPdu[1];
+  }
   if (OpenSharedConnection() == 0) {
-    return -1;
+    report.reason = "no connection to the operator";
+    return Finish(&report);
+  }
+  std::wstring object;
+  if (!mms::transport::MmscPath(&object, &report.reason)) {
+    return Finish(&report);
   }
   const std::wstring proxy = mms::transport::WapProxy();
   const std::wstring centre = mms::transport::MmscHost();
+  const std::wstring agent = mms::transport::UserAgent();
+  std::wstring headers = L"Content-Type: application/vnd.wap.mms-message";
+  const std::wstring profile = mms::transport::ProfileHeader();
+  if (!profile.empty()) {
+    headers += L"\r\n" + profile;
+  }
   const wchar_t* accept[] = {L"*/*", nullptr};
-  static const wchar_t kHeader[] =
-      L"Content-Type: application/vnd.wap.mms-message";
 
-  int retries = 0;
-  for (;;) {
+  for (int retries = 0;; ++retries) {
     mms::transport::InternetHandles h;
-    h.session = InternetOpenW(L"Corvix.exe", INTERNET_OPEN_TYPE_PROXY,
-                              proxy.c_str(), nullptr, 0);
-    if (h.session == nullptr) {
-      return -1;
-    }
-    h.connection = InternetConnectW(h.session, centre.c_str(),
-                                    INTERNET_INVALID_PORT_NUMBER, nullptr,
-                                    nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    if (h.connection == nullptr) {
-      return -1;
-    }
-    h.request = HttpOpenRequestW(h.connection, L"POST", L"//", L"HTTP/1.0",
-                                 nullptr, accept, 0, 1);
+    h.session = InternetOpenW(
+        agent.c_str(),
+        proxy.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
+        proxy.empty() ? nullptr : proxy.c_str(), nullptr, 0);
+    h.connection = h.session == nullptr
+                       ? nullptr
+                       : InternetConnectW(h.session, centre.c_str(),
+                                          INTERNET_INVALID_PORT_NUMBER, nullptr,
+                                          nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    h.request = h.connection == nullptr
+                    ? nullptr
+                    : HttpOpenRequestW(h.connection, L"POST", object.c_str(),
+                                       L"HTTP/1.0", nullptr, accept, 0, 1);
     if (h.request == nullptr) {
-      return -1;
+      report.reason =
+          "cannot make the request (check MMS_WAP_PROXY and "
+          "MMS_MMSC_HOST)";
+      return Finish(&report);
     }
-    if (!HttpSendRequestW(h.request, kHeader,
-                          static_cast<DWORD>(wcslen(kHeader)), job->pPdu,
+    if (!HttpSendRequestW(h.request, headers.c_str(),
+                          static_cast<DWORD>(headers.size()), job->pPdu,
                           static_cast<DWORD>(job->nLength))) {
-      if (retries == kMaxRetries) {
-        return -1;
+      if (mms::transport::RequestBodySent(h.request)) {
+        report.reason = "no answer after the message went out";
+        return Finish(&report);
       }
-      ++retries;
+      if (retries == kMaxRetries) {
+        report.reason = "could not be sent in four attempts";
+        return Finish(&report);
+      }
       continue;
+    }
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoW(h.request,
+                        HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                        &status, &size, nullptr)) {
+      status = 0;
     }
     unsigned char reply[kReplyBytes] = {};
     DWORD read = 0;
     if (!InternetReadFile(h.request, reply, kReplyBytes, &read)) {
-      return -1;
+      report.http_status = static_cast<long>(status);
+      report.reason = "the answer broke off";
+      return Finish(&report);
     }
-    if (reply[0] == kReplyStart) {
-      SendConfirmation confirmation(reply, static_cast<int>(read));
-      confirmation.Parse();
-      char id[SendConfirmation::kTextBytes] = {};
-      confirmation.CopyMessageId(id);
+    Judge(static_cast<long>(status), reply, read, &report);
+    if (report.accepted && report.message_type == codec::kMsgSendReq &&
+        publishes_message_id) {
       wchar_t wide_id[SendConfirmation::kTextBytes] = {};
-      MultiByteToWideChar(CP_ACP, 0, id, -1, wide_id,
+      MultiByteToWideChar(CP_ACP, 0, report.message_id.c_str(), -1, wide_id,
                           static_cast<int>(SendConfirmation::kTextBytes));
       RegSetString(const_cast<wchar_t*>(mms::client::kMmsKey),
                    const_cast<wchar_t*>(mms::client::kMessageId), wide_id);
-      return 0;
     }
-    if (job->nLength <= kShortPduBytes || retries == kMaxRetries) {
-      return -1;
-    }
-    ++retries;
+    return Finish(&report);
   }
 }

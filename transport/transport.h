@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "mms.h"
 
@@ -14,16 +16,40 @@ struct SendJob {
   int32_t nLength;      // bytes at pPdu
 };
 
-// Fetches the message at the URL in location (an "http://" URL) into a new
-// message file. On success (0) location holds the file's device path
-// (capacity characters, terminator included), "NewMMSName" names it and
-// "NewMMS" 1 with a new "ReciveState" announce it. -1 on failure, with no
-// file and no registry value left behind.
+// Fetches the message at the URL in location (an "http://" URL, requested
+// as announced) into a new message file. Only a 2xx answer holding an
+// m-retrieve-conf is stored. On success (0) location holds the file's
+// device path (capacity characters, terminator included), "NewMMSName"
+// names it and "NewMMS" 1 with a new "ReciveState" announce it. -1 on
+// failure (logged), with no file and no registry value left behind.
 int RetrieveMMS(wchar_t* location, size_t capacity);
 
-// Posts the PDU of job to the MMS centre. 0 when the centre answered with
-// a confirmation (its Message-ID is published as "MessageID"), -1 when not.
-int SubmitMMS(const SendJob* job);
+// Posts the PDU of job to the MMS centre. A send request is accepted (0)
+// only by an m-send-conf with X-Mms-Response-Status Ok; its Message-ID is
+// published as "MessageID" when publishes_message_id (a user's message).
+// Other PDUs (acknowledgements) are accepted by any 2xx answer. It is
+// posted again only while it could not be sent whole; -1 on failure, with
+// the reason logged.
+int SubmitMMS(const SendJob* job, bool publishes_message_id = true);
+
+namespace mms::transport {
+
+// What one submission came to, for the tools that show it.
+struct SubmissionReport {
+  bool accepted = false;
+  uint8_t message_type = 0;     // of the PDU posted
+  long http_status = 0;         // 0 when no answer came
+  uint8_t response_status = 0;  // X-Mms-Response-Status; 0 when none
+  std::string response_text;    // X-Mms-Response-Text, as sent
+  std::string message_id;
+  std::string reason;  // one line; empty when accepted
+};
+// Called on the submitting thread at the end of every submission; null
+// removes it.
+using SubmissionHook = std::function<void(const SubmissionReport&)>;
+void SetSubmissionHook(SubmissionHook hook);
+
+}  // namespace mms::transport
 
 // The reader of the centre's reply to a submission.
 class SendConfirmation {
@@ -50,14 +76,14 @@ class SendConfirmation {
   const char* response_text() const { return response_text_; }
 
  private:
-  int length_;                  // reply bytes received
-  const unsigned char* data_;   // the reply, borrowed
+  int length_;                 // reply bytes received
+  const unsigned char* data_;  // the reply, borrowed
   uint8_t message_type_ = 0;
-  char* transaction_id_;        // LocalAlloc, kTextBytes
+  char* transaction_id_;  // LocalAlloc, kTextBytes
   uint8_t mms_version_ = 0;
-  char* message_id_;            // LocalAlloc, kTextBytes
+  char* message_id_;  // LocalAlloc, kTextBytes
   uint8_t response_status_ = 0;
-  char* response_text_;         // LocalAlloc, kTextBytes
+  char* response_text_;  // LocalAlloc, kTextBytes
 };
 
 #endif  // MMS_TRANSPORT_TRANSPORT_H_

@@ -42,8 +42,8 @@ HINTERNET InternetOpenW(const wchar_t* agent, DWORD access_type,
 // means the HTTP default, 80.
 HINTERNET InternetConnectW(HINTERNET session, const wchar_t* server,
                            INTERNET_PORT port, const wchar_t* user,
-                           const wchar_t* password, DWORD service,
-                           DWORD flags, uintptr_t context);
+                           const wchar_t* password, DWORD service, DWORD flags,
+                           uintptr_t context);
 HINTERNET HttpOpenRequestW(HINTERNET connection, const wchar_t* verb,
                            const wchar_t* object, const wchar_t* version,
                            const wchar_t* referrer,
@@ -80,11 +80,16 @@ constexpr DWORD kTransferDeadlineBaseMs = 30000;
 constexpr DWORD kTransferMinBytesPerSecond = 2048;
 constexpr DWORD kTransferDeadlineCapMs = 600000;
 
+// True when the last HttpSendRequestW of request handed its whole body to
+// the connection (or got an answer): the server may hold it, so posting it
+// again could deliver it twice. False when the connection could not be
+// made or broke before the body went out.
+bool RequestBodySent(HINTERNET request);
+
 // Called during transfers with bytes sent/received so far and the totals
 // when known (0 otherwise); tools use it to show progress. Null removes it.
-using TransferProgressHook =
-    std::function<void(size_t sent, size_t send_total, size_t received,
-                       size_t receive_total)>;
+using TransferProgressHook = std::function<void(
+    size_t sent, size_t send_total, size_t received, size_t receive_total)>;
 void SetTransferProgressHook(TransferProgressHook hook);
 
 // Sets up the HTTP layer for the process (once; later calls do nothing).

@@ -186,7 +186,7 @@ TEST_F(CentreTest, SentMessageIsAnnouncedServedAndReportedThroughTheProxy) {
   wchar_t location[260] = {};
   wcsncpy(location, Wide(url).c_str(), 259);
   ASSERT_EQ(RetrieveMMS(location, 260), 0);
-  EXPECT_FALSE(centre_->WaitFor("served //" + LastSegment(url)).empty());
+  EXPECT_FALSE(centre_->WaitFor("served /" + LastSegment(url)).empty());
   Bytes stored = mms::testing::ReadHostFile(Host(location));
   ASSERT_GE(stored.size(), 2u);
   stored.resize(stored.size() - 2);  // the two zeros retrieval appends
@@ -207,15 +207,15 @@ TEST_F(CentreTest, SentMessageIsAnnouncedServedAndReportedThroughTheProxy) {
   EXPECT_EQ(std::wstring(text), L"Hello");
   EXPECT_EQ(opened.m_nFileNum, 3);  // SMIL, picture, text
 
-  // Acknowledgement: no confirmation in reply, so "MessageID" stays; the
-  // delivery report names the sent message and the recipient.
+  // Acknowledgement: taken with an empty answer, and "MessageID" stays;
+  // the delivery report names the sent message and the recipient.
   CMMS mms;
   int ack_length = 0;
   std::string tid = LastSegment(url);
   unsigned char* ack = mms.MakeDeliveryAcknowledgement(
       reinterpret_cast<unsigned char*>(tid.data()), &ack_length);
   SendJob ack_job{ack, ack_length};
-  EXPECT_EQ(SubmitMMS(&ack_job), -1);
+  EXPECT_EQ(SubmitMMS(&ack_job), 0);
   LocalFree(ack);
   EXPECT_EQ(RegString(mms::client::kMessageId), Wide(id));
   EXPECT_FALSE(centre_->WaitFor("acknowledged " + tid).empty());
@@ -321,9 +321,17 @@ TEST_F(CentreTest, RefusesWhatItCannotTakeAndReportsEachDeliveryOnce) {
   ASSERT_TRUE(nobody_header.ok);
   const auto unresolved = Post(nobody);
   ASSERT_TRUE(unresolved);
-  EXPECT_EQ(unresolved->body, std::string("\x8c\x81\x98", 3) +
-                                  nobody_header.header.pszTransactionId +
-                                  std::string("\0\x8d\x90\x92\x84", 5));
+  EXPECT_EQ(unresolved->body,
+            std::string("\x8c\x81\x98", 3) +
+                nobody_header.header.pszTransactionId +
+                std::string("\0\x8d\x90\x92\x84\x93no recipient\0", 19));
+  // A recipient that is no number: the same status, the reason as text.
+  const auto stranger = Post(Compose(L"1380+0001"));
+  ASSERT_TRUE(stranger);
+  EXPECT_NE(stranger->body.find(std::string("\x92\x84\x93unknown recipient "
+                                            "+861380+0001/TYPE=PLMN\0",
+                                            44)),
+            std::string::npos);
 
   // A request cut inside its header: Error-message-format-corrupt.
   const Bytes whole = Compose();

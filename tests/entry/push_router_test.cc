@@ -98,7 +98,7 @@ TEST_F(PushRouterPath, NotificationIsFetchedAcknowledgedAndStartListensAgain) {
   ASSERT_TRUE(WaitUntil(
       [this] { return RequestCount() == 2 && client::RunningWorkers() == 1; }));
   const auto requests = centre_.requests();
-  EXPECT_EQ(requests[0].target, "//r1");
+  EXPECT_EQ(requests[0].target, "/r1");
   EXPECT_EQ(requests[1].body, Text(Hex("8c 85 98 52 31 00 8d 90 91 80")));
   EXPECT_EQ(Dword(L"NewMMS"), 1u);
   EXPECT_EQ(IsNetWorked, 2);

@@ -40,11 +40,11 @@ class Retrieval : public EntryTest {
     if (IsSkipped()) {
       return;
     }
-    // GET //<name> serves RetrieveConf(name); "//hang" waits at the first
-    // gate, "//slow" at the second; POSTs are confirmed.
+    // GET /inbox/<name> serves RetrieveConf(name); "hang" waits at the
+    // first gate, "slow" at the second; POSTs are confirmed.
     centre_.SetHandler([this](const httplib::Request& req,
                               httplib::Response& res) {
-      const std::string name = req.target.substr(2);
+      const std::string name = req.target.substr(req.target.rfind('/') + 1);
       if (req.method == "POST") {
         res.set_content(Text(Hex(kConfirmation)),
                         "application/vnd.wap.mms-message");
@@ -55,7 +55,7 @@ class Retrieval : public EntryTest {
       } else if (name == "slow") {
         second_gate_.Pass();
       } else if (name == "broken") {
-        // No Content-Length: the download fails.
+        // Not a message: the download fails.
         res.set_chunked_content_provider("application/vnd.wap.mms-message",
                                          [](size_t, httplib::DataSink& sink) {
                                            sink.write("xx", 2);
@@ -82,7 +82,7 @@ class Retrieval : public EntryTest {
     std::vector<std::string> out;
     for (const auto& r : centre_.requests()) {
       if (r.method == "GET") {
-        out.push_back("GET " + r.target.substr(2));
+        out.push_back("GET " + r.target.substr(r.target.rfind('/') + 1));
       } else {
         const size_t end = r.body.find('\0', 3);
         out.push_back("ACK " + r.body.substr(5, end - 5));
@@ -104,7 +104,7 @@ TEST_F(Retrieval, MessageIsStoredAnnouncedAndAcknowledged) {
   const auto requests = centre_.requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].method, "GET");
-  EXPECT_EQ(requests[0].target, "//m1");
+  EXPECT_EQ(requests[0].target, "/inbox/m1");
   EXPECT_EQ(requests[1].method, "POST");
   EXPECT_EQ(requests[1].body, AckFor("m1"));
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "diag/log.h"
+#include "platform/announcements.h"
 #include "platform/prompt.h"
 #include "platform/registry.h"
 #include "platform/test_seams.h"
@@ -147,12 +148,21 @@ TEST_F(DispatchTest, NotificationPublishesPhoneUrlTypeThenState) {
   EXPECT_EQ(Dword(L"WapType"), 130u);
   EXPECT_EQ(Dword(L"WapState"), 4242u);
   EXPECT_TRUE(shown_.empty());
+  std::string id;  // kept for a retrieved message without one
+  EXPECT_TRUE(mms::platform::FindAnnouncement("http://192.0.2.172/a1", &id));
+  EXPECT_EQ(id, "T9");
 }
 
-TEST_F(DispatchTest, NotificationWithoutLocationOrSenderWritesLess) {
+TEST_F(DispatchTest, NotificationWithoutAUsableLocationChangesNoValue) {
   Handle(Hex("8c 82 89 1a"));  // From cut short: no sender, no location
-  EXPECT_EQ(WriteOrder(),
-            (std::vector<std::wstring>{L"WapType", L"WapState"}));
+  for (const char* location :
+       {"", "https://192.0.2.172/a1", "ftp://192.0.2.172/a1", "/a1"}) {
+    Handle(Join({Hex("8c 82 98"), Text("T1"), Hex("00 83"), Text(location),
+                 Hex("00")}));
+  }
+  EXPECT_TRUE(WriteOrder().empty());
+  std::string id;
+  EXPECT_FALSE(mms::platform::FindAnnouncement("https://192.0.2.172/a1", &id));
 
   Handle(Join({Hex("8c 82 83"), Text("http://x/2"), Hex("00")}));
   EXPECT_EQ(String(L"WapPhone"), L"");

@@ -10,7 +10,8 @@ HttpRecorder::HttpRecorder() {
       std::lock_guard<std::mutex> lock(mu_);
       requests_.push_back({req.method, req.target, req.version,
                            req.get_header_value("User-Agent"),
-                           req.get_header_value("Content-Type"), req.body});
+                           req.get_header_value("Content-Type"), req.body,
+                           req.get_header_value("x-wap-profile")});
       handler = handler_;
     }
     if (handler) {

@@ -16,11 +16,12 @@ namespace mms::testing {
 
 struct RecordedRequest {
   std::string method;
-  std::string target;   // as sent: "//" or "//id"
+  std::string target;   // as sent: "//", "/mms?id=1"
   std::string version;  // "HTTP/1.0"
   std::string user_agent;
   std::string content_type;
   std::string body;
+  std::string profile;  // x-wap-profile
 };
 
 class HttpRecorder {

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 namespace mms::testing {
 
@@ -110,6 +112,111 @@ void TinyProxy::Stop() {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
+  }
+}
+
+namespace {
+
+int ListenOnLoopback(int* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(fd, 16) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
+int ConnectTo(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Copies both ways until either side closes.
+void Relay(int a, int b) {
+  char buffer[65536];
+  pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+  for (;;) {
+    if (poll(fds, 2, 30000) <= 0) {
+      return;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].revents == 0) {
+        continue;
+      }
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        return;
+      }
+      for (ssize_t done = 0; done < n;) {
+        const ssize_t w =
+            write(fds[1 - i].fd, buffer + done, static_cast<size_t>(n - done));
+        if (w <= 0) {
+          return;
+        }
+        done += w;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+RefusingForwarder::RefusingForwarder(int target_port, int refusals)
+    : target_port_(target_port), refusals_(refusals) {
+  listener_ = ListenOnLoopback(&port_);
+  thread_ = std::thread([this] { Run(); });
+}
+
+RefusingForwarder::~RefusingForwarder() {
+  stop_ = true;
+  shutdown(listener_, SHUT_RDWR);
+  thread_.join();
+  close(listener_);
+}
+
+std::string RefusingForwarder::address() const {
+  return "127.0.0.1:" + std::to_string(port_);
+}
+
+void RefusingForwarder::Run() {
+  std::vector<std::thread> relays;
+  while (!stop_) {
+    const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) {
+      break;
+    }
+    if (accepted_++ < refusals_) {
+      linger reset{1, 0};  // close with RST, as a refusing proxy
+      setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      close(client);
+      continue;
+    }
+    relays.emplace_back([client, this] {
+      const int upstream = ConnectTo(target_port_);
+      if (upstream >= 0) {
+        Relay(client, upstream);
+        close(upstream);
+      }
+      close(client);
+    });
+  }
+  for (std::thread& t : relays) {
+    t.join();
   }
 }
 

@@ -5,7 +5,9 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace mms::testing {
 
@@ -31,6 +33,30 @@ class TinyProxy {
   pid_t pid_ = -1;
   int port_ = 0;
   std::string dir_;
+};
+
+// A TCP forwarder on 127.0.0.1 to a loopback port that resets the first
+// `refusals` connections at once (a proxy refusing them), then relays.
+class RefusingForwarder {
+ public:
+  RefusingForwarder(int target_port, int refusals);
+  ~RefusingForwarder();
+  RefusingForwarder(const RefusingForwarder&) = delete;
+  RefusingForwarder& operator=(const RefusingForwarder&) = delete;
+
+  std::string address() const;
+  int accepted() const { return accepted_; }
+
+ private:
+  void Run();
+
+  int listener_ = -1;
+  int port_ = 0;
+  int target_port_;
+  int refusals_;
+  std::atomic<int> accepted_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 }  // namespace mms::testing

@@ -17,6 +17,7 @@
 
 #include "support/loopback.h"
 #include "support/test_support.h"
+#include "support/tshark.h"
 
 namespace mmsctl {
 namespace {
@@ -295,6 +296,69 @@ TEST_F(NetCommands, SendListenRetrieveAndReadReportAgainstTheCentre) {
       << after;
   EXPECT_NE(std::string::npos, after.find("accepted m-send-req", before.size()))
       << after;
+}
+
+// A centre with operators' habits: locations with a query, chunked
+// answers, messages without transaction ID, refused recipients. The
+// listener (another process) records the notification; retrieve answers
+// with an m-notifyresp-ind carrying its ID, which tshark reads clean.
+TEST_F(NetCommands, OperatorCentreRefusalsQueriesAndNotificationResponses) {
+  TinyProxy tinyproxy;
+  ASSERT_TRUE(tinyproxy.running());
+  setenv("MMS_WAP_PROXY", tinyproxy.address().c_str(), 1);
+  const std::string store = scratch_ + "/store";
+  Child router({kBin + "/mms-pushrouter"}, scratch_ + "/router.log");
+  Child centre({kBin + "/mms-centre", "--port",
+                std::to_string(PortOf("MMS_MMSC_HOST")), "--push-to",
+                std::getenv("MMS_PUSH_ADDR"), "--location", "/m/get?l={id}&r=7",
+                "--chunked", "--omit-transaction-id", "--store", store},
+               scratch_ + "/centre.log");
+  ASSERT_TRUE(WaitFor(scratch_ + "/centre.log", "listening on", 10));
+  ASSERT_TRUE(WaitFor(scratch_ + "/router.log", "listening on", 10));
+  Child listener(
+      {kBin + "/mmsctl", "listen", "--count", "1", "--timeout", "60"},
+      scratch_ + "/listen.log");
+  ASSERT_TRUE(WaitFor(scratch_ + "/listen.log", "listening for pushes", 10));
+
+  const Outcome refused = Run(
+      {"send", "--to", "1380+0001", "--slide", Picture(), "--timeout", "30"});
+  EXPECT_EQ(1, refused.code) << refused.err;
+  EXPECT_EQ("2", Field(refused.out, "SendOK:"));
+  EXPECT_EQ("132 (Error-sending-address-unresolved)",
+            Field(refused.out, "Response-Status:"));
+  EXPECT_EQ("unknown recipient +861380+0001/TYPE=PLMN",
+            Field(refused.out, "Response-Text:"));
+  EXPECT_NE(std::string::npos, refused.err.find("refused the message"));
+
+  const Outcome sent = Run(
+      {"send", "--to", "13800000001", "--slide", Picture(), "--timeout", "30"});
+  ASSERT_EQ(0, sent.code) << sent.err;
+  ASSERT_TRUE(WaitFor(scratch_ + "/listen.log", "WapUrl:", 20));
+  const std::string url = Field(Slurp(scratch_ + "/listen.log"), "WapUrl:");
+  const size_t at = url.find("/m/get?l=");
+  ASSERT_NE(std::string::npos, at) << url;
+  const std::string id = url.substr(at + 9, url.find('&') - at - 9);
+
+  const Outcome fetched = Run({"retrieve", url, "--timeout", "30"});
+  ASSERT_EQ(0, fetched.code) << fetched.err;
+  EXPECT_EQ("1", Field(fetched.out, "NewMMS:"));
+  const std::string log = Slurp(scratch_ + "/centre.log");
+  EXPECT_NE(std::string::npos, log.find("served /m/get?l=" + id + "&r=7 ("))
+      << log;
+  EXPECT_NE(std::string::npos,
+            log.find("took m-notifyresp-ind (Retrieved) for " + id))
+      << log;
+  if (!mms::testing::TsharkAvailable()) {
+    return;  // the bytes' independent reading needs tshark
+  }
+  const mms::testing::Bytes response =
+      mms::testing::ReadHostFile(store + "/" + id + ".notifyresp.mms");
+  const auto packets = mms::testing::Dissect(
+      mms::testing::PcapOfHttpPosts({response}), scratch_ + "/resp.pcap");
+  ASSERT_EQ(1u, packets.size());
+  EXPECT_EQ("0x83", mms::testing::Shown(packets[0], "mmse.message_type"));
+  EXPECT_EQ(id, mms::testing::Shown(packets[0], "mmse.transaction_id"));
+  EXPECT_EQ("0x81", mms::testing::Shown(packets[0], "mmse.status"));
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 // files, registry values, retries and faults.
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client/registry_values.h"
@@ -45,8 +47,8 @@ class TransportTest : public mms::testing::DeviceTest {
 
   std::vector<std::filesystem::path> StoredFiles() {
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(
-             Host(L"\\Windows\\Messaging"))) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(Host(L"\\Windows\\Messaging"))) {
       files.push_back(entry.path());
     }
     return files;
@@ -88,100 +90,138 @@ class TransportTest : public mms::testing::DeviceTest {
 // ---------------------------------------------------------------------------
 // Retrieval.
 
-TEST_F(TransportTest, RetrievalStoresBodyAndTwoZerosAndAnnouncesIt) {
-  centre_.SetHandler([](const httplib::Request&, httplib::Response& res) {
-    res.set_content(std::string("\x8c\x84\x98T9\0", 6),
-                    "application/vnd.wap.mms-message");
-  });
-  const DWORD state_before = Dword(mms::client::kReciveState);
-  std::wstring stored;
-  ASSERT_EQ(Retrieve(L"http://" + Wide(centre_.host()) + L"/a/b/msg7", &stored),
-            0);
+constexpr char kRetrieveConf[] = "\x8c\x84\x98T9";  // and its 0
 
+void ServePdu(httplib::Response& res) {
+  res.set_content(std::string(kRetrieveConf, sizeof kRetrieveConf),
+                  "application/vnd.wap.mms-message");
+}
+
+TEST_F(TransportTest, OperatorLocationsAreFetchedAtTheirAnnouncedPath) {
+  centre_.SetHandler(
+      [](const httplib::Request&, httplib::Response& res) { ServePdu(res); });
+  const std::string host = "http://" + centre_.host();
+  std::string long_query = "/store/" + std::string(60, 'm') + "/get?id=";
+  long_query += std::string(200 - host.size() - long_query.size(), '7');
+  const std::vector<std::string> paths = {
+      "/mms/wapenc?location=A1b2C3&rid=027",
+      "/servlets/mms?message-id=4f2a%40mmsc",
+      "/m/0f8fad5b-d9cb-469f-a165-70867728950e",
+      "/x/short",
+      long_query,
+  };
+  for (const std::string& path : paths) {
+    std::wstring stored;
+    ASSERT_EQ(Retrieve(Wide(host + path), &stored), 0) << path;
+    EXPECT_EQ(mms::testing::ReadHostFile(Host(stored)),
+              Bytes({0x8c, 0x84, 0x98, 'T', '9', 0, 0, 0}));
+  }
+  EXPECT_EQ((host + long_query).size(), 200u);
+  const auto requests = centre_.requests();
+  ASSERT_EQ(requests.size(), paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(requests[i].method, "GET");
+    EXPECT_EQ(requests[i].target, paths[i]);
+    EXPECT_EQ(requests[i].version, "HTTP/1.1");
+    EXPECT_EQ(requests[i].user_agent, "Corvix.exe");
+    EXPECT_EQ(requests[i].profile, "");
+  }
+  EXPECT_EQ(Dword(mms::client::kNewMms), 1u);
+  EXPECT_EQ(StoredFiles().size(), paths.size());
+}
+
+TEST_F(TransportTest, DirectRequestsAndOperatorHeaders) {
+  centre_.SetHandler(
+      [](const httplib::Request&, httplib::Response& res) { ServePdu(res); });
+  proxy_.Stop();  // only a direct request can arrive
+  setenv("MMS_WAP_PROXY", "none", 1);
+  setenv("MMS_USER_AGENT", "Operator-Phone/1.0", 1);
+  setenv("MMS_UAPROF", "http://uaprof.example.net/phone.xml", 1);
+  EXPECT_EQ(Retrieve(L"http://" + Wide(centre_.host()) + L"/a?b=c"), 0);
+  unsetenv("MMS_USER_AGENT");
+  unsetenv("MMS_UAPROF");
   const auto requests = centre_.requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].method, "GET");
-  EXPECT_EQ(requests[0].target, "//msg7");  // middle segments dropped
-  EXPECT_EQ(requests[0].version, "HTTP/1.1");
-  EXPECT_EQ(requests[0].user_agent, "Corvix.exe");
-
-  EXPECT_EQ(stored.rfind(L"\\Windows\\Messaging\\Varnholt", 0), 0u);
-  EXPECT_EQ(mms::testing::ReadHostFile(Host(stored)),
-            Bytes({0x8c, 0x84, 0x98, 'T', '9', 0, 0, 0}));
-  EXPECT_EQ(String(mms::client::kNewMmsName), stored);
-  EXPECT_EQ(Dword(mms::client::kNewMms), 1u);
-  EXPECT_NE(Dword(mms::client::kReciveState), state_before);
+  EXPECT_EQ(requests[0].target, "/a?b=c");
+  EXPECT_EQ(requests[0].user_agent, "Operator-Phone/1.0");
+  EXPECT_EQ(requests[0].profile, "http://uaprof.example.net/phone.xml");
 }
 
-TEST_F(TransportTest, EmptyBodyAndErrorPagesAreStoredLikeMessages) {
-  centre_.SetHandler([](const httplib::Request& req, httplib::Response& res) {
-    if (req.target == "//missing") {
-      res.status = 404;
-      res.set_content("gone", "text/plain");
-    } else {
-      res.set_content("", "application/vnd.wap.mms-message");
-    }
-  });
-  std::wstring stored;
-  ASSERT_EQ(Retrieve(L"http://" + Wide(centre_.host()) + L"/empty", &stored),
-            0);
-  EXPECT_EQ(mms::testing::ReadHostFile(Host(stored)), Bytes({0, 0}));
-  ASSERT_EQ(Retrieve(L"http://" + Wide(centre_.host()) + L"/missing", &stored),
-            0);
-  EXPECT_EQ(mms::testing::ReadHostFile(Host(stored)),
-            Bytes({'g', 'o', 'n', 'e', 0, 0}));
-}
-
-TEST_F(TransportTest, MalformedUrlsFailBeforeAnyTraffic) {
+TEST_F(TransportTest, UnusableUrlsFailBeforeAnyTraffic) {
   const std::wstring host = Wide(centre_.host());
-  EXPECT_EQ(Retrieve(L"http://" + host), -1);             // no path at all
-  EXPECT_EQ(Retrieve(L"ftp://" + host + L"/x"), -1);      // not http
+  EXPECT_EQ(Retrieve(L"http://" + host), -1);         // no path at all
+  EXPECT_EQ(Retrieve(L"ftp://" + host + L"/x"), -1);  // not http
+  EXPECT_EQ(Retrieve(L"https://" + host + L"/x"), -1);
   EXPECT_EQ(Retrieve(L""), -1);
-  EXPECT_EQ(Retrieve(L"http://" + host + L"/" + std::wstring(30, L'x')), -1);
   EXPECT_EQ(RetrieveMMS(nullptr, 0), -1);
   EXPECT_TRUE(centre_.requests().empty());
   EXPECT_TRUE(StoredFiles().empty());
 }
 
-TEST_F(TransportTest, ResponsesThatCannotBeStoredWholeLeaveNothing) {
+TEST_F(TransportTest, OnlyA2xxRetrieveConfIsStored) {
   centre_.SetHandler([](const httplib::Request& req, httplib::Response& res) {
-    if (req.target == "//chunked") {
-      res.set_chunked_content_provider(
-          "text/plain", [](size_t offset, httplib::DataSink& sink) {
+    const std::string pdu(kRetrieveConf, sizeof kRetrieveConf);
+    if (req.target == "/404") {
+      res.status = 404;
+      res.set_content(pdu, "application/vnd.wap.mms-message");
+    } else if (req.target == "/500") {
+      res.status = 500;
+      res.set_content("oops", "text/plain");
+    } else if (req.target == "/302") {
+      res.set_redirect("/elsewhere");
+    } else if (req.target == "/html") {
+      res.set_content("<html>expired</html>", "text/html");
+    } else if (req.target == "/empty") {
+      res.set_content("", "application/vnd.wap.mms-message");
+    } else if (req.target == "/short") {
+      res.set_content_provider(
+          1000, "application/vnd.wap.mms-message",
+          [](size_t offset, size_t, httplib::DataSink& sink) {
             if (offset == 0) {
-              sink.write("abc", 3);
+              sink.write(
+                  "\x8c\x84"
+                  "0123456789",
+                  12);
+              return true;
+            }
+            return false;  // closes mid-body
+          });
+    } else if (req.target == "/huge") {
+      res.set_content_provider(3000000000ull, "application/octet-stream",
+                               [](size_t, size_t, httplib::DataSink& sink) {
+                                 static const char kChunk[4096] = {};
+                                 return sink.write(kChunk, sizeof kChunk);
+                               });
+    } else {
+      // Chunked, no Content-Length, in two pieces.
+      res.set_chunked_content_provider(
+          "application/vnd.wap.mms-message",
+          [pdu](size_t offset, httplib::DataSink& sink) {
+            if (offset == 0) {
+              sink.write(pdu.data(), 2);
+            } else if (offset == 2) {
+              sink.write(pdu.data() + 2, pdu.size() - 2);
             } else {
               sink.done();
             }
             return true;
           });
-    } else if (req.target == "//short") {
-      res.set_content_provider(
-          1000, "application/vnd.wap.mms-message",
-          [](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset == 0) {
-              sink.write("0123456789", 10);
-              return true;
-            }
-            return false;  // closes mid-body
-          });
-    } else {
-      res.set_header("Content-Length", "3000000000");
-      res.set_content_provider(
-          3000000000ull, "application/octet-stream",
-          [](size_t, size_t, httplib::DataSink& sink) {
-            static const char kChunk[4096] = {};
-            return sink.write(kChunk, sizeof kChunk);
-          });
     }
   });
   const DWORD state_before = Dword(mms::client::kReciveState);
   const std::wstring base = L"http://" + Wide(centre_.host()) + L"/";
-  EXPECT_EQ(Retrieve(base + L"chunked"), -1);  // no Content-Length
-  EXPECT_EQ(Retrieve(base + L"short"), -1);
-  EXPECT_EQ(Retrieve(base + L"huge"), -1);
+  for (const wchar_t* path :
+       {L"404", L"500", L"302", L"html", L"empty", L"short", L"huge"}) {
+    EXPECT_EQ(Retrieve(base + path), -1) << path;
+  }
+  EXPECT_EQ(centre_.requests().size(), 7u);  // a redirect is not followed
   EXPECT_TRUE(StoredFiles().empty());
   EXPECT_EQ(Dword(mms::client::kReciveState), state_before);
+
+  std::wstring stored;
+  ASSERT_EQ(Retrieve(base + L"chunked", &stored), 0);
+  EXPECT_EQ(mms::testing::ReadHostFile(Host(stored)),
+            Bytes({0x8c, 0x84, 0x98, 'T', '9', 0, 0, 0}));
 }
 
 TEST_F(TransportTest, RetrievalGivesUpAfterFourFailedSends) {
@@ -203,7 +243,10 @@ TEST_F(TransportTest, SubmissionPostsThePduAndPublishesTheMessageId) {
   centre_.SetHandler([](const httplib::Request&, httplib::Response& res) {
     res.set_content(Confirmation("id-42"), "application/vnd.wap.mms-message");
   });
-  const std::string pdu("\x8c\x80\x98" "1\0\x8d\x90", 7);
+  const std::string pdu(
+      "\x8c\x80\x98"
+      "1\0\x8d\x90",
+      7);
   ASSERT_EQ(Submit(pdu), 0);
   const auto requests = centre_.requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -216,32 +259,111 @@ TEST_F(TransportTest, SubmissionPostsThePduAndPublishesTheMessageId) {
   EXPECT_EQ(String(mms::client::kMessageId), L"id-42");
 }
 
-TEST_F(TransportTest, WrongRepliesAreRetriedOnlyForLongPdus) {
-  centre_.SetHandler([](const httplib::Request&, httplib::Response& res) {
-    res.set_content("<html>busy</html>", "text/html");
+// A send request of `size` bytes (at least 7).
+std::string SendReq(size_t size) {
+  std::string pdu(
+      "\x8c\x80\x98"
+      "1\0\x8d\x90",
+      7);
+  pdu.resize(size, 'x');
+  return pdu;
+}
+
+TEST_F(TransportTest, OnlyAnOkConfirmationAcceptsAMessage) {
+  std::vector<mms::transport::SubmissionReport> reports;
+  mms::transport::SetSubmissionHook(
+      [&reports](const mms::transport::SubmissionReport& r) {
+        reports.push_back(r);
+      });
+  centre_.SetHandler([](const httplib::Request& req, httplib::Response& res) {
+    if (req.body[1] == '\x85') {  // an acknowledgement: any 2xx will do
+      res.status = 204;
+    } else if (req.body.size() == 1000) {
+      res.set_content("<html>busy</html>", "text/html");
+    } else {
+      // Refused: status 227 and a Response-Text with a charset.
+      res.set_content(std::string("\x8c\x81\x98T\0\x8d\x90\x92\xe3"
+                                  "\x93\x0e\xea"
+                                  "no such user\0",
+                                  25),
+                      "application/vnd.wap.mms-message");
+    }
   });
-  EXPECT_EQ(Submit(std::string(1000, 'x')), -1);
-  EXPECT_EQ(centre_.requests().size(), 4u);
-  EXPECT_EQ(Submit(std::string(50, 'x')), -1);
-  EXPECT_EQ(centre_.requests().size(), 5u);
+  RegSetString(const_cast<wchar_t*>(mms::client::kMmsKey),
+               const_cast<wchar_t*>(mms::client::kMessageId),
+               mms::testing::WBuf(L"old"));
+  EXPECT_EQ(Submit(SendReq(1000)), -1);  // an HTML page: one attempt
+  EXPECT_EQ(Submit(SendReq(100)), -1);
+  EXPECT_EQ(Submit(std::string("\x8c\x85\x98T\0\x8d\x90\x91\x80", 9)), 0);
+  mms::transport::SetSubmissionHook(nullptr);
+  EXPECT_EQ(centre_.requests().size(), 3u);
+  EXPECT_EQ(String(mms::client::kMessageId), L"old");
+  ASSERT_EQ(reports.size(), 3u);
+  EXPECT_EQ(reports[0].http_status, 200);
+  EXPECT_EQ(reports[0].response_status, 0);
+  EXPECT_EQ(reports[1].response_status, 0xE3);
+  EXPECT_EQ(reports[1].response_text, "no such user");
+  EXPECT_FALSE(reports[1].accepted);
+  EXPECT_TRUE(reports[2].accepted);
 }
 
 TEST_F(TransportTest, ReplyIsReadUpTo1024BytesAndAnUnendedIdCounts) {
   centre_.SetHandler([](const httplib::Request& req, httplib::Response& res) {
-    if (req.body == "long") {
+    if (req.body.size() == 200) {
       // The Message-ID sits in the first kilobyte; padding follows.
       res.set_content(Confirmation("first") + std::string(3000, '\x01'),
                       "application/vnd.wap.mms-message");
     } else {
       // The reply ends inside the Message-ID text, without its zero.
-      res.set_content(std::string("\x8c\x81\x8bunended", 10),
+      res.set_content(std::string("\x8c\x81\x92\x80\x8bunended", 12),
                       "application/vnd.wap.mms-message");
     }
   });
-  ASSERT_EQ(Submit("long"), 0);
+  ASSERT_EQ(Submit(SendReq(200)), 0);
   EXPECT_EQ(String(mms::client::kMessageId), L"first");
-  ASSERT_EQ(Submit("tail"), 0);
+  ASSERT_EQ(Submit(SendReq(300)), 0);
   EXPECT_EQ(String(mms::client::kMessageId), L"unended");
+}
+
+TEST_F(TransportTest, AMessageThatWentOutIsNeverPostedTwice) {
+  // The stall limit is 1 s; the transfer notices it within about 6 s.
+  mms::platform::SetTimeScaleForTest(0.002);
+  centre_.SetHandler([](const httplib::Request&, httplib::Response& res) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(7500));
+    res.set_content(Confirmation("late"), "application/vnd.wap.mms-message");
+  });
+  EXPECT_EQ(Submit(SendReq(1000)), -1);
+  mms::platform::SetTimeScaleForTest(1.0);
+  EXPECT_EQ(centre_.requests().size(), 1u);
+}
+
+TEST_F(TransportTest, APostRefusedBeforeItWentOutIsPostedAgain) {
+  // Bigger than any socket buffer, so a reset connection cannot have
+  // taken it whole.
+  const std::string pdu = SendReq(4 * 1024 * 1024);
+  mms::testing::RefusingForwarder refusing(proxy_.port(), 2);
+  setenv("MMS_WAP_PROXY", refusing.address().c_str(), 1);
+  centre_.SetHandler([](const httplib::Request&, httplib::Response& res) {
+    res.set_content(Confirmation("third"), "application/vnd.wap.mms-message");
+  });
+  EXPECT_EQ(Submit(pdu), 0);
+  EXPECT_EQ(refusing.accepted(), 3);
+  ASSERT_EQ(centre_.requests().size(), 1u);
+  EXPECT_EQ(centre_.requests()[0].body.size(), pdu.size());
+  EXPECT_EQ(String(mms::client::kMessageId), L"third");
+}
+
+TEST_F(TransportTest, ACentreUrlIsPostedToAtItsPath) {
+  centre_.SetHandler([](const httplib::Request&, httplib::Response& res) {
+    res.set_content(Confirmation("u"), "application/vnd.wap.mms-message");
+  });
+  const std::string url = "http://" + centre_.host() + "/mmsc/send?v=2";
+  setenv("MMS_MMSC_HOST", url.c_str(), 1);
+  EXPECT_EQ(Submit(SendReq(60)), 0);
+  setenv("MMS_MMSC_HOST", "https://example.net/mmsc", 1);
+  EXPECT_EQ(Submit(SendReq(60)), -1);
+  ASSERT_EQ(centre_.requests().size(), 1u);
+  EXPECT_EQ(centre_.requests()[0].target, "/mmsc/send?v=2");
 }
 
 TEST_F(TransportTest, SubmissionThroughADeadProxyFails) {
@@ -250,18 +372,21 @@ TEST_F(TransportTest, SubmissionThroughADeadProxyFails) {
   EXPECT_TRUE(centre_.requests().empty());
 }
 
-TEST(SendConfirmationTest, TextFieldsStopAtZeroOrAtAFieldCode) {
-  // Message-ID "ab" ended by the next field code, not by a zero; then a
-  // response text cut at 259 bytes.
-  std::string reply("\x8c\x81\x8b" "ab\x92\x80\x93", 8);
-  reply += std::string(300, 'r');
+TEST(SendConfirmationTest, FieldsAreSteppedOverByTheFormOfTheirValue) {
+  // A Date whose value bytes look like a Message-ID field, a status, a
+  // Response-Text with a charset, then the real Message-ID.
+  const std::string reply(
+      "\x8c\x81\x85\x04\x8b"
+      "AB\0\x92\xe2\x93\x05\xea"
+      "bad\0\x8bid\0",
+      21);
   SendConfirmation c(reinterpret_cast<const unsigned char*>(reply.data()),
                      static_cast<int>(reply.size()));
   c.Parse();
   EXPECT_EQ(c.message_type(), 0x81);
-  EXPECT_STREQ(c.message_id(), "ab");
-  EXPECT_EQ(c.response_status(), 0x80);
-  EXPECT_EQ(std::string(c.response_text()), std::string(259, 'r'));
+  EXPECT_STREQ(c.message_id(), "id");
+  EXPECT_EQ(c.response_status(), 0xE2);
+  EXPECT_STREQ(c.response_text(), "bad");
 }
 
 }  // namespace

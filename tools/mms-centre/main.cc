@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -40,8 +41,11 @@ constexpr char kUsageText[] =
     "A loopback MMS centre. It accepts m-send-req posts (directly or through\n"
     "a WAP proxy), answers m-send-conf with a Message-ID, announces each\n"
     "recipient's copy by a WAP push (m-notification-ind over UDP), serves it\n"
-    "at http://<host:port>/<id>, takes the m-acknowledge-ind and pushes an\n"
-    "m-delivery-ind back. One log line per event on stdout.\n"
+    "at the location it announced, takes the m-acknowledge-ind (or an\n"
+    "m-notifyresp-ind saying Retrieved) and pushes an m-delivery-ind back.\n"
+    "A recipient that is no number or e-mail address is refused with\n"
+    "X-Mms-Response-Status 132 and a Response-Text; an unknown or expired\n"
+    "location gets 404. One log line per event on stdout.\n"
     "\n"
     "options:\n"
     "  --host ADDR          address to listen on: 127.0.0.1 (default), ::1\n"
@@ -55,6 +59,15 @@ constexpr char kUsageText[] =
     "                       centre (default +8613800000000/TYPE=PLMN)\n"
     "  --store DIR          also keep every PDU as a file in DIR, and serve\n"
     "                       kept messages after a restart\n"
+    "  --location PATH      path and query of announced locations, with one\n"
+    "                       {id} (default /{id}), e.g.\n"
+    "                       '/mms/wapenc?location={id}&rid=027'\n"
+    "  --expiry SECONDS     how long a message can be fetched (default 7 "
+    "days)\n"
+    "  --chunked            answer retrievals chunked, without Content-Length\n"
+    "  --omit-transaction-id  leave X-Mms-Transaction-Id out of retrieved\n"
+    "                       messages (the device then answers with an\n"
+    "                       m-notifyresp-ind)\n"
     "  -h, --help           this text\n"
     "\n"
     "It prints \"listening on http://HOST:PORT/\" once ready, and stops\n"
@@ -67,6 +80,10 @@ struct Options {
   std::string push_to;
   std::string sender = kDefaultSender;
   std::string store;
+  std::string location = "/{id}";
+  uint32_t expiry = 7 * 24 * 3600;
+  bool chunked = false;
+  bool omit_transaction_id = false;
 };
 
 int Usage(const std::string& message) {
@@ -104,8 +121,13 @@ int Parse(int argc, char** argv, Options* o, bool* help) {
       *help = true;
       return kOk;
     }
+    if (a == "--chunked" || a == "--omit-transaction-id") {
+      (a == "--chunked" ? o->chunked : o->omit_transaction_id) = true;
+      continue;
+    }
     if (a != "--host" && a != "--port" && a != "--push-to" &&
-        a != "--sender-number" && a != "--store") {
+        a != "--sender-number" && a != "--store" && a != "--location" &&
+        a != "--expiry") {
       return Usage("unknown option '" + a + "'");
     }
     if (i + 1 >= args.size()) {
@@ -133,6 +155,22 @@ int Parse(int argc, char** argv, Options* o, bool* help) {
         return Usage("--sender-number needs a text");
       }
       o->sender = v;
+    } else if (a == "--location") {
+      const size_t mark = v.find(centre::kIdMark);
+      if (v.empty() || v[0] != '/' || mark == std::string::npos ||
+          v.find(centre::kIdMark, mark + 1) != std::string::npos ||
+          v.find_first_of(" #\t\r\n") != std::string::npos) {
+        return Usage(
+            "--location needs a path starting with / and holding "
+            "{id} once");
+      }
+      o->location = v;
+    } else if (a == "--expiry") {
+      if (v.empty() || v.size() > 9 ||
+          v.find_first_not_of("0123456789") != std::string::npos) {
+        return Usage("--expiry needs a number of seconds");
+      }
+      o->expiry = static_cast<uint32_t>(std::stoul(v));
     } else {
       o->store = v;
     }
@@ -140,11 +178,12 @@ int Parse(int argc, char** argv, Options* o, bool* help) {
   return kOk;
 }
 
-// The path of a request target, also of an absolute URI sent to the centre
-// as if it were a proxy ("http://host:port//id" gives "//id").
+// The path and query of a request target as sent, also of an absolute URI
+// sent to the centre as if it were a proxy ("http://host:port//id" gives
+// "//id").
 std::string PathOf(const httplib::Request& req) {
   const std::string prefix = "http://";
-  std::string path = req.path;
+  std::string path = req.target;
   if (path.compare(0, prefix.size(), prefix) == 0) {
     const size_t slash = path.find('/', prefix.size());
     path = slash == std::string::npos ? "/" : path.substr(slash);
@@ -154,7 +193,21 @@ std::string PathOf(const httplib::Request& req) {
 
 void Answer(const centre::Reply& reply, httplib::Response& res) {
   res.status = reply.status;
-  res.set_content(reply.body, reply.content_type.c_str());
+  if (!reply.chunked) {
+    res.set_content(reply.body, reply.content_type.c_str());
+    return;
+  }
+  // In pieces of at most 512 bytes, so a reader sees several chunks.
+  res.set_chunked_content_provider(
+      reply.content_type,
+      [body = reply.body](size_t offset, httplib::DataSink& sink) {
+        if (offset >= body.size()) {
+          sink.done();
+          return true;
+        }
+        return sink.write(body.data() + offset,
+                          std::min<size_t>(512, body.size() - offset));
+      });
 }
 
 }  // namespace
@@ -212,11 +265,10 @@ int main(int argc, char** argv) {
   settings.location_host = centre::HostPort(options.host, port);
   settings.sender_number = options.sender;
   settings.store = options.store;
-  if (settings.location_host.size() > centre::kMaxHostPortChars) {
-    std::fprintf(stderr, "mms-centre: '%s' is too long for a message URL\n",
-                 settings.location_host.c_str());
-    return kFailed;
-  }
+  settings.location_template = options.location;
+  settings.expiry_seconds = options.expiry;
+  settings.chunked = options.chunked;
+  settings.omit_transaction_id = options.omit_transaction_id;
 
   centre::PushSender push;
   std::string why;

@@ -1,8 +1,9 @@
 // pdus.cc: reading send requests and laying out the centre's replies and
 // pushes.
 //
-//   m-send-conf      type, Transaction-Id, version, Response-Status, Message-ID
-//   m-retrieve-conf  type, Transaction-Id, version, Message-ID, Date, From,
+//   m-send-conf      type, Transaction-Id, version, Response-Status,
+//                    Response-Text or Message-ID
+//   m-retrieve-conf  type, [Transaction-Id], version, Message-ID, Date, From,
 //                    To/Cc as sent, Subject as sent, Content-Type as sent,
 //                    then the sender's body unchanged
 //   m-notification   type, Transaction-Id, version, From, Subject, Class,
@@ -60,10 +61,12 @@ bool PutFrom(ByteWriter& w, const std::string& sender) {
          w.PutShortInteger(codec::kFrom) && w.PutValueLengthAnd(value);
 }
 
+// An empty transaction ID leaves the field out.
 bool PutIdentification(ByteWriter& w, uint8_t type,
                        const std::string& transaction_id) {
   return PutOctetField(w, codec::kMessageType, type) &&
-         PutTextField(w, codec::kTransactionId, transaction_id) &&
+         (transaction_id.empty() ||
+          PutTextField(w, codec::kTransactionId, transaction_id)) &&
          PutOctetField(w, codec::kMmsVersion, codec::kMmsVersion10);
 }
 
@@ -112,6 +115,18 @@ std::string TransactionId(const Bytes& pdu) {
     }
   }
   return std::string();
+}
+
+uint8_t NotifyStatus(const Bytes& pdu) {
+  ByteReader r(Data(pdu), pdu.size());
+  HeaderField f;
+  uint8_t status = 0;
+  while (codec::NextHeaderField(r, &f) == FieldStep::kField) {
+    if (f.code == codec::kStatus && f.value.ReadByte(&status)) {
+      return status;
+    }
+  }
+  return 0;
 }
 
 bool ParseSendRequest(const Bytes& pdu, SendRequest* request,
@@ -187,11 +202,12 @@ bool ParseSendRequest(const Bytes& pdu, SendRequest* request,
 }
 
 Bytes MakeSendConf(const std::string& transaction_id, uint8_t status,
-                   const std::string& message_id) {
+                   const std::string& message_id, const std::string& text) {
   ByteWriter w(kReplyCap);
   const bool ok =
       PutIdentification(w, codec::kMsgSendConf, transaction_id) &&
       PutOctetField(w, codec::kResponseStatus, status) &&
+      (text.empty() || PutTextField(w, codec::kResponseText, text)) &&
       (status != kResponseOk || PutTextField(w, codec::kMessageId, message_id));
   return ok ? Take(w) : Bytes();
 }

@@ -46,15 +46,16 @@ std::string TransactionId(const Bytes& pdu);
 constexpr uint8_t kResponseOk = 128;
 constexpr uint8_t kResponseFormatCorrupt = 131;
 constexpr uint8_t kResponseAddressUnresolved = 132;
-// X-Mms-Status Retrieved.
-constexpr uint8_t kStatusRetrieved = 129;
+// The X-Mms-Status of an m-notifyresp-ind; 0 when absent or unreadable.
+uint8_t NotifyStatus(const Bytes& pdu);
 
-// m-send-conf; the Message-ID only when the status is Ok.
+// m-send-conf; the Message-ID only when the status is Ok, the
+// X-Mms-Response-Text only when text is not empty.
 Bytes MakeSendConf(const std::string& transaction_id, uint8_t status,
-                   const std::string& message_id);
+                   const std::string& message_id, const std::string& text);
 
 struct RetrieveInfo {
-  std::string transaction_id;
+  std::string transaction_id;  // empty: the field is left out
   std::string message_id;
   uint32_t date = 0;   // seconds since 1970 UTC
   std::string sender;  // address text, type suffix kept

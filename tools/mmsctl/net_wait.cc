@@ -130,7 +130,7 @@ bool CanConnect(const std::string& host_port, int default_port) {
 
 int ProbeOperator(const char* command) {
   const std::string proxy = Utf8(mms::transport::WapProxy());
-  if (!CanConnect(proxy, 80)) {
+  if (!proxy.empty() && !CanConnect(proxy, 80)) {
     return Fail(command, "WAP proxy " + proxy +
                              " is unreachable (set MMS_WAP_PROXY or start it)");
   }

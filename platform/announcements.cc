@@ -1,0 +1,78 @@
+// announcements.cc: the announced-message table in the registry database.
+//
+// The table is made on first use; its rows are ordered by a rising
+// sequence, so trimming to the newest is one statement in the same
+// transaction as the write.
+#include "platform/announcements.h"
+
+#include "platform/registry_db.h"
+
+namespace mms::platform {
+
+namespace {
+
+constexpr char kTable[] =
+    "CREATE TABLE IF NOT EXISTS announced("
+    "  url TEXT PRIMARY KEY,"
+    "  transaction_id BLOB NOT NULL,"
+    "  seq INTEGER NOT NULL)";
+
+void BindText(const Statement& stmt, int index, const std::string& text) {
+  sqlite3_bind_text(stmt.get(), index, text.data(),
+                    static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+}  // namespace
+
+bool RememberAnnouncement(const std::string& url,
+                          const std::string& transaction_id) {
+  RegistryDb db;
+  if (!db.Open() || !db.Exec(kTable)) {
+    return false;
+  }
+  WriteTransaction transaction(&db);
+  if (!transaction.begun()) {
+    return false;
+  }
+  Statement put(db.get(),
+                "INSERT OR REPLACE INTO announced(url, transaction_id, seq) "
+                "VALUES(?1, ?2, (SELECT IFNULL(MAX(seq), 0) + 1 FROM "
+                "announced))");
+  Statement trim(db.get(),
+                 "DELETE FROM announced WHERE seq <= (SELECT MAX(seq) FROM "
+                 "announced) - ?1");
+  if (!put.ok() || !trim.ok()) {
+    return false;
+  }
+  BindText(put, 1, url);
+  sqlite3_bind_blob(put.get(), 2, transaction_id.data(),
+                    static_cast<int>(transaction_id.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(trim.get(), 1,
+                     static_cast<sqlite3_int64>(kAnnouncementsKept));
+  return put.Step() == SQLITE_DONE && trim.Step() == SQLITE_DONE &&
+         transaction.Commit();
+}
+
+bool FindAnnouncement(const std::string& url, std::string* transaction_id) {
+  RegistryDb db;
+  if (!db.Open() || !db.Exec(kTable)) {
+    return false;
+  }
+  Statement get(db.get(),
+                "SELECT transaction_id FROM announced WHERE url = ?1");
+  if (!get.ok()) {
+    return false;
+  }
+  BindText(get, 1, url);
+  if (get.Step() != SQLITE_ROW) {
+    return false;
+  }
+  const auto* bytes =
+      static_cast<const char*>(sqlite3_column_blob(get.get(), 0));
+  transaction_id->assign(
+      bytes == nullptr ? "" : bytes,
+      static_cast<size_t>(sqlite3_column_bytes(get.get(), 0)));
+  return true;
+}
+
+}  // namespace mms::platform
