@@ -125,18 +125,19 @@ DWORD ReceiveThreadProc(void* argument) {
   std::unique_ptr<ReceiveTask> task(static_cast<ReceiveTask*>(argument));
   wchar_t url[kLocationChars] = {};
   wcscpy(url, task->buffer);
-  const int result = RetrieveMMS(task->buffer, kLocationChars);
+  // The message this thread stored is the one it acknowledges: by the
+  // ID in the bytes it wrote, whatever "NewMMSName" says by then.
+  bool has_id = false;
+  std::string id;
+  const int result = RetrieveMMS(task->buffer, kLocationChars, &has_id, &id);
   mms::platform::CancellationPoint();
-  // The file this thread stored: its own message is the one acknowledged.
-  wchar_t path[kLocationChars] = {};
-  wcscpy(path, task->buffer);
   const uint64_t node_id = task->node_id;
   task.reset();
   const bool current = LeaveQueue(node_id);
   if (result != 0) {
     EndFailedRetrieval(current);
   } else {
-    mms::client::AcknowledgeStoredMessage(path, url, current);
+    mms::client::AcknowledgeRetrieval(has_id ? &id : nullptr, url, current);
   }
   return static_cast<DWORD>(result);
 }
@@ -195,26 +196,30 @@ int SendAcknowledgement(bool ends_retrieval) {
   wchar_t path[kLocationChars] = {};
   RegGetValue(const_cast<wchar_t*>(kMmsKey), const_cast<wchar_t*>(kNewMmsName),
               path, (kLocationChars - 1) * sizeof(wchar_t));
-  return AcknowledgeStoredMessage(path, nullptr, ends_retrieval);
-}
-
-int AcknowledgeStoredMessage(const wchar_t* path, const wchar_t* url,
-                             bool ends_retrieval) {
-  wchar_t own_path[kLocationChars] = {};
-  wcsncpy(own_path, path, kLocationChars - 1);
   std::unique_ptr<CMMS> temp(new (std::nothrow) CMMS());
   std::unique_ptr<unsigned char, LocalBlockFree> id;
   if (temp != nullptr) {
-    id.reset(temp->GetMMSTranscationID(own_path));
+    id.reset(temp->GetMMSTranscationID(path));
   }
+  const std::string text =
+      id != nullptr ? reinterpret_cast<const char*>(id.get()) : "";
+  return AcknowledgeRetrieval(id != nullptr ? &text : nullptr, nullptr,
+                              ends_retrieval);
+}
+
+int AcknowledgeRetrieval(const std::string* transaction_id, const wchar_t* url,
+                         bool ends_retrieval) {
   int length = 0;
   std::unique_ptr<unsigned char, LocalBlockFree> pdu;
-  if (id != nullptr) {
-    pdu.reset(temp->MakeDeliveryAcknowledgement(id.get(), &length));
-  } else if (url != nullptr && temp != nullptr) {
+  if (transaction_id != nullptr) {
+    CMMS maker;
+    std::string id = *transaction_id;
+    pdu.reset(maker.MakeDeliveryAcknowledgement(
+        reinterpret_cast<unsigned char*>(id.data()), &length));
+  } else if (url != nullptr) {
     pdu.reset(NotifyResponseFor(url, &length));
   }
-  if (id == nullptr && pdu == nullptr) {
+  if (transaction_id == nullptr && pdu == nullptr) {
     if (ends_retrieval) {
       std::lock_guard<std::mutex> lock(StateMutex());
       IsNetWorked = kNetIdle;

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "mms.h"
 #include "platform/winapi.h"
@@ -131,12 +132,12 @@ int StartSilentSend(const unsigned char* pdu, int length, bool ends_retrieval);
 // The acknowledgement of the message named by "NewMMSName";
 // ends_retrieval as above. 0, or -1 when no PDU could be made.
 int SendAcknowledgement(bool ends_retrieval);
-// The acknowledgement of the message stored at path (a device path). When
-// the message carries no transaction ID and url (where it was fetched
-// from, or null) was announced, an m-notifyresp-ind with the
-// notification's transaction ID answers instead.
-int AcknowledgeStoredMessage(const wchar_t* path, const wchar_t* url,
-                             bool ends_retrieval);
+// Acknowledges a retrieved message by its transaction ID (null when it
+// carries none): an m-acknowledge-ind, or, without an ID, an
+// m-notifyresp-ind with the ID of the notification that announced url
+// (null: none). With neither, nothing is sent and the retrieval ends.
+int AcknowledgeRetrieval(const std::string* transaction_id, const wchar_t* url,
+                         bool ends_retrieval);
 
 // Starts the receive thread for url. node_id is the queue node it runs
 // for, 0 for a retrieval outside the queue. -1 for a null or too long URL

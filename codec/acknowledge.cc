@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "codec/byte_writer.h"
 #include "codec/decode/decoder.h"
@@ -134,37 +135,39 @@ unsigned char* MakeNotifyResponse(const char* transaction_id, uint8_t status,
 
 }  // namespace mms::codec
 
+bool mms::codec::ReadTransactionId(const uint8_t* pdu, size_t size,
+                                   std::string* id) {
+  // The decoder leaves the Cc text and read-report flag in a message; a
+  // scratch one takes them.
+  std::unique_ptr<MMS_Custom_Data> scratch(new (std::nothrow) MMS_Custom_Data);
+  std::unique_ptr<MMS_Header, HeaderReleaser> header(
+      static_cast<MMS_Header*>(LocalAlloc(LPTR, sizeof(MMS_Header))));
+  if (pdu == nullptr || size == 0 || scratch == nullptr || header == nullptr) {
+    return false;
+  }
+  int header_length = 0;
+  const int decoded = DecodeMmsHeaderBounded(header.get(), pdu, size,
+                                             scratch.get(), &header_length);
+  if (decoded != 0 || header->pszTransactionId == nullptr) {
+    return false;
+  }
+  *id = header->pszTransactionId;
+  return true;
+}
+
 unsigned char* CMMS::GetMMSTranscationID(wchar_t* path) {
   if (path == nullptr) {
     return nullptr;
   }
   size_t size = 0;
   LocalBlock<uint8_t> pdu = ReadWholeFile(path, &size);
-  if (pdu == nullptr) {
+  std::string id;
+  if (pdu == nullptr || !mms::codec::ReadTransactionId(pdu.get(), size, &id)) {
     return nullptr;
   }
-  // The decoder leaves the Cc text and read-report flag in a message; a
-  // scratch one takes them.
-  std::unique_ptr<MMS_Custom_Data> scratch(new (std::nothrow) MMS_Custom_Data);
-  std::unique_ptr<CMMS> temp(new (std::nothrow) CMMS);
-  std::unique_ptr<MMS_Header, HeaderReleaser> header(
-      static_cast<MMS_Header*>(LocalAlloc(LPTR, sizeof(MMS_Header))));
-  if (scratch == nullptr || temp == nullptr || header == nullptr) {
-    return nullptr;
-  }
-  temp->m_pHeader = header.get();
-  int header_length = 0;
-  const int decoded = mms::codec::DecodeMmsHeaderBounded(
-      header.get(), pdu.get(), size, scratch.get(), &header_length);
-  temp->m_pHeader = nullptr;
-  const char* id = header->pszTransactionId;
-  if (decoded != 0 || id == nullptr) {
-    return nullptr;
-  }
-  const size_t id_bytes = std::strlen(id) + 1;
-  auto* copy = static_cast<unsigned char*>(LocalAlloc(LPTR, id_bytes));
+  auto* copy = static_cast<unsigned char*>(LocalAlloc(LPTR, id.size() + 1));
   if (copy != nullptr) {
-    std::memcpy(copy, id, id_bytes);
+    std::memcpy(copy, id.c_str(), id.size() + 1);
   }
   return copy;
 }

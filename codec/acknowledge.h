@@ -3,12 +3,18 @@
 #ifndef MMS_CODEC_ACKNOWLEDGE_H_
 #define MMS_CODEC_ACKNOWLEDGE_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace mms::codec {
 
 // X-Mms-Status Retrieved.
 constexpr uint8_t kStatusRetrieved = 129;
+
+// The X-Mms-Transaction-Id of a PDU's header (the later of two), as
+// GetMMSTranscationID reads it from a file; false when there is none.
+bool ReadTransactionId(const uint8_t* pdu, size_t size, std::string* id);
 
 // An m-notifyresp-ind for the notification with transaction_id (text,
 // zero-ended), with X-Mms-Status status; a LocalAlloc block, its bytes in

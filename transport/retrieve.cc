@@ -14,6 +14,7 @@
 
 #include "client/registry_values.h"
 #include "client/store.h"
+#include "codec/acknowledge.h"
 #include "codec/header_table.h"
 #include "diag/log.h"
 #include "transport/connection.h"
@@ -67,7 +68,8 @@ bool ReadBody(HINTERNET request, std::vector<unsigned char>* body) {
 
 }  // namespace
 
-int RetrieveMMS(wchar_t* location, size_t capacity) {
+int RetrieveMMS(wchar_t* location, size_t capacity, bool* has_transaction_id,
+                std::string* transaction_id) {
   if (location == nullptr || *location == L'\0') {
     return -1;
   }
@@ -162,6 +164,10 @@ int RetrieveMMS(wchar_t* location, size_t capacity) {
     return -1;
   }
   wcscpy(location, path);
+  if (has_transaction_id != nullptr && transaction_id != nullptr) {
+    *has_transaction_id =
+        mms::codec::ReadTransactionId(body.data(), body.size(), transaction_id);
+  }
   const mms::client::GroupValue group[] = {
       mms::client::TextValue(mms::client::kNewMmsName, path),
       mms::client::DwordValue(mms::client::kNewMms, 1)};

@@ -22,7 +22,11 @@ struct SendJob {
 // device path (capacity characters, terminator included), "NewMMSName"
 // names it and "NewMMS" 1 with a new "ReciveState" announce it. -1 on
 // failure (logged), with no file and no registry value left behind.
-int RetrieveMMS(wchar_t* location, size_t capacity);
+// *has_transaction_id and *transaction_id (when given) tell the stored
+// message's X-Mms-Transaction-Id, read from the bytes this call stored.
+int RetrieveMMS(wchar_t* location, size_t capacity,
+                bool* has_transaction_id = nullptr,
+                std::string* transaction_id = nullptr);
 
 // Posts the PDU of job to the MMS centre. A send request is accepted (0)
 // only by an m-send-conf with X-Mms-Response-Status Ok; its Message-ID is

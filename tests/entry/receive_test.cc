@@ -4,14 +4,17 @@
 // retrievals one at a time (waiting, giving up a hung one, concurrent
 // callers).
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 
 #include "entry_fixture.h"
+#include "platform/announcements.h"
 #include "platform/handle_table.h"
 #include "platform/test_seams.h"
+#include "platform/text_convert.h"
 #include "push/wap_push.h"
 #include "support/mms_test_access.h"
 
@@ -40,8 +43,8 @@ class Retrieval : public EntryTest {
     if (IsSkipped()) {
       return;
     }
-    // GET /inbox/<name> serves RetrieveConf(name); "hang" waits at the
-    // first gate, "slow" at the second; POSTs are confirmed.
+    // GET /inbox/<name> serves RetrieveConf(name); "hang" and "pair*" wait
+    // at the first gate, "slow" at the second; POSTs are confirmed.
     centre_.SetHandler([this](const httplib::Request& req,
                               httplib::Response& res) {
       const std::string name = req.target.substr(req.target.rfind('/') + 1);
@@ -50,7 +53,7 @@ class Retrieval : public EntryTest {
                         "application/vnd.wap.mms-message");
         return;
       }
-      if (name == "hang") {
+      if (name == "hang" || name.rfind("pair", 0) == 0) {
         first_gate_.Pass();
       } else if (name == "slow") {
         second_gate_.Pass();
@@ -64,7 +67,11 @@ class Retrieval : public EntryTest {
                                          });
         return;
       }
-      res.set_content(RetrieveConf(name), "application/vnd.wap.mms-message");
+      // "notid*": a message that does not repeat its transaction ID.
+      res.set_content(name.rfind("notid", 0) == 0
+                          ? Text(Hex("8c 84 8d 90 84 a3 00"))
+                          : RetrieveConf(name),
+                      "application/vnd.wap.mms-message");
     });
   }
 
@@ -118,6 +125,41 @@ TEST_F(Retrieval, MessageIsStoredAnnouncedAndAcknowledged) {
   EXPECT_EQ(g_MMSName, nullptr);
   EXPECT_EQ(QueueLength(), 0);
   EXPECT_EQ(pWebConnect, nullptr);
+}
+
+TEST_F(Retrieval, TwoRetrievalsEndingTogetherAcknowledgeTheirOwnMessages) {
+  CMMS mms;
+  ASSERT_EQ(mms.GetMMS_Manual(WBuf(Url("pair-a"))), 0);
+  // The second starts on the connection the first brought up.
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
+  ASSERT_EQ(mms.GetMMS_Manual(WBuf(Url("pair-b"))), 0);
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 2; }));
+  first_gate_.Open();  // both downloads end at once
+  WaitForWorkers();
+  std::vector<std::string> exchanges = Exchanges();
+  std::sort(exchanges.begin(), exchanges.end());
+  EXPECT_EQ(exchanges, (std::vector<std::string>{"ACK pair-a", "ACK pair-b",
+                                                 "GET pair-a", "GET pair-b"}));
+}
+
+TEST_F(Retrieval, AMessageWithoutTransactionIdIsAnsweredForItsNotification) {
+  // Not announced: nothing to answer with, and the retrieval ends.
+  ASSERT_EQ(Receive("notid-1"), 0);
+  WaitForWorkers();
+  EXPECT_EQ(RequestCount(), 1u);
+  EXPECT_EQ(IsNetWorked, 2);
+
+  // Announced with transaction ID "N2": an m-notifyresp-ind, Retrieved.
+  std::string url;
+  ASSERT_TRUE(platform::WideToUtf8Text(Url("notid-2"), &url));
+  ASSERT_TRUE(platform::RememberAnnouncement(url, "N2"));
+  ASSERT_EQ(Receive("notid-2"), 0);
+  WaitForWorkers();
+  const auto requests = centre_.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[2].body, Text(Hex("8c 83 98 4e 32 00 8d 90 95 81 91 80")));
+  EXPECT_EQ(IsNetWorked, 2);
+  EXPECT_EQ(Dword(L"NewMMS"), 1u);
 }
 
 TEST_F(Retrieval, RetrievalOnAFreshThreadLoadsNoConverterModule) {
