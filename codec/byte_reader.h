@@ -4,12 +4,15 @@
 // checked against the real end; a failed read returns false and leaves the
 // cursor where it was, so calls chain with &&. Split() hands out a child
 // reader bounded by a length field and advances the parent past it.
+// CountInto() makes a reader (and the children it splits off) add every
+// byte it examines to a counter, so tests can show a decoder is linear.
 #ifndef MMS_CODEC_BYTE_READER_H_
 #define MMS_CODEC_BYTE_READER_H_
 
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "codec/uintvar.h"
 
@@ -27,11 +30,30 @@ class ByteReader {
   // Borrowed pointer to the next unread byte.
   const uint8_t* current() const { return data_ + pos_; }
 
+  // Adds the bytes examined from now on to *counter (null: stop).
+  void CountInto(uint64_t* counter) { examined_ = counter; }
+
   [[nodiscard]] bool PeekByte(uint8_t* b) const {
     if (pos_ >= size_) {
       return false;
     }
+    Count(1);
     *b = data_[pos_];
+    return true;
+  }
+
+  // Offset from the cursor of the next byte equal to value; false when
+  // there is none. The cursor does not move.
+  [[nodiscard]] bool Find(uint8_t value, size_t* offset) const {
+    const void* hit =
+        empty() ? nullptr : std::memchr(data_ + pos_, value, remaining());
+    if (hit == nullptr) {
+      Count(remaining());
+      return false;
+    }
+    *offset =
+        static_cast<size_t>(static_cast<const uint8_t*>(hit) - (data_ + pos_));
+    Count(*offset + 1);
     return true;
   }
 
@@ -58,6 +80,7 @@ class ByteReader {
     }
     *bytes = data_ + pos_;
     pos_ += n;
+    Count(n);
     return true;
   }
 
@@ -67,16 +90,18 @@ class ByteReader {
       return false;
     }
     pos_ += used;
+    Count(used);
     return true;
   }
 
   // A child reader over the next n bytes; the parent moves past them.
   [[nodiscard]] bool Split(size_t n, ByteReader* child) {
-    const uint8_t* bytes = nullptr;
-    if (!ReadBytes(n, &bytes)) {
+    if (n > remaining()) {
       return false;
     }
-    *child = ByteReader(bytes, n);
+    *child = ByteReader(data_ + pos_, n);
+    child->examined_ = examined_;
+    pos_ += n;
     return true;
   }
 
@@ -87,9 +112,16 @@ class ByteReader {
   }
 
  private:
+  void Count(size_t n) const {
+    if (examined_ != nullptr) {
+      *examined_ += n;
+    }
+  }
+
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t pos_ = 0;  // always <= size_
+  uint64_t* examined_ = nullptr;
 };
 
 }  // namespace mms::codec

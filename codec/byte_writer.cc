@@ -10,8 +10,9 @@
 namespace mms::codec {
 namespace {
 
-constexpr uint8_t kQuote = 34;         // Quoted-string lead byte
-constexpr uint8_t kLengthQuote = 31;   // Value-length in uintvar form
+constexpr uint8_t kQuote = 34;        // Quoted-string lead byte
+constexpr uint8_t kTextQuote = 127;   // Text-string quote before a byte >= 128
+constexpr uint8_t kLengthQuote = 31;  // Value-length in uintvar form
 constexpr uint32_t kMaxShortLength = 30;
 constexpr size_t kFirstCapacity = 64;
 // Blocks are not zero-filled: only the bytes written are ever read or
@@ -135,7 +136,14 @@ bool ByteWriter::PutShortInteger(uint8_t value) {
 }
 
 bool ByteWriter::PutTextString(const char* text, size_t n) {
+  if (n > 0 && static_cast<uint8_t>(text[0]) >= 0x80 && !PutByte(kTextQuote)) {
+    return false;
+  }
   return PutBytes(text, n) && PutByte(0);
+}
+
+size_t TextStringSize(const char* text, size_t n) {
+  return n + 1 + (n > 0 && static_cast<uint8_t>(text[0]) >= 0x80 ? 1 : 0);
 }
 
 bool ByteWriter::PutTextString(const char* text) {
@@ -143,7 +151,7 @@ bool ByteWriter::PutTextString(const char* text) {
 }
 
 bool ByteWriter::PutQuotedString(const char* text, size_t n) {
-  return PutByte(kQuote) && PutTextString(text, n);
+  return PutByte(kQuote) && PutBytes(text, n) && PutByte(0);
 }
 
 bool ByteWriter::PutValueLength(uint32_t length) {
@@ -161,13 +169,12 @@ bool ByteWriter::PutValueLengthAnd(const ByteWriter& value) {
          PutWriter(value);
 }
 
-bool ByteWriter::PutEncodedString(uint8_t charset, const char* text,
-                                  size_t n) {
-  // The length counts the charset byte, the text and its 0.
-  if (n > UINT32_MAX - 2) {
+bool ByteWriter::PutEncodedString(uint8_t charset, const char* text, size_t n) {
+  // The length counts the charset byte, the text with its quote and its 0.
+  if (n > UINT32_MAX - 3) {
     return Fail();
   }
-  return PutValueLength(static_cast<uint32_t>(n + 2)) &&
+  return PutValueLength(static_cast<uint32_t>(TextStringSize(text, n) + 1)) &&
          PutShortInteger(charset) && PutTextString(text, n);
 }
 

@@ -13,6 +13,9 @@
 
 namespace mms::codec {
 
+// Bytes the Text-string of text[0..n) takes: quote, text and 0.
+size_t TextStringSize(const char* text, size_t n);
+
 class ByteWriter {
  public:
   explicit ByteWriter(size_t cap) : cap_(cap) {}
@@ -40,8 +43,8 @@ class ByteWriter {
 
   // Short-integer: a 7-bit code or value with bit 7 set.
   [[nodiscard]] bool PutShortInteger(uint8_t value);
-  // Text-string: the bytes, then 0. No quote byte is put in front, also
-  // when the text starts with a byte of 128 or more.
+  // Text-string: the bytes, then 0; a text starting with a byte of 128 or
+  // more gets the quote 127 in front, so that receivers read it as text.
   [[nodiscard]] bool PutTextString(const char* text, size_t n);
   [[nodiscard]] bool PutTextString(const char* text);
   // Quoted-string: 34, the text, 0 (there is no closing quote).

@@ -9,14 +9,11 @@
 namespace mms::codec {
 namespace {
 
-constexpr uint8_t kMaxShortLength = 30;
-constexpr uint8_t kLengthQuote = 31;
 constexpr uint8_t kFirstTextByte = 32;
-constexpr uint8_t kTextQuote = 127;   // Text-string quote before bytes >= 128
-constexpr uint8_t kStringQuote = 34;  // Quoted-string lead byte
-constexpr size_t kMaxLongIntegerBytes = 8;
 
-bool SplitByKind(ByteReader& r, ValueKind kind, ByteReader* value) {
+}  // namespace
+
+bool SplitFieldValue(ByteReader& r, ValueKind kind, ByteReader* value) {
   switch (kind) {
     case ValueKind::kOctet:
       return r.Split(1, value);
@@ -37,49 +34,6 @@ bool SplitByKind(ByteReader& r, ValueKind kind, ByteReader* value) {
   }
 }
 
-}  // namespace
-
-bool SplitText(ByteReader& r, ByteReader* text) {
-  const size_t start = r.position();
-  uint8_t b = 0;
-  while (r.ReadByte(&b)) {
-    if (b == 0) {
-      const size_t length = r.position() - 1 - start;
-      r.Rewind(start);
-      const bool ok = r.Split(length, text) && r.Skip(1);
-      return ok;
-    }
-  }
-  r.Rewind(start);
-  return false;
-}
-
-bool SplitWspValue(ByteReader& r, ByteReader* value) {
-  const size_t start = r.position();
-  uint8_t first = 0;
-  if (!r.ReadByte(&first)) {
-    return false;
-  }
-  bool ok = true;
-  if (first <= kMaxShortLength) {
-    ok = r.Skip(first);
-  } else if (first == kLengthQuote) {
-    uint32_t length = 0;
-    ok = r.ReadUintvar(&length) && r.Skip(length);
-  } else if (first < 0x80) {
-    r.Rewind(start);
-    ByteReader text;
-    ok = SplitText(r, &text);
-  }
-  if (!ok) {
-    r.Rewind(start);
-    return false;
-  }
-  const size_t end = r.position();
-  r.Rewind(start);
-  return r.Split(end - start, value);
-}
-
 FieldStep NextHeaderField(ByteReader& r, HeaderField* field) {
   const size_t start = r.position();
   uint8_t first = 0;
@@ -94,13 +48,14 @@ FieldStep NextHeaderField(ByteReader& r, HeaderField* field) {
   bool ok = true;
   if (first < 0x80) {
     // Application-header: Token-text name, then a Text-string value.
-    ok = SplitText(r, &f.name) && SplitByKind(r, ValueKind::kText, &f.value);
+    ok =
+        SplitText(r, &f.name) && SplitFieldValue(r, ValueKind::kText, &f.value);
   } else {
     f.code = first & 0x7F;
     f.row = FindHeader(f.code);
     const ValueKind kind =
         f.row == nullptr ? ValueKind::kLengthPrefixed : f.row->kind;
-    ok = r.Skip(1) && SplitByKind(r, kind, &f.value);
+    ok = r.Skip(1) && SplitFieldValue(r, kind, &f.value);
   }
   if (!ok) {
     r.Rewind(start);
@@ -111,74 +66,22 @@ FieldStep NextHeaderField(ByteReader& r, HeaderField* field) {
 }
 
 bool ReadTextValue(ByteReader value, ByteReader* text) {
-  uint8_t first = 0;
-  if (value.PeekByte(&first) &&
-      (first == kTextQuote || first == kStringQuote)) {
-    if (!value.Skip(1)) {
-      return false;
-    }
-  }
-  return SplitText(value, text);
-}
-
-bool ReadIntegerValue(ByteReader& r, uint64_t* number) {
-  const size_t start = r.position();
-  uint8_t first = 0;
-  if (!r.ReadByte(&first)) {
-    return false;
-  }
-  if (first >= 0x80) {
-    *number = first & 0x7F;
-    return true;
-  }
-  const uint8_t* bytes = nullptr;
-  if (first == 0 || first > kMaxLongIntegerBytes ||
-      !r.ReadBytes(first, &bytes)) {
-    r.Rewind(start);
-    return false;
-  }
-  uint64_t n = 0;
-  for (uint8_t i = 0; i < first; ++i) {
-    n = n << 8 | bytes[i];
-  }
-  *number = n;
-  return true;
+  return ReadTextString(value, text);
 }
 
 bool ReadLengthPrefixedValue(ByteReader value, ByteReader* inner) {
-  uint8_t first = 0;
-  uint32_t length = 0;
-  if (!value.ReadByte(&first) || first > kLengthQuote) {
-    return false;
-  }
-  length = first;
-  if (first == kLengthQuote && !value.ReadUintvar(&length)) {
-    return false;
-  }
-  return value.Split(length, inner);
+  return SplitLengthPrefixed(value, inner);
 }
 
 bool ReadEncodedStringValue(ByteReader value, uint32_t* charset,
                             ByteReader* text) {
-  uint8_t first = 0;
-  if (!value.PeekByte(&first)) {
+  EncodedString s;
+  if (!ReadEncodedString(value, &s)) {
     return false;
   }
-  // A lone 0 is an empty Text-string, not an empty length.
-  if (first == 0 || first > kLengthQuote) {
-    *charset = 0;
-    return ReadTextValue(value, text);
-  }
-  ByteReader inner;
-  if (!ReadLengthPrefixedValue(value, &inner)) {
-    return false;
-  }
-  uint64_t mib = 0;
-  if (!ReadIntegerValue(inner, &mib) || mib > UINT32_MAX) {
-    return false;
-  }
-  *charset = static_cast<uint32_t>(mib);
-  return ReadTextValue(inner, text);
+  *charset = s.charset;
+  *text = s.text;
+  return true;
 }
 
 }  // namespace mms::codec

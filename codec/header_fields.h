@@ -3,8 +3,7 @@
 //
 // Each field comes out as its code, its row of the one header table, its
 // offset and its value bytes exactly as on the wire; the extent of a value
-// follows from the row's ValueKind and the WSP value forms. The library's
-// own decoders keep their forgiving scanners; this is the strict walk.
+// follows from the row's ValueKind and the WSP value forms (wsp_reader.h).
 #ifndef MMS_CODEC_HEADER_FIELDS_H_
 #define MMS_CODEC_HEADER_FIELDS_H_
 
@@ -13,6 +12,7 @@
 
 #include "codec/byte_reader.h"
 #include "codec/header_table.h"
+#include "codec/wsp_reader.h"
 
 namespace mms::codec {
 
@@ -38,15 +38,9 @@ enum class FieldStep {
 // body follows; a PDU without a body simply ends.
 [[nodiscard]] FieldStep NextHeaderField(ByteReader& r, HeaderField* field);
 
-// Splits off one WSP value at the cursor by its first byte: 0..30 a
-// Short-length and that many bytes, 31 a uintvar length and that many
-// bytes, 32..127 a text up to and including its 0, 128 and up that byte
-// alone. *value covers all of it.
-[[nodiscard]] bool SplitWspValue(ByteReader& r, ByteReader* value);
-
-// Splits off a text up to and including its 0; *text gets the bytes before
-// the 0.
-[[nodiscard]] bool SplitText(ByteReader& r, ByteReader* text);
+// Splits off the value of a field of the given kind at the cursor.
+[[nodiscard]] bool SplitFieldValue(ByteReader& r, ValueKind kind,
+                                   ByteReader* value);
 
 // Readers of one whole value as NextHeaderField gives it.
 //
@@ -59,8 +53,6 @@ enum class FieldStep {
                                           ByteReader* text);
 // Value-length form: *inner gets the bytes the length covers.
 [[nodiscard]] bool ReadLengthPrefixedValue(ByteReader value, ByteReader* inner);
-// Integer-value: Short-integer, or Long-integer of up to eight bytes.
-[[nodiscard]] bool ReadIntegerValue(ByteReader& r, uint64_t* number);
 
 }  // namespace mms::codec
 

@@ -17,18 +17,18 @@ namespace mms::codec {
 
 // How a header's value is laid out.
 enum class ValueKind : uint8_t {
-  kOctet,          // one well-known value byte (Short-integer / Octet)
-  kText,           // Text-string (also Uri-value, message and applic IDs)
-  kEncodedString,  // Encoded-string-value (addresses, subject, texts)
-  kLongInteger,    // Long-integer (Date-value, sizes)
-  kInteger,        // Integer-value: Short-integer or Long-integer
-  kTime,           // Value-length, Absolute/Relative token, date or delta
-  kFrom,           // Value-length, Address-present token + address, or
-                   // Insert-address token alone
-  kClass,          // Short-integer class or Token-text
-  kContentType,    // Content-type-value; the last header of a PDU
-  kLengthPrefixed, // other Value-length forms, stepped over as a whole
-  kBody,           // Content: the multipart body itself
+  kOctet,           // one well-known value byte (Short-integer / Octet)
+  kText,            // Text-string (also Uri-value, message and applic IDs)
+  kEncodedString,   // Encoded-string-value (addresses, subject, texts)
+  kLongInteger,     // Long-integer (Date-value, sizes)
+  kInteger,         // Integer-value: Short-integer or Long-integer
+  kTime,            // Value-length, Absolute/Relative token, date or delta
+  kFrom,            // Value-length, Address-present token + address, or
+                    // Insert-address token alone
+  kClass,           // Short-integer class or Token-text
+  kContentType,     // Content-type-value; the last header of a PDU
+  kLengthPrefixed,  // other Value-length forms, stepped over as a whole
+  kBody,            // Content: the multipart body itself
 };
 
 struct HeaderRow {
@@ -171,6 +171,31 @@ constexpr uint8_t kCharsetUtf8 = 106;
 // WSP header codes used inside multipart entries (7-bit codes).
 constexpr uint8_t kWspContentLocation = 0x0E;
 constexpr uint8_t kWspContentId = 0x40;
+
+// Code of a value that is not well-known (given as text).
+constexpr uint32_t kNoCode = 0xFFFFFFFF;
+
+// WSP well-known content type (7-bit code, or a Long-integer value); null
+// for a code no table row names.
+const char* ContentTypeName(uint32_t code);
+// Code of a content type name (any case), or kNoCode.
+uint32_t ContentTypeCode(const char* text, size_t size);
+
+// WSP well-known parameter (7-bit code), or null.
+const char* ParameterName(uint8_t code);
+
+// WSP header field of a multipart entry or a push (7-bit code), or null.
+const char* WspHeaderName(uint8_t code);
+
+// A character set by IANA MIBenum: its name and the iconv converter.
+struct CharsetRow {
+  uint32_t mib;
+  const char* name;   // IANA name, lower case
+  const char* iconv;  // converter name
+};
+const CharsetRow* FindCharset(uint32_t mib);
+const CharsetRow* FindCharsetByName(const char* name, size_t size);
+const char* CharsetName(uint32_t mib);
 
 }  // namespace mms::codec
 

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   namespace push_limits = mms::push;
   CheckText(message->pszTransactionId, push_limits::kShortTextLimit);
-  CheckText(message->pszContentLocation, push_limits::kShortTextLimit);
+  CheckText(message->pszContentLocation, push_limits::kLocationLimit);
   CheckText(reinterpret_cast<const char*>(message->pExpiry),
             push_limits::kShortTextLimit);
   CheckText(message->pszFrom, push_limits::kNumberLimit);

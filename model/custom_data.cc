@@ -8,6 +8,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "mms.h"
@@ -55,16 +56,15 @@ void StoreField(char* field, const char* text) {
 }
 
 // Writes the address in `field` into `out` (260 characters) without its
-// "/TYPE=PLMN" suffix and whatever follows it.
+// "/TYPE=PLMN" suffix and whatever follows it. A received message's field
+// lists every recipient joined by ","; the first is the address.
 int AddressToWide(const char* field, wchar_t* out) {
   if (out == nullptr) {
     return 0;
   }
   std::string_view text(field, FieldLength(field));
-  size_t cut = text.find(kPlmnSuffix);
-  if (cut == std::string_view::npos) {
-    cut = text.size();
-  }
+  const size_t cut =
+      std::min({text.find(kPlmnSuffix), text.find(','), text.size()});
   return AnsiToWide(field, cut, out, kWideChars) ? 1 : 0;
 }
 

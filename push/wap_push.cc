@@ -1,10 +1,12 @@
 // wap_push.cc: the tolerant scanner that turns a push body into a
 // WapPush_Message.
 //
-// It is not a header parser: every byte is taken as a field code (bit 7
-// ignored); sixteen codes read a value, every other byte is passed over, so
-// unknown values are scanned one byte at a time. All reads go through one
-// ByteReader bounded by the body length. A value longer than its field is
+// Sixteen field codes read a value (bit 7 not required); every other field
+// is stepped over by the form of its value through the codec's WSP reader,
+// so its bytes are never taken for codes; a byte from 32 to 127 starts a
+// textual header. All reads go through one ByteReader bounded by the body
+// length. Subjects become UTF-8 and addresses system code page text, from
+// whatever charset they were sent in. A value longer than its field is
 // cut where a shortened text still means something (subject, response
 // text) and skipped where it would name the wrong thing (IDs, location,
 // numbers, expiry); a length that reaches past the body ends the scan.
@@ -15,7 +17,10 @@
 #include <string>
 
 #include "codec/byte_reader.h"
+#include "codec/header_fields.h"
 #include "codec/header_table.h"
+#include "codec/text_decode.h"
+#include "codec/wsp_reader.h"
 #include "platform/winapi.h"
 
 namespace mms::push {
@@ -25,39 +30,11 @@ namespace {
 using codec::ByteReader;
 
 constexpr uint8_t kFieldCodeMask = 0x7F;
-constexpr uint8_t kTextStop = 0x80;     // bytes above end a text
-constexpr uint8_t kUtf8Charset = 0xEA;  // charset 106 as a short integer
-constexpr uint8_t kLengthQuote = 0x1F;
 constexpr uint8_t kAddressToken = 0x80;  // dropped from addresses
 constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 constexpr int64_t kFileTimeUnitsPerSecond = 10000000LL;
 
 enum class Overlong { kCut, kSkip };
-
-// Drops a partial UTF-8 sequence left at the end of a cut text.
-void TrimToUtf8Boundary(std::string* text) {
-  size_t end = text->size();
-  size_t back = 0;
-  while (back < end && back < 4 &&
-         (static_cast<uint8_t>((*text)[end - 1 - back]) & 0xC0) == 0x80) {
-    ++back;
-  }
-  if (back == end) {
-    return;
-  }
-  const auto lead = static_cast<uint8_t>((*text)[end - 1 - back]);
-  size_t needed = 1;
-  if ((lead & 0xE0) == 0xC0) {
-    needed = 2;
-  } else if ((lead & 0xF0) == 0xE0) {
-    needed = 3;
-  } else if ((lead & 0xF8) == 0xF0) {
-    needed = 4;
-  }
-  if (lead >= 0xC0 && back + 1 < needed) {
-    text->resize(end - 1 - back);
-  }
-}
 
 // Stores text into *field as a new zero-ended block, replacing an earlier
 // value. Over the limit it is cut or the field is left as it was.
@@ -67,10 +44,7 @@ void StoreBytes(std::string text, size_t limit, Overlong overlong, bool utf8,
     if (overlong == Overlong::kSkip) {
       return;
     }
-    text.resize(limit);
-    if (utf8) {
-      TrimToUtf8Boundary(&text);
-    }
+    text.resize(utf8 ? codec::Utf8Prefix(text, limit) : limit);
   }
   auto* block = static_cast<char*>(LocalAlloc(LPTR, text.size() + 1));
   if (block == nullptr) {
@@ -81,22 +55,35 @@ void StoreBytes(std::string text, size_t limit, Overlong overlong, bool utf8,
   *field = block;
 }
 
-// Text: bytes up to a zero (consumed) or a byte above 0x80 (left for the
-// scan, which reads it as the next field code).
-std::string ReadText(ByteReader& r) {
-  std::string text;
-  uint8_t b = 0;
-  while (r.PeekByte(&b)) {
-    if (b > kTextStop) {
-      break;
+// A text field: the codec's text rule; a text in a charset comes out as
+// system code page text. False (nothing read) when there is none.
+bool ReadText(ByteReader& r, std::string* text) {
+  codec::EncodedString value;
+  uint8_t first = 0;
+  if (!codec::ReadTextRule(r, &value)) {
+    if (!r.PeekByte(&first) || first < 32) {
+      return false;
     }
-    (void)r.ReadByte(&b);
-    if (b == 0) {
-      break;
+    // A text that runs to the end of the body ends there.
+    text->clear();
+    while (r.PeekByte(&first) && first <= 0x80) {
+      text->push_back(static_cast<char>(first));
+      (void)r.Skip(1);
     }
-    text.push_back(static_cast<char>(b));
+    return true;
   }
-  return text;
+  *text = value.charset == 0 ? codec::TextOf(value.text)
+                             : codec::TextToAnsi(value.charset, value.text);
+  return true;
+}
+
+// Steps over a field's value by the form its code gives it.
+bool SkipField(uint8_t code, ByteReader& r) {
+  const codec::HeaderRow* row = codec::FindHeader(code);
+  ByteReader value;
+  return codec::SplitFieldValue(
+      r, row == nullptr ? codec::ValueKind::kLengthPrefixed : row->kind,
+      &value);
 }
 
 // Short length, then that many bytes as a child reader. A signed length
@@ -137,6 +124,20 @@ std::string NumberPart(const std::string& address) {
   return number;
 }
 
+// From: the token and an Encoded-string-value in any charset; a value of
+// another shape keeps the phone's reading of its bytes.
+std::string FromAddress(const ByteReader& value) {
+  ByteReader rest = value;
+  uint8_t token = 0;
+  codec::EncodedString address;
+  if (rest.ReadByte(&token) && token == kAddressToken &&
+      codec::ReadEncodedString(rest, &address)) {
+    return codec::TextToAnsi(address.charset, address.text);
+  }
+  return std::string(reinterpret_cast<const char*>(value.current()),
+                     value.remaining());
+}
+
 // value = value * 256 + octet for every octet: the last four count.
 uint32_t FoldOctets(const ByteReader& value) {
   uint32_t folded = 0;
@@ -166,47 +167,15 @@ SYSTEMTIME* LocalTimeOfSeconds(uint32_t seconds) {
   return block;
 }
 
-// Subject: charset-tagged when a 0xEA comes before the first zero.
+// Subject: an Encoded-string-value in any charset, as UTF-8. A value in
+// no readable form is stepped over.
 bool ReadSubject(ByteReader& r, WapPush_Message* m) {
-  bool tagged = false;
-  for (size_t i = 0; i < r.remaining(); ++i) {
-    const uint8_t b = r.current()[i];
-    if (b == 0) {
-      break;
-    }
-    if (b == kUtf8Charset) {
-      tagged = true;
-      break;
-    }
+  codec::EncodedString value;
+  if (!codec::ReadEncodedString(r, &value)) {
+    return SkipField(codec::kSubject, r);
   }
-  std::string text;
-  if (tagged) {
-    uint8_t length = 0;
-    if (!r.ReadByte(&length)) {
-      return false;
-    }
-    if (length == kLengthQuote && !r.ReadByte(&length)) {
-      return false;
-    }
-    ByteReader value;
-    if (!r.Split(length, &value)) {
-      return false;
-    }
-    uint8_t b = 0;
-    while (value.ReadByte(&b)) {
-      if (b != kUtf8Charset) {
-        text.push_back(static_cast<char>(b));
-      }
-    }
-    text = text.substr(0, text.find('\0'));
-  } else {
-    uint8_t b = 0;
-    while (r.ReadByte(&b) && b != 0) {
-      text.push_back(static_cast<char>(b));
-    }
-  }
-  StoreBytes(std::move(text), kSubjectLimit, Overlong::kCut, true,
-             &m->pszSubject);
+  StoreBytes(codec::TextToUtf8(value.charset, value.text), kSubjectLimit,
+             Overlong::kCut, true, &m->pszSubject);
   return true;
 }
 
@@ -220,9 +189,13 @@ void ReadByteField(ByteReader& r, unsigned char* field) {
 // Reads the value of one field; false when a length reaches past the body.
 bool ReadField(uint8_t code, ByteReader& r, WapPush_Message* m) {
   ByteReader value;
+  std::string text;
   switch (code) {
     case codec::kContentLocation:
-      StoreBytes(ReadText(r), kShortTextLimit, Overlong::kSkip, false,
+      if (!ReadText(r, &text)) {
+        return SkipField(code, r);
+      }
+      StoreBytes(text, kLocationLimit, Overlong::kSkip, false,
                  &m->pszContentLocation);
       return true;
     case codec::kDate: {
@@ -250,17 +223,18 @@ bool ReadField(uint8_t code, ByteReader& r, WapPush_Message* m) {
       if (value.remaining() > kFromValueLimit) {
         return true;  // skipped: a longer value is no phone number
       }
-      const std::string whole(reinterpret_cast<const char*>(value.current()),
-                              value.remaining());
-      StoreBytes(NumberPart(whole), kNumberLimit, Overlong::kSkip, false,
-                 &m->pszFrom);
+      StoreBytes(NumberPart(FromAddress(value)), kNumberLimit, Overlong::kSkip,
+                 false, &m->pszFrom);
       return true;
     }
     case codec::kMessageClass:
       ReadByteField(r, &m->nMsgClass);
       return true;
     case codec::kMessageId:
-      StoreBytes(ReadText(r), kLongTextLimit, Overlong::kSkip, false,
+      if (!ReadText(r, &text)) {
+        return SkipField(code, r);
+      }
+      StoreBytes(text, kLongTextLimit, Overlong::kSkip, false,
                  &m->pszMessageId);
       return true;
     case codec::kMessageType:
@@ -294,7 +268,9 @@ bool ReadField(uint8_t code, ByteReader& r, WapPush_Message* m) {
     case codec::kSubject:
       return ReadSubject(r, m);
     case codec::kTo: {
-      const std::string text = ReadText(r);
+      if (!ReadText(r, &text)) {
+        return SkipField(code, r);
+      }
       if (text.size() <= kLongTextLimit) {
         StoreBytes(NumberPart(text), kNumberLimit, Overlong::kSkip, false,
                    &m->pszTo);
@@ -302,11 +278,16 @@ bool ReadField(uint8_t code, ByteReader& r, WapPush_Message* m) {
       return true;
     }
     case codec::kTransactionId:
-      StoreBytes(ReadText(r), kShortTextLimit, Overlong::kSkip, false,
+      if (!ReadText(r, &text)) {
+        return SkipField(code, r);
+      }
+      StoreBytes(text, kShortTextLimit, Overlong::kSkip, false,
                  &m->pszTransactionId);
       return true;
+    case 0:
+      return true;  // a stray 0 between fields
     default:
-      return true;  // not a field of ours: the next byte is a code again
+      return SkipField(code, r);  // not a field of ours: stepped over whole
   }
 }
 
@@ -319,9 +300,19 @@ void DecodePushBody(const uint8_t* body, size_t length,
   }
   ByteReader r(body, length);
   uint8_t byte = 0;
-  while (r.ReadByte(&byte)) {
-    if (!ReadField(byte & kFieldCodeMask, r, message)) {
-      break;  // a length ran past the body: nothing after it is ours
+  while (r.PeekByte(&byte)) {
+    bool ok = true;
+    if (byte >= 32 && byte < 0x80) {
+      // A textual header: its name and value texts, neither of them used.
+      ByteReader name;
+      ByteReader value;
+      ok = codec::SplitText(r, &name) && codec::SplitText(r, &value);
+    } else {
+      (void)r.Skip(1);
+      ok = ReadField(byte & kFieldCodeMask, r, message);
+    }
+    if (!ok) {
+      break;  // a value ran past the body: nothing after it is ours
     }
   }
 }

@@ -39,7 +39,8 @@ int CutAddressType(char* source, char* dest);
 namespace mms::push {
 
 // Field limits, in bytes without the terminator.
-constexpr size_t kShortTextLimit = 63;  // IDs, location, expiry, texts
+constexpr size_t kShortTextLimit = 63;  // IDs, expiry, texts
+constexpr size_t kLocationLimit = 259;  // Content-Location, whole
 constexpr size_t kFromValueLimit = 64;  // whole From value
 constexpr size_t kNumberLimit = 31;     // number part of From and To
 constexpr size_t kSubjectLimit = 255;

@@ -1,24 +1,24 @@
-// body.h: the multipart body of a PDU, one entry at a time, as views into
-// the PDU's bytes (nothing is copied or allocated while parsing).
+// body.h: the body of a PDU, one entry at a time, as views into the PDU's
+// bytes (nothing is copied or allocated while parsing).
 //
 //   field       form                  meaning
 //   count       uintvar               entries that follow
 //   HeadersLen  uintvar               bytes of the entry's header block
 //   DataLen     uintvar               bytes of the entry's data
-//   headers     HeadersLen bytes      content type, Content-ID, -Location
+//   headers     HeadersLen bytes      content type, then part headers
 //   data        DataLen bytes         the part itself
 //
-// The three numbers are read as uintvars: for a value below 128 that is the
-// single byte the encoder writes, and the lengths never depend on how the
-// header block ends.
+// A body whose content type is not multipart is one part: all of it.
 #ifndef MMS_CODEC_DECODE_BODY_H_
 #define MMS_CODEC_DECODE_BODY_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "codec/byte_reader.h"
+#include "codec/wsp_reader.h"
 #include "mms.h"
 
 namespace mms::codec {
@@ -32,15 +32,17 @@ struct BytesView {
   size_t size = 0;
 };
 
+enum class TransferEncoding : uint8_t { kNone, kBase64, kQuotedPrintable };
+
 // One entry of the body; every view borrows the PDU.
 struct PartView {
-  uint32_t header_length = 0;  // bytes of the header block
-  uint32_t data_length = 0;    // bytes at data
-  BytesView content_type;      // one short-integer byte, a textual type
-                               // ("a..." or "i..."), or the value bytes
-                               // after its Value-length
-  BytesView content_id;        // after the quote byte, without its 0
-  BytesView location;          // Content-Location, without its 0
+  uint32_t header_length = 0;     // bytes of the header block
+  uint32_t data_length = 0;       // bytes at data
+  ContentTypeValue content_type;  // media type and its parameters
+  BytesView content_id;           // as sent (brackets kept, quote dropped)
+  BytesView location;             // Content-Location, without its 0
+  BytesView filename;             // Content-Disposition filename
+  TransferEncoding encoding = TransferEncoding::kNone;
   const uint8_t* data = nullptr;
 };
 
@@ -51,19 +53,45 @@ struct PartView {
 // inside the entry.
 [[nodiscard]] bool DecodePart(ByteReader& r, PartView* part);
 
-// The entry's header block into part's views. Never reads outside block;
-// a value that runs past the block's end ends the scan.
+// The entry's header block into part: the content type, then well-known
+// and textual headers. Never reads outside block; a header cut short ends
+// the scan.
 void DecodePartHeaders(ByteReader block, PartView* part);
 
-// The name the part's file gets in the decode folder (see part_name.h):
-// from the Content-Location, else from the Content-ID (brackets removed,
-// ".smil" added unless present), else "part<index>".
+// True for every multipart media type.
+bool IsMultipart(const ContentTypeValue& type);
+
+// A whole message parsed in memory: the header into header and message
+// (as DecodeHeader), then every part as a view. 0, 1 when the header has
+// no Content-Type (no parts), -1 for a PDU that ends inside the header, a
+// bad entry count or a cut entry (parts holds the whole ones).
+struct ParsedMessage {
+  std::vector<PartView> parts;
+  bool announced_more = false;  // the count promised more than were whole
+  int presentation = -1;        // index of the SMIL presentation, or -1
+};
+int ParseMessage(const uint8_t* pdu, size_t size, MMS_Header* header,
+                 MMS_Custom_Data* message, ParsedMessage* parsed);
+
+// The name a part's file gets (see part_name.h for the mapping): the
+// Content-Location, else the Name or filename parameter, else the
+// Content-ID without brackets, else "part<index>" with the extension of
+// its media type; ".smil" is added to a SMIL part whose name lacks it.
 std::wstring PartFileName(const PartView& part, int index);
 
 // Records "\temp\mmsdecode\<name>" as file index of the message and writes
-// the part's bytes there straight from the PDU. 1, or -1 when the file
-// cannot be recorded or written.
-int WritePartFile(const PartView& part, MMS_Custom_Data* message, int index);
+// the part's bytes there (decoded when sent as base64 or
+// quoted-printable). 1, or -1 when the file cannot be recorded or written.
+int WritePartFile(const PartView& part, const std::wstring& name,
+                  MMS_Custom_Data* message, int index);
+
+// What the slide step of opening a message needs from its decode: the
+// presentation's file and, for each Content-ID (brackets removed) and
+// Content-Location, the name of the file written for it.
+struct DecodedFiles {
+  std::wstring presentation;  // full path; empty when there is none
+  std::vector<std::pair<std::string, std::wstring>> names;
+};
 
 }  // namespace mms::codec
 

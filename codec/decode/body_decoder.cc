@@ -1,14 +1,15 @@
 // body_decoder.cc: a whole PDU into a message: the header fields, one file
-// per multipart entry in the decode folder, the file array naming them.
+// per part in the decode folder, the file array naming them.
 //
-// Entries are handled one at a time, each file written straight from the
-// PDU's bytes; nothing of an entry outlives its turn. The bounded form
-// (DecodeMessage) is what the library calls; CMMS::MMS_DeCode has no
-// length to give and trusts the PDU's own length fields.
+// The PDU is parsed in memory first (header, then every entry as views into
+// the PDU), the names are chosen, then each file is written straight from
+// the PDU's bytes. A body that is not multipart is one part. The bounded
+// form (DecodeMessage) is what the library calls.
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <cwctype>
 #include <new>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "codec/decode/decoder.h"
 #include "codec/decode/file_array.h"
 #include "codec/decode/part_name.h"
+#include "codec/decode/transfer.h"
 #include "codec/header_table.h"
 #include "codec/records.h"
 #include "platform/move_file.h"
@@ -26,13 +28,15 @@
 namespace mms::codec {
 namespace {
 
-constexpr uint8_t kLengthQuote = 31;
-constexpr uint8_t kQuote = 34;
-constexpr uint8_t kImageJpegByte = 0x80 | kTypeImageJpeg;              // 158
-constexpr uint8_t kImageGifByte = 0x80 | kTypeImageGif;                // 157
-constexpr uint8_t kContentIdByte = 0x80 | kWspContentId;               // 192
-constexpr uint8_t kContentLocationByte = 0x80 | kWspContentLocation;  // 142
 constexpr DWORD kMaxWriteChunk = 1u << 30;
+constexpr uint8_t kLengthQuote = 31;
+constexpr uint8_t kFirstTextByte = 32;
+
+// WSP header codes of a part (7-bit).
+constexpr uint8_t kWspContentDisposition = 0x2E;
+constexpr uint8_t kWspContentDisposition14 = 0x45;
+
+constexpr char kSmilType[] = "application/smil";
 
 // The header record of one decode, released however the decode ends.
 class HeaderRecord {
@@ -47,13 +51,173 @@ class HeaderRecord {
   MMS_Header record_;
 };
 
-// A text up to its 0 (consumed, not part of the view), or to the end.
-void ReadTextView(ByteReader& r, BytesView* out) {
-  out->data = r.current();
-  out->size = 0;
-  uint8_t b = 0;
-  while (r.ReadByte(&b) && b != 0) {
-    ++out->size;
+BytesView ViewOf(const ByteReader& r) {
+  return BytesView{r.current(), r.remaining()};
+}
+
+std::string StringOf(const BytesView& v) {
+  return std::string(reinterpret_cast<const char*>(v.data), v.size);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return text;
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n\"");
+  if (first == std::string::npos) {
+    return std::string();
+  }
+  const size_t last = text.find_last_not_of(" \t\r\n\"");
+  return text.substr(first, last - first + 1);
+}
+
+// A Content-ID without its angle brackets.
+std::string BareId(const BytesView& id) {
+  std::string text = Trimmed(StringOf(id));
+  if (!text.empty() && text.front() == '<') {
+    text.erase(0, 1);
+    const size_t close = text.find('>');
+    if (close != std::string::npos) {
+      text.resize(close);
+    }
+  }
+  return text;
+}
+
+// The filename="..." of a textual Content-Disposition.
+BytesView FilenameInText(const ByteReader& value) {
+  const std::string text = Lower(TextOf(value));
+  const size_t at = text.find("filename=");
+  if (at == std::string::npos) {
+    return BytesView();
+  }
+  size_t begin = at + 9;
+  size_t end = text.find(';', begin);
+  if (end == std::string::npos) {
+    end = text.size();
+  }
+  while (begin < end && (text[begin] == '"' || text[begin] == ' ')) {
+    ++begin;
+  }
+  while (end > begin && (text[end - 1] == '"' || text[end - 1] == ' ')) {
+    --end;
+  }
+  return BytesView{value.current() + begin, end - begin};
+}
+
+// Content-Disposition in its WSP form: Value-length, the disposition, its
+// parameters.
+bool ReadDisposition(ByteReader& block, PartView* part) {
+  uint8_t first = 0;
+  ByteReader skipped;
+  if (!block.PeekByte(&first) || first > kLengthQuote) {
+    return SplitWspValue(block, &skipped);
+  }
+  ByteReader inner;
+  if (!SplitLengthPrefixed(block, &inner)) {
+    return false;
+  }
+  uint8_t token = 0;
+  ByteReader token_text;
+  if (!ReadShortInteger(inner, &token) && !ReadTextString(inner, &token_text)) {
+    return true;
+  }
+  ContentTypeValue params;
+  (void)ReadParameters(inner, &params);
+  const ByteReader& name =
+      params.filename.empty() ? params.name : params.filename;
+  if (!name.empty()) {
+    part->filename = ViewOf(name);
+  }
+  return true;
+}
+
+// A textual part header (name and value texts).
+bool ReadTextualHeader(ByteReader& block, PartView* part) {
+  ByteReader name;
+  ByteReader value;
+  if (!SplitText(block, &name) || !ReadTextString(block, &value)) {
+    return false;
+  }
+  if (TextIs(name, "Content-ID")) {
+    part->content_id = ViewOf(value);
+  } else if (TextIs(name, "Content-Location")) {
+    part->location = ViewOf(value);
+  } else if (TextIs(name, "Content-Disposition")) {
+    const BytesView file = FilenameInText(value);
+    if (file.size > 0) {
+      part->filename = file;
+    }
+  } else if (TextIs(name, "Content-Transfer-Encoding")) {
+    const std::string encoding = Lower(Trimmed(TextOf(value)));
+    part->encoding = encoding == "base64" ? TransferEncoding::kBase64
+                     : encoding == "quoted-printable"
+                         ? TransferEncoding::kQuotedPrintable
+                         : TransferEncoding::kNone;
+  }
+  return true;
+}
+
+// Extension for a part named by its index, from its media type.
+const char* ExtensionOf(const std::string& media) {
+  static const struct {
+    const char* media;
+    const char* extension;
+  } kExtensions[] = {
+      {"image/jpeg", ".jpg"},       {"image/jpg", ".jpg"},
+      {"image/gif", ".gif"},        {"image/png", ".png"},
+      {"image/bmp", ".bmp"},        {"image/vnd.wap.wbmp", ".wbmp"},
+      {"image/tiff", ".tif"},       {"text/plain", ".txt"},
+      {"text/html", ".html"},       {"text/x-vcard", ".vcf"},
+      {"text/x-vcalendar", ".vcs"}, {kSmilType, ".smil"},
+      {"audio/amr", ".amr"},        {"audio/mpeg", ".mp3"},
+      {"audio/mp3", ".mp3"},        {"audio/midi", ".mid"},
+      {"audio/mid", ".mid"},        {"audio/sp-midi", ".mid"},
+      {"audio/wav", ".wav"},        {"audio/x-wav", ".wav"},
+      {"audio/aac", ".aac"},        {"audio/3gpp", ".3gp"},
+      {"video/3gpp", ".3gp"},       {"video/mp4", ".mp4"},
+  };
+  for (const auto& row : kExtensions) {
+    if (media == row.media) {
+      return row.extension;
+    }
+  }
+  return "";
+}
+
+// Names that differ only in case would share one file on the device's
+// file system: a later one gets "_<index>" before its extension.
+void MakeCaseDistinct(std::vector<std::wstring>* names) {
+  auto lower = [](std::wstring text) {
+    for (wchar_t& c : text) {
+      c = static_cast<wchar_t>(std::towlower(c));
+    }
+    return text;
+  };
+  for (size_t i = 1; i < names->size(); ++i) {
+    std::wstring& name = (*names)[i];
+    for (size_t j = 0; j < i; ++j) {
+      const std::wstring& earlier = (*names)[j];
+      if (earlier != name && lower(earlier) == lower(name)) {
+        const size_t dot = name.rfind(L'.');
+        const std::wstring stem = name.substr(0, dot);
+        const std::wstring ext =
+            dot == std::wstring::npos ? L"" : name.substr(dot);
+        const std::wstring suffix = L"_" + std::to_wstring(i);
+        // Two bytes a character is the most the code page takes.
+        const size_t room = (kMaxPartNameBytes - suffix.size() * 2 -
+                             std::min<size_t>(ext.size(), 32) * 2) /
+                            2;
+        name = stem.substr(0, room) + suffix + ext.substr(0, 32);
+        j = static_cast<size_t>(-1);  // check the new name against all
+      }
+    }
   }
 }
 
@@ -64,52 +228,65 @@ void CopyField(const char* text, char* field) {
   }
 }
 
+void CopyHeaderFields(MMS_Header* h, MMS_Custom_Data* message) {
+  CopyField(h->pszFrom, message->m_szSenderPhoneNumber);
+  CopyField(h->pszTo, message->m_szPhoneNumber);
+  CopyField(h->pszSubject, message->m_szSubject);
+  if (h->pDate != nullptr) {
+    message->m_stDate = *h->pDate;
+  }
+}
+
 int DecodeMessageUnguarded(const uint8_t* pdu, size_t size,
-                           MMS_Custom_Data* message) {
+                           MMS_Custom_Data* message, DecodedFiles* files) {
   (void)CreateDeCodeFolder();
   HeaderRecord header;
-  int header_length = 0;
-  if (DecodeMmsHeaderBounded(header.get(), pdu, size, message,
-                             &header_length) != 0) {
+  ParsedMessage parsed;
+  const int result = ParseMessage(pdu, size, header.get(), message, &parsed);
+  if (result == 1) {
+    // No Content-Type: the header fields, and no parts.
+    message->m_nFileNum = 0;
+    CopyHeaderFields(header.get(), message);
+    return 0;
+  }
+  if (parsed.parts.empty() ||
+      !RemakeFileArray(message, static_cast<int>(parsed.parts.size()))) {
     return -1;
   }
-  ByteReader r(pdu, size);
-  uint32_t count = 0;
-  if (!r.Skip(static_cast<size_t>(header_length)) ||
-      !ReadEntryCount(r, &count) || count == 0 || count > kMaxEntries) {
-    return -1;
+  std::vector<std::wstring> names;
+  names.reserve(parsed.parts.size());
+  for (size_t i = 0; i < parsed.parts.size(); ++i) {
+    names.push_back(PartFileName(parsed.parts[i], static_cast<int>(i)));
   }
-  // Only entries that are whole get a file; a cut one is never written.
-  uint32_t whole = 0;
-  {
-    ByteReader walk = r;
-    PartView part;
-    while (whole < count && DecodePart(walk, &part)) {
-      ++whole;
-    }
-  }
-  if (whole == 0 || !RemakeFileArray(message, static_cast<int>(whole))) {
-    return -1;
-  }
-  for (uint32_t i = 0; i < whole; ++i) {
-    PartView part;
-    if (!DecodePart(r, &part) ||
-        WritePartFile(part, message, static_cast<int>(i)) != 1) {
+  MakeCaseDistinct(&names);
+  for (size_t i = 0; i < parsed.parts.size(); ++i) {
+    if (WritePartFile(parsed.parts[i], names[i], message,
+                      static_cast<int>(i)) != 1) {
       // Only the parts written whole are listed.
       std::memset(message->m_pFileNameArray[i], 0, 260);
       message->m_nFileNum = static_cast<int>(i);
       return -1;
     }
   }
-  if (whole < count) {
-    return -1;
+  if (result != 0) {
+    return -1;  // only the whole entries were written
   }
-  MMS_Header* h = header.get();
-  CopyField(h->pszFrom, message->m_szSenderPhoneNumber);
-  CopyField(h->pszTo, message->m_szPhoneNumber);
-  CopyField(h->pszSubject, message->m_szSubject);
-  if (h->pDate != nullptr) {
-    message->m_stDate = *h->pDate;
+  CopyHeaderFields(header.get(), message);
+  if (files != nullptr) {
+    if (parsed.presentation >= 0) {
+      files->presentation = std::wstring(mms::client::kDecodeFolder) +
+                            names[static_cast<size_t>(parsed.presentation)];
+    }
+    for (size_t i = 0; i < parsed.parts.size(); ++i) {
+      const PartView& part = parsed.parts[i];
+      const std::string id = BareId(part.content_id);
+      if (!id.empty()) {
+        files->names.emplace_back(id, names[i]);
+      }
+      if (part.location.size > 0) {
+        files->names.emplace_back(StringOf(part.location), names[i]);
+      }
+    }
   }
   return 0;
 }
@@ -140,68 +317,139 @@ bool DecodePart(ByteReader& r, PartView* part) {
 }
 
 void DecodePartHeaders(ByteReader block, PartView* part) {
+  if (!ReadContentType(block, &part->content_type)) {
+    return;
+  }
   for (;;) {
-    const uint8_t* at = block.current();
     uint8_t b = 0;
-    if (!block.ReadByte(&b)) {
+    if (!block.PeekByte(&b)) {
       return;
     }
-    uint8_t next = 0;
-    if (b == kImageJpegByte || b == kImageGifByte) {
-      part->content_type = BytesView{at, 1};
-    } else if (b == 'a' || b == 'i') {
-      // A textual media type ("application/...", "image/..."): its text,
-      // first letter included, up to its 0.
-      BytesView rest;
-      ReadTextView(block, &rest);
-      part->content_type = BytesView{at, rest.size + 1};
-    } else if (b == kContentIdByte && block.PeekByte(&next) &&
-               next == kQuote) {
+    bool ok = true;
+    if (b >= 0x80) {
       (void)block.Skip(1);
-      ReadTextView(block, &part->content_id);
-    } else if (b == kContentLocationByte) {
-      ReadTextView(block, &part->location);
-    } else {
-      uint32_t length = b;
-      const uint8_t* value = nullptr;
-      if ((b == kLengthQuote && !block.ReadUintvar(&length)) ||
-          !block.ReadBytes(length, &value)) {
-        return;
+      ByteReader value;
+      switch (b & 0x7F) {
+        case kWspContentLocation:
+          ok = ReadTextString(block, &value);
+          part->location = ViewOf(value);
+          break;
+        case kWspContentId:
+          ok = ReadTextString(block, &value);
+          part->content_id = ViewOf(value);
+          break;
+        case kWspContentDisposition:
+        case kWspContentDisposition14:
+          ok = ReadDisposition(block, part);
+          break;
+        default:
+          ok = SplitWspValue(block, &value);
       }
-      part->content_type = BytesView{value, length};
+    } else if (b >= kFirstTextByte) {
+      ok = ReadTextualHeader(block, part);
+    } else {
+      ok = false;  // no header starts with this byte
+    }
+    if (!ok) {
+      return;
     }
   }
+}
+
+bool IsMultipart(const ContentTypeValue& type) {
+  if (type.code != kNoCode) {
+    return (type.code >= 0x0B && type.code <= 0x0F) ||
+           (type.code >= 0x22 && type.code <= 0x26) || type.code == 0x33;
+  }
+  const std::string media = MediaTypeText(type);
+  return media.compare(0, 10, "multipart/") == 0 ||
+         media.compare(0, 30, "application/vnd.wap.multipart.") == 0;
+}
+
+int ParseMessage(const uint8_t* pdu, size_t size, MMS_Header* header,
+                 MMS_Custom_Data* message, ParsedMessage* parsed) {
+  ByteReader r(pdu, size);
+  HeaderInfo info;
+  const int result = DecodeHeader(r, header, message, &info);
+  if (result != 0) {
+    return result;
+  }
+  if (!IsMultipart(info.content_type)) {
+    PartView part;
+    part.content_type = info.content_type;
+    part.data = r.current();
+    part.data_length = static_cast<uint32_t>(r.remaining());
+    parsed->parts.push_back(part);
+  } else {
+    uint32_t count = 0;
+    if (!ReadEntryCount(r, &count) || count == 0 || count > kMaxEntries) {
+      return -1;
+    }
+    parsed->parts.reserve(std::min<size_t>(count, r.remaining() / 3 + 1));
+    PartView part;
+    while (parsed->parts.size() < count && DecodePart(r, &part)) {
+      parsed->parts.push_back(part);
+    }
+    parsed->announced_more = parsed->parts.size() < count;
+  }
+  const std::string start = BareId(ViewOf(info.content_type.start));
+  for (size_t i = 0; i < parsed->parts.size() && !start.empty(); ++i) {
+    if (BareId(parsed->parts[i].content_id) == start) {
+      parsed->presentation = static_cast<int>(i);
+      break;
+    }
+  }
+  for (size_t i = 0; i < parsed->parts.size() && parsed->presentation < 0;
+       ++i) {
+    if (MediaTypeText(parsed->parts[i].content_type) == kSmilType) {
+      parsed->presentation = static_cast<int>(i);
+    }
+  }
+  return parsed->announced_more ? -1 : 0;
 }
 
 std::wstring PartFileName(const PartView& part, int index) {
+  std::string raw;
   if (part.location.size > 0) {
-    return SafePartName(reinterpret_cast<const char*>(part.location.data),
-                        part.location.size);
+    raw = StringOf(part.location);
+  } else if (!part.content_type.name.empty()) {
+    raw = TextOf(part.content_type.name);
+  } else if (part.filename.size > 0) {
+    raw = StringOf(part.filename);
+  } else {
+    raw = BareId(part.content_id);
   }
-  if (part.content_id.size > 0) {
-    std::string id(reinterpret_cast<const char*>(part.content_id.data),
-                   part.content_id.size);
-    if (id[0] == '<') {
-      id = id.substr(1, id.find('>', 1) - 1);
-    }
-    if (!id.empty()) {
-      if (id.find(".smil") == std::string::npos) {
-        id += ".smil";  // a part known only by its ID is the presentation
-      }
-      return SafePartName(id.data(), id.size());
-    }
+  const std::string media = MediaTypeText(part.content_type);
+  if (raw.empty()) {
+    raw = "part" + std::to_string(index) + ExtensionOf(media);
   }
-  return L"part" + std::to_wstring(index);
+  const std::string smil = ".smil";
+  if (media == kSmilType &&
+      (raw.size() < smil.size() ||
+       Lower(raw.substr(raw.size() - smil.size())) != smil)) {
+    raw += smil;
+  }
+  return SafePartName(raw.data(), raw.size());
 }
 
-int WritePartFile(const PartView& part, MMS_Custom_Data* message, int index) {
+int WritePartFile(const PartView& part, const std::wstring& name,
+                  MMS_Custom_Data* message, int index) {
   if (message == nullptr) {
     return -1;
   }
-  std::wstring path = std::wstring(mms::client::kDecodeFolder) +
-                      PartFileName(part, index);
+  std::wstring path = std::wstring(mms::client::kDecodeFolder) + name;
   if (message->SetFileNameArray(index, path.data()) != 1) {
     return -1;
+  }
+  std::vector<uint8_t> decoded;
+  const uint8_t* bytes = part.data;
+  size_t size = part.data_length;
+  if (part.encoding != TransferEncoding::kNone) {
+    decoded = part.encoding == TransferEncoding::kBase64
+                  ? DecodeBase64(part.data, part.data_length)
+                  : DecodeQuotedPrintable(part.data, part.data_length);
+    bytes = decoded.data();
+    size = decoded.size();
   }
   // Written under a name of its own, then renamed: the part's name holds
   // the whole part or nothing new (a full disk leaves no cut file).
@@ -214,15 +462,15 @@ int WritePartFile(const PartView& part, MMS_Custom_Data* message, int index) {
   if (file == INVALID_HANDLE_VALUE) {
     return -1;
   }
-  ByteReader data(part.data, part.data_length);
+  ByteReader data(bytes, size);
   bool ok = true;
   while (ok && !data.empty()) {
-    const DWORD chunk = static_cast<DWORD>(
-        std::min<size_t>(data.remaining(), kMaxWriteChunk));
-    const uint8_t* bytes = nullptr;
+    const DWORD chunk =
+        static_cast<DWORD>(std::min<size_t>(data.remaining(), kMaxWriteChunk));
+    const uint8_t* run = nullptr;
     DWORD written = 0;
-    ok = data.ReadBytes(chunk, &bytes) &&
-         WriteFile(file, bytes, chunk, &written, nullptr) && written == chunk;
+    ok = data.ReadBytes(chunk, &run) &&
+         WriteFile(file, run, chunk, &written, nullptr) && written == chunk;
   }
   ok = CloseHandle(file) && ok &&
        MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -233,16 +481,21 @@ int WritePartFile(const PartView& part, MMS_Custom_Data* message, int index) {
   return 1;
 }
 
-int DecodeMessage(const uint8_t* pdu, size_t size, MMS_Custom_Data* message) {
+int DecodeMessageFiles(const uint8_t* pdu, size_t size,
+                       MMS_Custom_Data* message, DecodedFiles* files) {
   if (pdu == nullptr || message == nullptr ||
       size > static_cast<size_t>(INT_MAX)) {
     return -1;
   }
   try {
-    return DecodeMessageUnguarded(pdu, size, message);
+    return DecodeMessageUnguarded(pdu, size, message, files);
   } catch (const std::bad_alloc&) {
     return -1;
   }
+}
+
+int DecodeMessage(const uint8_t* pdu, size_t size, MMS_Custom_Data* message) {
+  return DecodeMessageFiles(pdu, size, message, nullptr);
 }
 
 }  // namespace mms::codec

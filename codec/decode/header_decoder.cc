@@ -1,26 +1,34 @@
 // header_decoder.cc: the header block of a retrieved or stored PDU into an
 // MMS_Header, plus the message's Cc text and read-report flag.
 //
-// A forgiving scanner: it takes one field code at a time, handles the fields
-// the library uses, steps over any other code byte alone, and stops at
-// Content-Type, which is always the last header. Every read goes through a
-// ByteReader; texts are cut at the 259-byte work buffer (the rest is read
-// and dropped, so the scan stays in step with the PDU).
+// Every field is read by the form of its value through the one WSP reader
+// (wsp_reader.h): a field the library does not use is stepped over whole,
+// so its value bytes are never taken for field codes. A byte below 32 is
+// still a field code sent without bit 7; a byte from 32 to 127 starts a
+// textual header (name and value texts). Content-Type ends the header.
 //
-//   field            bytes after the code        kept in
-//   Cc, To, Msg-ID   text to 0 (or to a byte>128) pszCc (run together), ...
-//   Date             n, n bytes big-endian       pDate (local SYSTEMTIME)
-//   From             n, n bytes; 128 dropped     pszFrom (cut at "/")
-//   Subject          text, or len [234] text     pszSubject
-//   Content-Type     163 | len value             pContentType, pszStart
+//   field            value form                   kept in
+//   Cc, To           Encoded-string-value          pszCc (run together),
+//                                                  pszTo (joined by ",")
+//   Msg-ID, Tr-ID    Text-string                   pszMessageId, ...
+//   Date             Long-integer                  pDate (local SYSTEMTIME)
+//   From             length, token, address        pszFrom (cut at "/")
+//   Subject          Encoded-string-value          pszSubject (UTF-8)
+//   Content-Type     Content-type-value            pContentType, pszStart
+//
+// Addresses are converted to the system code page, subjects to UTF-8.
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "codec/byte_reader.h"
 #include "codec/decode/decoder.h"
+#include "codec/header_fields.h"
 #include "codec/header_table.h"
 #include "codec/records.h"
+#include "codec/text_decode.h"
+#include "codec/wsp_reader.h"
 #include "platform/winapi.h"
 
 namespace mms::codec {
@@ -28,33 +36,14 @@ namespace {
 
 constexpr size_t kTextCap = 259;      // text bytes a work buffer holds
 constexpr size_t kTimeBytesCap = 16;  // value bytes of a date or time
-constexpr uint8_t kLengthQuote = 31;
-constexpr uint8_t kUtf8CharsetByte = 0x80 | kCharsetUtf8;             // 234
 constexpr uint8_t kMultipartMixedByte = 0x80 | kTypeMultipartMixed;  // 163
-constexpr uint8_t kTypeParamByte = 0x80 | kParamType;                // 137
-constexpr uint8_t kStartParamByte = 0x80 | kParamStart;              // 138
 constexpr char kAddressTypeSeparator = '/';
+constexpr char kRecipientSeparator = ',';
 
 // 100-ns units between 1601-01-01 and 1970-01-01.
 constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 
 enum class Scan { kOk, kTruncated, kNoMemory };
-
-// A text field's work buffer: keeps the first kTextCap bytes it is given.
-class TextBuffer {
- public:
-  void Append(uint8_t b) {
-    if (size_ < kTextCap) {
-      bytes_[size_++] = static_cast<char>(b);
-    }
-  }
-  size_t size() const { return size_; }
-  const char* data() const { return bytes_; }
-
- private:
-  char bytes_[kTextCap];
-  size_t size_ = 0;
-};
 
 // New NUL-terminated LocalAlloc copy of bytes; null when out of memory.
 char* CopyText(const char* bytes, size_t size) {
@@ -65,9 +54,9 @@ char* CopyText(const char* bytes, size_t size) {
   return copy;
 }
 
-// Replaces an owned text field; a later field of one kind wins.
-bool ReplaceText(char** field, const TextBuffer& text) {
-  char* copy = CopyText(text.data(), text.size());
+// Replaces an owned text field with the first kTextCap bytes of text.
+bool ReplaceText(char** field, const std::string& text) {
+  char* copy = CopyText(text.data(), std::min(text.size(), kTextCap));
   if (copy == nullptr) {
     return false;
   }
@@ -76,42 +65,20 @@ bool ReplaceText(char** field, const TextBuffer& text) {
   return true;
 }
 
-// Bytes 1..128 belong to the text; 0 ends it and is consumed; a byte above
-// 128 ends it unconsumed (it is the next field code). False when the PDU
-// ends inside the text (what was read is in out).
-bool ReadTextRule(ByteReader& r, TextBuffer* out) {
-  uint8_t b = 0;
-  while (r.PeekByte(&b)) {
-    if (b == 0) {
-      return r.Skip(1);
-    }
-    if (b > 128) {
-      return true;
-    }
-    out->Append(b);
-    (void)r.Skip(1);
-  }
-  return false;
-}
-
-// Bytes up to and including the first 0 (the 0 itself is not kept).
-bool ReadTerminated(ByteReader& r, TextBuffer* out) {
-  uint8_t b = 0;
-  while (r.ReadByte(&b)) {
-    if (b == 0) {
-      return true;
-    }
-    out->Append(b);
-  }
-  return false;
+// Steps over the value of a field that could not be read in its own form.
+bool SkipField(ByteReader& r, uint8_t code) {
+  const HeaderRow* row = FindHeader(code);
+  ByteReader value;
+  return SplitFieldValue(
+      r, row == nullptr ? ValueKind::kLengthPrefixed : row->kind, &value);
 }
 
 // Short-length n, then n bytes folded big-endian. *usable is false when n
 // passes the 16-byte work buffer: the bytes are stepped over, not used.
-bool ReadLongInteger(ByteReader& r, uint32_t* value, bool* usable) {
+bool ReadFoldedInteger(ByteReader& r, uint32_t* value, bool* usable) {
   uint8_t n = 0;
   const uint8_t* bytes = nullptr;
-  if (!r.ReadByte(&n) || !r.ReadBytes(n, &bytes)) {
+  if (!r.PeekByte(&n) || n > 30 || !r.Skip(1) || !r.ReadBytes(n, &bytes)) {
     return false;
   }
   uint32_t folded = 0;
@@ -123,24 +90,11 @@ bool ReadLongInteger(ByteReader& r, uint32_t* value, bool* usable) {
   return true;
 }
 
-// Value-length: one byte, or 31 followed by a uintvar.
-bool ReadValueLength(ByteReader& r, uint32_t* length) {
-  uint8_t b = 0;
-  if (!r.ReadByte(&b)) {
-    return false;
-  }
-  if (b == kLengthQuote) {
-    return r.ReadUintvar(length);
-  }
-  *length = b;
-  return true;
-}
-
 Scan DecodeDate(ByteReader& r, MMS_Header* header) {
   uint32_t value = 0;
   bool usable = false;
-  if (!ReadLongInteger(r, &value, &usable)) {
-    return Scan::kTruncated;
+  if (!ReadFoldedInteger(r, &value, &usable)) {
+    return SkipField(r, kDate) ? Scan::kOk : Scan::kTruncated;
   }
   if (!usable) {
     return Scan::kOk;
@@ -167,49 +121,88 @@ Scan DecodeDate(ByteReader& r, MMS_Header* header) {
   return Scan::kOk;
 }
 
-// Delivery-Time and Expiry: length byte, token, Long-integer.
+// Delivery-Time and Expiry: Value-length, token, Long-integer.
 Scan DecodeTime(ByteReader& r, MMS_Header* header, bool relative_to_date) {
+  ByteReader value;
+  if (!SplitLengthPrefixed(r, &value)) {
+    return SkipField(r, kExpiry) ? Scan::kOk : Scan::kTruncated;
+  }
   uint8_t token = 0;
-  uint32_t value = 0;
+  uint32_t seconds = 0;
   bool usable = false;
-  if (!r.Skip(1) || !r.ReadByte(&token) ||
-      !ReadLongInteger(r, &value, &usable)) {
-    return Scan::kTruncated;
+  uint8_t b = 0;
+  if (!value.ReadByte(&token)) {
+    return Scan::kOk;
+  }
+  if (value.PeekByte(&b) && b >= 0x80) {
+    seconds = b & 0x7F;  // a Delta-seconds sent as a Short-integer
+    usable = true;
+  } else if (!ReadFoldedInteger(value, &seconds, &usable)) {
+    return Scan::kOk;
   }
   if (!usable) {
     return Scan::kOk;
   }
   if (relative_to_date && token != kAbsoluteToken && header->pDate != nullptr) {
-    value += static_cast<uint32_t>(SystemTimeToSeconds(header->pDate));
+    seconds += static_cast<uint32_t>(SystemTimeToSeconds(header->pDate));
   }
-  header->nExpiryTime = value;
+  header->nExpiryTime = seconds;
   return Scan::kOk;
 }
 
+// An address up to its first "/", without the token byte.
+std::string AddressOf(const std::string& text) {
+  return text.substr(0, text.find(kAddressTypeSeparator));
+}
+
 Scan DecodeFrom(ByteReader& r, MMS_Header* header) {
-  uint8_t n = 0;
-  const uint8_t* bytes = nullptr;
-  if (!r.ReadByte(&n) || !r.ReadBytes(n, &bytes)) {
-    return Scan::kTruncated;
+  ByteReader value;
+  if (!SplitLengthPrefixed(r, &value)) {
+    return SkipField(r, kFrom) ? Scan::kOk : Scan::kTruncated;
   }
-  TextBuffer text;
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t b = bytes[i];
-    if (b == 0 || b == kAddressTypeSeparator) {
-      break;
-    }
-    if (b != kAddressPresentToken) {
-      text.Append(b);
+  std::string text;
+  uint8_t token = 0;
+  EncodedString address;
+  ByteReader rest = value;
+  if (rest.ReadByte(&token) && token == kAddressPresentToken &&
+      ReadEncodedString(rest, &address)) {
+    text = AddressOf(TextToAnsi(address.charset, address.text));
+  } else {
+    // Not an address the standard way: the bytes, 128 dropped.
+    const uint8_t* bytes = value.current();
+    for (size_t i = 0; i < value.remaining(); ++i) {
+      if (bytes[i] == 0 || bytes[i] == kAddressTypeSeparator) {
+        break;
+      }
+      if (bytes[i] != kAddressPresentToken) {
+        text.push_back(static_cast<char>(bytes[i]));
+      }
     }
   }
   return ReplaceText(&header->pszFrom, text) ? Scan::kOk : Scan::kNoMemory;
 }
 
+// Reads a text-rule field; a value in no readable form is stepped over.
+Scan ReadAddressText(ByteReader& r, uint8_t code, std::string* text,
+                     bool* got) {
+  EncodedString value;
+  *got = ReadTextRule(r, &value);
+  if (!*got) {
+    return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;
+  }
+  *text = TextToAnsi(value.charset, value.text);
+  return Scan::kOk;
+}
+
 // Cc texts run together without separator, up to the 259 bytes the
 // message's field holds; what does not fit is dropped.
 Scan DecodeCc(ByteReader& r, MMS_Header* header, MMS_Custom_Data* message) {
-  TextBuffer text;
-  const bool whole = ReadTextRule(r, &text);
+  std::string text;
+  bool got = false;
+  const Scan scan = ReadAddressText(r, kCc, &text, &got);
+  if (!got) {
+    return scan;
+  }
   if (header->pszCc == nullptr) {
     header->pszCc = static_cast<char*>(LocalAlloc(LPTR, kTextCap + 1));
     if (header->pszCc == nullptr) {
@@ -220,93 +213,98 @@ Scan DecodeCc(ByteReader& r, MMS_Header* header, MMS_Custom_Data* message) {
   const size_t take = std::min(text.size(), kTextCap - used);
   std::memcpy(header->pszCc + used, text.data(), take);
   std::memcpy(message->m_szCcName, header->pszCc, kTextCap + 1);
-  return whole ? Scan::kOk : Scan::kTruncated;
+  return Scan::kOk;
 }
 
-// A subject with the UTF-8 charset byte before its first 0 is an
-// Encoded-string-value; anything else is taken as a plain text.
-Scan DecodeSubject(ByteReader& r, MMS_Header* header) {
-  bool has_charset = false;
-  {
-    const size_t start = r.position();
-    uint8_t b = 0;
-    while (r.ReadByte(&b) && b != 0) {
-      has_charset = has_charset || b == kUtf8CharsetByte;
-    }
-    r.Rewind(start);
+// Every To in PDU order, joined by ","; a recipient that no longer fits
+// the 259 bytes is left out whole.
+Scan DecodeTo(ByteReader& r, MMS_Header* header) {
+  std::string text;
+  bool got = false;
+  const Scan scan = ReadAddressText(r, kTo, &text, &got);
+  if (!got) {
+    return scan;
   }
-  TextBuffer text;
-  bool whole = true;
-  uint8_t first = 0;
-  if (!has_charset) {
-    whole = ReadTerminated(r, &text);
-  } else if (!r.ReadByte(&first)) {
-    whole = false;
-  } else if (first == kUtf8CharsetByte) {
-    whole = ReadTerminated(r, &text);
-  } else {
-    uint32_t length = first;
-    const uint8_t* bytes = nullptr;
-    if ((first == kLengthQuote && !r.ReadUintvar(&length)) ||
-        !r.ReadBytes(length, &bytes)) {
-      return Scan::kTruncated;
-    }
-    for (size_t i = 0; i < length && bytes[i] != 0; ++i) {
-      if (bytes[i] != kUtf8CharsetByte) {
-        text.Append(bytes[i]);
-      }
-    }
-  }
-  if (!ReplaceText(&header->pszSubject, text)) {
-    return Scan::kNoMemory;
-  }
-  return whole ? Scan::kOk : Scan::kTruncated;
-}
-
-// Content-Type ends the header. Its value is read whole, so the body
-// starts exactly after it whatever parameter comes last.
-Scan DecodeContentType(ByteReader& r, MMS_Header* header) {
-  uint8_t b = 0;
-  if (!r.PeekByte(&b)) {
-    return Scan::kTruncated;
-  }
-  if (b == kMultipartMixedByte) {
-    (void)r.Skip(1);
-    auto* type = static_cast<unsigned char*>(LocalAlloc(LPTR, 1));
-    if (type == nullptr) {
-      return Scan::kNoMemory;
-    }
-    type[0] = b;
-    LocalFree(header->pContentType);
-    header->pContentType = type;
+  std::string joined = header->pszTo == nullptr ? "" : header->pszTo;
+  const size_t extra = text.size() + (joined.empty() ? 0 : 1);
+  if (header->pszTo != nullptr && joined.size() + extra > kTextCap) {
     return Scan::kOk;
   }
-  uint32_t length = 0;
-  ByteReader value;
-  if (!ReadValueLength(r, &length) || !r.Split(length, &value)) {
+  if (!joined.empty()) {
+    joined.push_back(kRecipientSeparator);
+  }
+  joined += text;
+  return ReplaceText(&header->pszTo, joined) ? Scan::kOk : Scan::kNoMemory;
+}
+
+// Subject: an Encoded-string-value, converted to UTF-8 and cut back to a
+// whole character. A value in no readable form (a charset with no text)
+// is stepped over and the earlier subject stays.
+Scan DecodeSubject(ByteReader& r, MMS_Header* header) {
+  EncodedString value;
+  if (!ReadEncodedString(r, &value)) {
+    return SkipField(r, kSubject) ? Scan::kOk : Scan::kTruncated;
+  }
+  std::string text = TextToUtf8(value.charset, value.text);
+  text.resize(Utf8Prefix(text, kTextCap));
+  return ReplaceText(&header->pszSubject, text) ? Scan::kOk : Scan::kNoMemory;
+}
+
+Scan DecodePlainText(ByteReader& r, uint8_t code, char** field) {
+  EncodedString value;
+  if (!ReadTextRule(r, &value)) {
+    return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;
+  }
+  return ReplaceText(field, TextOf(value.text)) ? Scan::kOk : Scan::kNoMemory;
+}
+
+// Content-Type ends the header; the body starts right after its value.
+Scan DecodeContentType(ByteReader& r, MMS_Header* header,
+                       ContentTypeValue* type) {
+  const uint8_t* at = r.current();
+  if (!ReadContentType(r, type)) {
     return Scan::kTruncated;
   }
-  (void)value.Skip(1);  // the media type itself
-  while (value.ReadByte(&b)) {
-    if (b != kTypeParamByte && b != kStartParamByte) {
-      continue;
-    }
-    TextBuffer text;
-    (void)ReadTerminated(value, &text);
-    char** field = b == kStartParamByte
-                       ? &header->pszStart
-                       : reinterpret_cast<char**>(&header->pContentType);
-    if (!ReplaceText(field, text)) {
+  if (at[0] == kMultipartMixedByte) {
+    auto* block = static_cast<unsigned char*>(LocalAlloc(LPTR, 1));
+    if (block == nullptr) {
       return Scan::kNoMemory;
     }
+    block[0] = kMultipartMixedByte;
+    LocalFree(header->pContentType);
+    header->pContentType = block;
+    return Scan::kOk;
+  }
+  std::string start = TextOf(type->start);
+  std::string type_text = TextOf(type->type);
+  if (type_text.empty() && type->type_code != kNoCode &&
+      ContentTypeName(type->type_code) != nullptr) {
+    type_text = ContentTypeName(type->type_code);
+  }
+  if ((!type->start.empty() && !ReplaceText(&header->pszStart, start)) ||
+      ((!type->type.empty() || !type_text.empty()) &&
+       !ReplaceText(reinterpret_cast<char**>(&header->pContentType),
+                    type_text))) {
+    return Scan::kNoMemory;
   }
   return Scan::kOk;
 }
 
-// One field after its code byte; codes without handling take no value.
+Scan DecodeOctet(ByteReader& r, uint8_t code, uint8_t* octet,
+                 MMS_Custom_Data* message) {
+  if (!r.ReadByte(octet)) {
+    return Scan::kTruncated;
+  }
+  if (code == kReadReport && *octet == kYes) {
+    message->m_bReadReport = 1;
+  }
+  return Scan::kOk;
+}
+
+// One field after its code byte; a field the library does not use is
+// stepped over by the form of its value.
 Scan DecodeField(uint8_t code, ByteReader& r, MMS_Header* header,
                  MMS_Custom_Data* message) {
-  uint8_t* octet = nullptr;
   switch (code) {
     case kCc:
       return DecodeCc(r, header, message);
@@ -320,88 +318,80 @@ Scan DecodeField(uint8_t code, ByteReader& r, MMS_Header* header,
       return DecodeFrom(r, header);
     case kSubject:
       return DecodeSubject(r, header);
-    case kMessageId:
     case kTo:
-    case kTransactionId: {
-      TextBuffer text;
-      const bool whole = ReadTextRule(r, &text);
-      char** field = code == kMessageId ? &header->pszMessageId
-                     : code == kTo      ? &header->pszTo
-                                        : &header->pszTransactionId;
-      if (!ReplaceText(field, text)) {
-        return Scan::kNoMemory;
-      }
-      return whole ? Scan::kOk : Scan::kTruncated;
-    }
+      return DecodeTo(r, header);
+    case kMessageId:
+      return DecodePlainText(r, code, &header->pszMessageId);
+    case kTransactionId:
+      return DecodePlainText(r, code, &header->pszTransactionId);
     case kDeliveryReport:
-      octet = &header->byDeliveryReport;
-      break;
+      return DecodeOctet(r, code, &header->byDeliveryReport, message);
     case kMessageClass:
-      octet = &header->byMessageClass;
-      break;
+      return DecodeOctet(r, code, &header->byMessageClass, message);
     case kMessageType:
-      octet = &header->nMsgType;
-      break;
+      return DecodeOctet(r, code, &header->nMsgType, message);
     case kMmsVersion:
-      octet = &header->nMmsVersion;
-      break;
+      return DecodeOctet(r, code, &header->nMmsVersion, message);
     case kPriority:
-      octet = &header->byPriority;
-      break;
+      return DecodeOctet(r, code, &header->byPriority, message);
     case kReadReport:
-      octet = &header->byReadReport;
-      break;
+      return DecodeOctet(r, code, &header->byReadReport, message);
     case kSenderVisibility:
-      octet = &header->bySenderVisibility;
-      break;
+      return DecodeOctet(r, code, &header->bySenderVisibility, message);
     default:
-      return Scan::kOk;
-  }
-  if (!r.ReadByte(octet)) {
-    return Scan::kTruncated;
-  }
-  if (code == kReadReport && *octet == kYes) {
-    message->m_bReadReport = 1;
-  }
-  return Scan::kOk;
-}
-
-int DecodeHeaderFrom(ByteReader& r, MMS_Header* header,
-                     MMS_Custom_Data* message, int* header_length) {
-  for (;;) {
-    uint8_t b = 0;
-    do {
-      if (!r.ReadByte(&b)) {
-        return -1;
-      }
-    } while (b == 0);
-    const uint8_t code = b & 0x7F;  // bit 7 is not required
-    const Scan scan = code == kContentType
-                          ? DecodeContentType(r, header)
-                          : DecodeField(code, r, header, message);
-    if (scan != Scan::kOk) {
-      return -1;
-    }
-    if (code == kContentType) {
-      if (header_length != nullptr) {
-        *header_length = static_cast<int>(r.position());
-      }
-      return 0;
-    }
+      return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;
   }
 }
 
 }  // namespace
 
-int DecodeMmsHeaderBounded(MMS_Header* header, const uint8_t* pdu,
-                           size_t size, MMS_Custom_Data* message,
-                           int* headerLength) {
+int DecodeHeader(ByteReader& r, MMS_Header* header, MMS_Custom_Data* message,
+                 HeaderInfo* info) {
+  for (;;) {
+    uint8_t b = 0;
+    do {
+      if (!r.ReadByte(&b)) {
+        return 1;  // the header ended without a Content-Type
+      }
+    } while (b == 0);
+    Scan scan = Scan::kOk;
+    if (b >= 32 && b < 0x80) {
+      // A textual header: name and value texts, neither of them used.
+      r.Rewind(r.position() - 1);
+      ByteReader name;
+      ByteReader value;
+      scan = SplitText(r, &name) && SplitText(r, &value) ? Scan::kOk
+                                                         : Scan::kTruncated;
+    } else if ((b & 0x7F) == kContentType) {
+      scan = DecodeContentType(r, header, &info->content_type);
+      if (scan == Scan::kOk) {
+        info->body_offset = r.position();
+        return 0;
+      }
+    } else {
+      scan = DecodeField(b & 0x7F, r, header, message);
+    }
+    if (scan != Scan::kOk) {
+      return -1;
+    }
+  }
+}
+
+int DecodeMmsHeaderBounded(MMS_Header* header, const uint8_t* pdu, size_t size,
+                           MMS_Custom_Data* message, int* headerLength) {
   if (header == nullptr || pdu == nullptr || message == nullptr ||
       size > static_cast<size_t>(INT_MAX)) {
     return -1;
   }
   ByteReader r(pdu, size);
-  return DecodeHeaderFrom(r, header, message, headerLength);
+  HeaderInfo info;
+  if (DecodeHeader(r, header, message, &info) != 0) {
+    return -1;
+  }
+  if (headerLength != nullptr) {
+    *headerLength = static_cast<int>(info.body_offset);
+  }
+  return 0;
 }
 
 }  // namespace mms::codec

@@ -7,6 +7,8 @@
 #include <cwctype>
 #include <vector>
 
+#include "codec/text_decode.h"
+#include "platform/text_convert.h"
 #include "platform/winapi.h"
 
 namespace mms::codec {
@@ -16,6 +18,12 @@ constexpr size_t kMaxRawBytes = 1 << 16;  // far past any name that fits
 constexpr size_t kMaxExtensionChars = 16;
 
 std::wstring ToWide(const char* raw, size_t size) {
+  const auto* bytes_in = reinterpret_cast<const uint8_t*>(raw);
+  std::wstring utf8_wide;
+  if (IsUtf8(bytes_in, size) &&
+      platform::Utf8ToWideText(std::string(raw, size), &utf8_wide)) {
+    return utf8_wide;  // ASCII, or a name sent in UTF-8
+  }
   const int bytes = static_cast<int>(size);
   const int chars = MultiByteToWideChar(CP_ACP, 0, raw, bytes, nullptr, 0);
   if (chars > 0) {
@@ -49,8 +57,8 @@ bool IsDeviceName(const std::wstring& name) {
   if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL") {
     return true;
   }
-  return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 ||
-                              stem.compare(0, 3, L"LPT") == 0) &&
+  return stem.size() == 4 &&
+         (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
          stem[3] >= L'1' && stem[3] <= L'9';
 }
 
@@ -60,8 +68,8 @@ std::vector<size_t> AnsiSizes(std::wstring* name) {
   std::vector<size_t> sizes;
   sizes.reserve(name->size());
   for (wchar_t& c : *name) {
-    const int n = WideCharToMultiByte(CP_ACP, 0, &c, 1, nullptr, 0, nullptr,
-                                      nullptr);
+    const int n =
+        WideCharToMultiByte(CP_ACP, 0, &c, 1, nullptr, 0, nullptr, nullptr);
     if (n <= 0) {
       c = L'_';
     }
@@ -108,9 +116,8 @@ std::wstring SafePartName(const char* raw, size_t size) {
   }
   // The file system drops trailing dots and blanks, which would make "a."
   // the file "a" and ".." the folder above.
-  for (size_t i = name.size(); i > 0 && (name[i - 1] == L'.' ||
-                                         name[i - 1] == L' ');
-       --i) {
+  for (size_t i = name.size();
+       i > 0 && (name[i - 1] == L'.' || name[i - 1] == L' '); --i) {
     name[i - 1] = L'_';
   }
   if (IsDeviceName(name)) {

@@ -17,7 +17,8 @@ namespace mms::codec {
 // entry behind "\temp\mmsdecode\".
 constexpr size_t kMaxPartNameBytes = 259 - 16;
 
-// The file name for raw (size bytes of system code page text): separators,
+// The file name for raw (size bytes of UTF-8 text when they are valid
+// UTF-8, else of system code page text): separators,
 // drive colons, wildcard and control characters become "_", as do
 // trailing dots and blanks (so "." and ".." are plain names); a reserved
 // device name (CON, NUL, COM1, ...) gets a leading "_"; a name too long

@@ -20,12 +20,12 @@ TEST(ByteWriter, LaysOutEachValueForm) {
   ByteWriter w(256);
   ASSERT_TRUE(w.PutValueLength(30) && w.PutValueLength(31) &&
               w.PutValueLength(300));
-  ASSERT_TRUE(w.PutTextString("\xe4\xb8\xad"));  // no quote byte in front
-  ASSERT_TRUE(w.PutQuotedString("<x>", 3));      // and no closing quote
+  ASSERT_TRUE(w.PutTextString("\xe4\xb8\xad"));  // quote 127 in front
+  ASSERT_TRUE(w.PutQuotedString("<x>", 3));      // no closing quote
   ASSERT_TRUE(w.PutShortInteger(0x33));
   ASSERT_TRUE(w.PutLongInteger(0) && w.PutLongInteger(3600) &&
               w.PutLongInteger(86400) && w.PutLongInteger(1237278605));
-  EXPECT_EQ(Of(w), Hex("1e  1f 1f  1f 82 2c  e4 b8 ad 00  22 3c 78 3e 00  b3"
+  EXPECT_EQ(Of(w), Hex("1e  1f 1f  1f 82 2c  7f e4 b8 ad 00  22 3c 78 3e 00  b3"
                        "01 00  02 0e 10  03 01 51 80  04 49 bf 5f 8d"));
 
   // The length counts the charset byte, the text and its 0.

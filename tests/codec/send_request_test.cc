@@ -84,7 +84,7 @@ TEST_F(SendRequest, OptionsInOrderAndTheirFallbacks) {
       {{3, 0, 0, 0, 0, 0, 0, 0, 0}, "8f 81"},  // Normal
       {{0, 0, 2, 0, 0, 0, 0, 0, 0}, "87 05 81 03 01 51 80"},
       {{0, 0, 7, 0, 0, 0, 0, 0, 0}, "87 03 81 01 00"},  // 0 seconds
-      {{0, 0, 0, 9, 0, 0, 0, 0, 9}, ""},       // reserved fields unread
+      {{0, 0, 0, 9, 0, 0, 0, 0, 9}, ""},  // reserved fields unread
   };
   for (const auto& c : cases) {
     EXPECT_EQ(WithOption(c.option),
@@ -105,7 +105,7 @@ TEST_F(SendRequest, SubjectAndCcFields) {
             Cat({Head(), kTo, Hex("96 1f 1f ea"), Text(std::string(29, 's')),
                  kContentType}));
   ASSERT_EQ(message->SetSubject(WBuf(L"\u4e2d\u6587")), 1);
-  const Bytes subject = Hex("96 08 ea e4 b8 ad e6 96 87 00");
+  const Bytes subject = Hex("96 09 ea 7f e4 b8 ad e6 96 87 00");
 
   message->AddCcName(WBuf(L"13900000002"));
   message->AddCcName(WBuf(L"+8613700000003"));

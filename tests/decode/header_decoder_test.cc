@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "codec/byte_reader.h"
 #include "codec/decode/decoder.h"
 #include "codec/records.h"
 #include "decode/pdu_builder.h"
@@ -30,8 +31,8 @@ struct Decoded {
       std::memcpy(bytes.get(), pdu.data(), pdu.size());
     }
     std::memset(&header, 0, sizeof(header));
-    result = DecodeMmsHeaderBounded(&header, bytes.get(), pdu.size(),
-                                    &message, &length);
+    result = DecodeMmsHeaderBounded(&header, bytes.get(), pdu.size(), &message,
+                                    &length);
   }
   ~Decoded() { FreeMmsHeader(&header); }
   std::string Text(const char* field) const { return field ? field : "<null>"; }
@@ -54,14 +55,26 @@ SYSTEMTIME LocalTimeOf(int64_t seconds) {
 }
 
 TEST(HeaderDecoder, RetrieveConfFields) {
-  const Bytes pdu = Cat({Hex("8c 84 98"), Str("T1"), Hex("8d 90"),
+  const Bytes pdu = Cat({Hex("8c 84 98"),
+                         Str("T1"),
+                         Hex("8d 90"),
                          Hex("85 04 49 af 00 12"),  // 0 inside the value
-                         Hex("89 1a 80"), Str("+8613800000000/TYPE=PLMN"),
-                         Hex("97"), Str("+8613900000000/TYPE=PLMN"),
-                         Hex("82"), Str("A"), Hex("82"), Str("B"),
-                         Hex("96 07 ea"), Str("Hello"), Hex("90 80"),
-                         Hex("8b"), Str("id-1"), Hex("8a 82 8f 81 86 80 94 81"),
-                         Hex("84 a3"), Hex("02")});
+                         Hex("89 1a 80"),
+                         Str("+8613800000000/TYPE=PLMN"),
+                         Hex("97"),
+                         Str("+8613900000000/TYPE=PLMN"),
+                         Hex("82"),
+                         Str("A"),
+                         Hex("82"),
+                         Str("B"),
+                         Hex("96 07 ea"),
+                         Str("Hello"),
+                         Hex("90 80"),
+                         Hex("8b"),
+                         Str("id-1"),
+                         Hex("8a 82 8f 81 86 80 94 81"),
+                         Hex("84 a3"),
+                         Hex("02")});
   Decoded d(pdu);
   ASSERT_EQ(d.result, 0);
   EXPECT_EQ(d.length, static_cast<int>(pdu.size()) - 1);  // at the count
@@ -89,12 +102,12 @@ TEST(HeaderDecoder, RetrieveConfFields) {
 
 TEST(HeaderDecoder, ValueForms) {
   // Plain subject; a code without bit 7 (23 = To); read report No leaves
-  // the flag; a repeated field replaces the earlier one.
-  Decoded a(Cat({Hex("96"), Str("Hi"), Hex("17"), Str("x"), Hex("97"),
-                 Str("y"), Hex("90 81 84 a3")}));
+  // the flag; every To is kept, in order, joined by ",".
+  Decoded a(Cat({Hex("96"), Str("Hi"), Hex("17"), Str("x"), Hex("97"), Str("y"),
+                 Hex("90 81 84 a3")}));
   ASSERT_EQ(a.result, 0);
   EXPECT_EQ(a.Text(a.header.pszSubject), "Hi");
-  EXPECT_EQ(a.Text(a.header.pszTo), "y");
+  EXPECT_EQ(a.Text(a.header.pszTo), "x,y");
   EXPECT_EQ(a.message.m_bReadReport, 0);
 
   // A text stops unconsumed at a byte above 128, which is read as a code.
@@ -132,15 +145,15 @@ TEST(HeaderDecoder, ContentTypeParametersAndItsEnd) {
             "application/smil");
 
   // A last parameter that is not a text: the value is still read whole.
-  const Bytes charset_last = Cat({Hex("84 15 b3 89"), Str("application/smil"),
-                                  Hex("81 ea 07")});
+  const Bytes charset_last =
+      Cat({Hex("84 15 b3 89"), Str("application/smil"), Hex("81 ea 07")});
   Decoded e(charset_last);
   ASSERT_EQ(e.result, 0);
   EXPECT_EQ(e.length, static_cast<int>(charset_last.size()) - 1);
 
   // Length-quote form.
-  const Bytes quoted = Cat({Hex("84 1f 21 b3 89"), Str(std::string(30, 't')),
-                            Hex("01")});
+  const Bytes quoted =
+      Cat({Hex("84 1f 21 b3 89"), Str(std::string(30, 't')), Hex("01")});
   Decoded f(quoted);
   ASSERT_EQ(f.result, 0);
   EXPECT_EQ(f.length, static_cast<int>(quoted.size()) - 1);
@@ -168,8 +181,8 @@ TEST(HeaderDecoder, OverlongValuesAreCutAndTheScanStaysInStep) {
   const std::string long_to(300, 'a');
   Bytes many_cc;
   for (int i = 0; i < 30; ++i) {
-    many_cc = Cat({many_cc, Hex("82"), Str("1390000000" + std::to_string(i % 10) +
-                                           "/TYPE=PLMN")});
+    many_cc = Cat({many_cc, Hex("82"),
+                   Str("1390000000" + std::to_string(i % 10) + "/TYPE=PLMN")});
   }
   Decoded d(Cat({Hex("97"), Str(long_to), many_cc, Hex("96"), Str("S"),
                  Hex("85 11"), Bytes(17, 1),  // a date too long to use
@@ -179,6 +192,58 @@ TEST(HeaderDecoder, OverlongValuesAreCutAndTheScanStaysInStep) {
   EXPECT_EQ(std::strlen(d.message.m_szCcName), 259u);
   EXPECT_EQ(d.Text(d.header.pszSubject), "S");
   EXPECT_EQ(d.header.pDate, nullptr);
+}
+
+// What messages from other systems carry: fields the library does not
+// use, charsets, several recipients, a bare related type.
+TEST(HeaderDecoder, FieldsOfOtherSystemsAreReadByTheirForm) {
+  // X-Mms-Previously-Sent-Date and an application header whose values hold
+  // field bytes: stepped over whole, so neither sets a From or a To.
+  const Bytes smuggled = Cat({Hex("89 05 80"), Str("+1234")});
+  Decoded a(Cat({Hex("a1 0a 80 04 49 af 00 12 97 41 42 00"), Raw("X-App"),
+                 Hex("00"), smuggled, Hex("97"), Str("+111"), Hex("89 07 80"),
+                 Str("+9999"), Hex("84 b3")}));
+  ASSERT_EQ(a.result, 0);
+  EXPECT_EQ(a.Text(a.header.pszFrom), "+9999");
+  EXPECT_EQ(a.Text(a.header.pszTo), "+111");
+  EXPECT_EQ(a.length, 44);  // a bare related type
+
+  // Charsets: an ASCII-tagged From, a Latin-1 subject without charset, a
+  // UCS-2 subject, a charset with no text (refused, the scan goes on).
+  Decoded b(Cat({Hex("89 0a 80 08 83"), Str("+44/T"), Hex("00"), Hex("96"),
+                 Str("caf\xe9"), Hex("96 01 ea"), Hex("97 0e 83"),
+                 Str("+1/TYPE=PLMN"), Hex("84 83")}));
+  ASSERT_EQ(b.result, 0);
+  EXPECT_EQ(b.Text(b.header.pszFrom), "+44");
+  EXPECT_EQ(b.Text(b.header.pszSubject), "caf\xc3\xa9");
+  EXPECT_EQ(b.Text(b.header.pszTo), "+1/TYPE=PLMN");
+  Decoded c(Cat({Hex("96 08 02 03 e8 00 48 00 69 00 96 01 ea 84 a3")}));
+  EXPECT_EQ(c.Text(c.header.pszSubject), "Hi");
+}
+
+// A Subject of 96 01 EA repeated: each is refused in its three bytes, so
+// twice the input examines at most about twice the bytes.
+TEST(HeaderDecoder, CraftedSubjectsTakeLinearWork) {
+  auto examined = [](size_t repeats) {
+    Bytes pdu;
+    for (size_t i = 0; i < repeats; ++i) {
+      pdu.insert(pdu.end(), {0x96, 0x01, 0xEA});
+    }
+    pdu.insert(pdu.end(), {0x84, 0xA3, 0x00});
+    ByteReader r(pdu.data(), pdu.size());
+    uint64_t count = 0;
+    r.CountInto(&count);
+    MMS_Header header{};
+    MMS_Custom_Data message;
+    HeaderInfo info;
+    EXPECT_EQ(DecodeHeader(r, &header, &message, &info), 0);
+    FreeMmsHeader(&header);
+    return count;
+  };
+  const uint64_t small = examined(20000);
+  const uint64_t large = examined(40000);
+  EXPECT_GT(small, 60000u);
+  EXPECT_LE(large, small * 5 / 2);
 }
 
 TEST(HeaderDecoder, NullArgumentsAndTheUnboundedForm) {

@@ -188,7 +188,7 @@ TEST_F(CorpusOpen, FactsOfKnownSamples) {
     const char* from;
     const char* subject;
     std::vector<std::string> files;
-    const char* to = nullptr;  // the last To of the message wins
+    const char* to = nullptr;  // every To, joined by ","
     const char* cc = nullptr;  // every Cc run together
   };
   const Fact kFacts[] = {
@@ -201,22 +201,27 @@ TEST_F(CorpusOpen, FactsOfKnownSamples) {
        6,
        "mms-editor@toolkit",
        "World Cup Update",
-       {"part0", "gol.gif"},
+       {"default4.smil", "gol.gif"},
        "+15555551212"},
       {"mms-engine/test_mms_codec/m-retrieve_1.conf",
        3,
        "+79050000000",
        nullptr,
        {"0.smil", "text_001.txt"},
-       "+79650000002/TYPE=PLMN",
+       "+79650000001/TYPE=PLMN,+79650000002/TYPE=PLMN",
        "+79650000003/TYPE=PLMN+79650000004/TYPE=PLMN"},
       {"mmsd/rc-mms-1-3-con-216.mms", 2, nullptr, nullptr, {}},
       {"mms-engine/test_retrieve/InvalidSubject/m-retrieve.conf",
        2,
        nullptr,
        nullptr,
-       {"smil.smi", "1"}},
-      {"mms-engine/test_mms_codec/m-retrieve_5.conf", 0, nullptr, nullptr, {}},
+       {"smil.smi.smil", "1"}},
+      // A body that is not multipart is one part.
+      {"mms-engine/test_mms_codec/m-retrieve_5.conf",
+       1,
+       nullptr,
+       nullptr,
+       {"part0.txt"}},
   };
   for (const Fact& f : kFacts) {
     MMS_Custom_Data m;

@@ -43,7 +43,7 @@ TEST(PhoneNumber, StoresOneNumberWithCountryCode) {
   EXPECT_EQ(m.SetPhoneNumber(WBuf(std::wstring(256, L'1'))), 1);
 }
 
-TEST(PhoneNumber, GettersDropThePlmnSuffix) {
+TEST(PhoneNumber, GettersDropThePlmnSuffixAndLaterRecipients) {
   MMS_Custom_Data m;
   wchar_t out[260] = L"#";
   ASSERT_EQ(m.GetPhoneNumber(out), 1);
@@ -54,6 +54,10 @@ TEST(PhoneNumber, GettersDropThePlmnSuffix) {
   strcpy(m.m_szSenderPhoneNumber, "+8613900000002/TYPE=PLMN");
   ASSERT_EQ(m.GetSenderPhoneNumber(out), 1);
   EXPECT_STREQ(out, L"+8613900000002");
+  // A received message lists every recipient: the first is given.
+  strcpy(m.m_szPhoneNumber, "+4412,+4413/TYPE=PLMN");
+  ASSERT_EQ(m.GetPhoneNumber(out), 1);
+  EXPECT_STREQ(out, L"+4412");
   // A field filled to its last byte by a careless writer is still bounded.
   memset(m.m_szPhoneNumber, '1', 260);
   EXPECT_EQ(m.GetPhoneNumber(out), 0);

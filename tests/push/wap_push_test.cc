@@ -191,12 +191,33 @@ TEST(WapPushDecode, LaterOccurrenceWins) {
   EXPECT_EQ(m->nMsgType, 129);
 }
 
+// Fields the decoder does not use are stepped over by the form of their
+// value: a URL inside one is never published. Texts in a charset arrive
+// converted; a location of 259 bytes arrives whole.
+TEST(WapPushDecode, UnknownFieldsAreSteppedOverWhole) {
+  const std::string url(259, 'h');
+  const Bytes body = Join({
+      Hex("8c 82"),
+      Hex("b5 0b"), Text("\x83http://x/"), Hex("00"),  // a field of MMS 1.2
+      Text("X-Note"), Hex("00"), Text("\x83http://y/"), Hex("00"),
+      Hex("83"), Text(url), Hex("00"),
+      Hex("96 07 83"), Text("Hello"), Hex("00"),
+      Hex("89 08 80 06 83"), Text("+441"), Hex("00"),
+  });
+  Record m = Decode(body);
+  ASSERT_NE(m, nullptr);
+  ASSERT_NE(m->pszContentLocation, nullptr);
+  EXPECT_EQ(std::string(m->pszContentLocation), url);
+  EXPECT_STREQ(m->pszSubject, "Hello");
+  EXPECT_STREQ(m->pszFrom, "+441");
+}
+
 TEST(WapPushDecode, OverlongValuesAreCutOrSkippedNeverOverrun) {
-  const std::string url64(64, 'u');
+  const std::string url260(260, 'u');
   const std::string id64(64, 'i');
   const std::string subject300(300, 's');
   const Bytes body = Join({
-      Hex("83"), Text(url64), Hex("00"),        // location: skipped
+      Hex("83"), Text(url260), Hex("00"),       // location: skipped
       Hex("98"), Text(id64), Hex("00"),         // transaction ID: skipped
       Hex("96"), Text(subject300), Hex("00"),   // subject: cut to 255
       Hex("93 64"), Text(std::string(100, 'r')),  // response text: cut to 63
@@ -272,19 +293,20 @@ TEST(WapPushCorpus, NotificationsAndDeliveryReportsFromTheField) {
   Record beeline = DecodeCorpusFile("m-notification_1.ind");
   ASSERT_NE(beeline, nullptr);
   EXPECT_EQ(beeline->nMsgType, 130);
-  EXPECT_STREQ(beeline->pszTransactionId,
-               "m10l9m7u03mct2jbc12@mms.beeline.ru");
+  EXPECT_STREQ(beeline->pszTransactionId, "m10l9m7u03mct2jbc12@mms.beeline.ru");
   EXPECT_STREQ(beeline->pszFrom, "+79050000000");
   EXPECT_EQ(beeline->nMsgSize, 25031u);
   EXPECT_STREQ(beeline->pszContentLocation,
                "http://mmsr5/?message-id=m10l9m7u03mct2jbc12");
 
-  // A 72-byte location does not fit the record: it is left out rather
-  // than published cut; the rest of the push still arrives.
+  // An 86-byte location arrives whole.
   Record lightsurf = DecodeCorpusFile("m-notification_4.ind");
   ASSERT_NE(lightsurf, nullptr);
   EXPECT_EQ(lightsurf->nMsgType, 130);
-  EXPECT_EQ(lightsurf->pszContentLocation, nullptr);
+  ASSERT_NE(lightsurf->pszContentLocation, nullptr);
+  EXPECT_STREQ(lightsurf->pszContentLocation,
+               "http://tnz-retrieve.sun2.lightsurf.net:80/"
+               "?msgid=000_0000000000000000_0&userId=0000000");
   EXPECT_EQ(lightsurf->nMsgSize, 839556u);
 
   Record report = DecodeCorpusFile("m-delivery_1.ind");

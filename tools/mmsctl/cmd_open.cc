@@ -29,61 +29,19 @@ struct PartInfo {
   uint32_t size = 0;
 };
 
-// Names of the well-known content types a message usually carries.
-std::string WellKnownType(uint8_t code) {
-  switch (code & 0x7F) {
-    case 0x02: return "text/html";
-    case 0x03: return "text/plain";
-    case 0x08: return "text/vnd.wap.wml";
-    case 0x0C: return "multipart/mixed";
-    case 0x1C: return "image/*";
-    case 0x1D: return "image/gif";
-    case 0x1E: return "image/jpeg";
-    case 0x1F: return "image/tiff";
-    case 0x20: return "image/png";
-    case 0x21: return "image/vnd.wap.wbmp";
-    case 0x23: return "application/vnd.wap.multipart.mixed";
-    case 0x33: return "application/vnd.wap.multipart.related";
-    default: {
-      char text[16];
-      std::snprintf(text, sizeof(text), "type 0x%02X", code & 0x7F);
-      return text;
-    }
-  }
-}
-
-std::string TypeText(const mms::codec::BytesView& view) {
-  if (view.size == 0) {
-    return "-";
-  }
-  if (view.data[0] >= 0x80) {
-    return WellKnownType(view.data[0]);
-  }
-  std::string text;
-  for (size_t i = 0; i < view.size && view.data[i] != 0; ++i) {
-    text.push_back(static_cast<char>(view.data[i]));
-  }
-  return text;
-}
-
-// Types and sizes of the entries, read from the PDU in place.
+// Types and sizes of the parts, read from the PDU in place by the
+// decoder's own in-memory parse.
 std::vector<PartInfo> ReadParts(const std::vector<uint8_t>& pdu) {
   std::vector<PartInfo> parts;
   MMS_Header header{};
   MMS_Custom_Data scratch;
-  int header_length = 0;
-  const int result = mms::codec::DecodeMmsHeaderBounded(
-      &header, pdu.data(), pdu.size(), &scratch, &header_length);
+  mms::codec::ParsedMessage parsed;
+  (void)mms::codec::ParseMessage(pdu.data(), pdu.size(), &header, &scratch,
+                                 &parsed);
   FreeMmsHeader(&header);
-  mms::codec::ByteReader r(pdu.data(), pdu.size());
-  uint32_t count = 0;
-  if (result != 0 || !r.Skip(static_cast<size_t>(header_length)) ||
-      !mms::codec::ReadEntryCount(r, &count)) {
-    return parts;
-  }
-  mms::codec::PartView part;
-  while (parts.size() < count && mms::codec::DecodePart(r, &part)) {
-    parts.push_back(PartInfo{TypeText(part.content_type), part.data_length});
+  for (const mms::codec::PartView& part : parsed.parts) {
+    const std::string type = mms::codec::MediaTypeText(part.content_type);
+    parts.push_back(PartInfo{type.empty() ? "-" : type, part.data_length});
   }
   return parts;
 }
@@ -145,8 +103,8 @@ int Run(const Args& args) {
     (void)GetFileNameFromPath(file, name);
     const bool known = static_cast<size_t>(i) < parts.size();
     std::printf("  %d  %s  %s  %u bytes  %s\n", i, Utf8(name).c_str(),
-                known ? parts[i].type.c_str() : "-",
-                known ? parts[i].size : 0u, Utf8(file).c_str());
+                known ? parts[i].type.c_str() : "-", known ? parts[i].size : 0u,
+                Utf8(file).c_str());
   }
   std::printf("Slides: %d\n", message.m_nPartNum);
   for (int s = 0; s < message.m_nPartNum && s < 32; ++s) {

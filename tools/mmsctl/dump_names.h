@@ -9,23 +9,20 @@
 
 #include <cstdint>
 
+#include "codec/header_table.h"
+
 namespace mmsctl {
 
 // Name of an enumerated value byte of the MMS header field code (7-bit);
 // null when the field has no such value.
 const char* HeaderValueName(uint8_t code, uint8_t value);
 
-// WSP well-known content type (7-bit code, or a Long-integer value).
-const char* ContentTypeName(uint32_t code);
-
-// WSP well-known parameter (7-bit code).
-const char* ParameterName(uint8_t code);
-
-// IANA MIBenum of the character sets MMS messages carry.
-const char* CharsetName(uint32_t mib);
-
-// WSP header field of a multipart entry or a push (7-bit code).
-const char* WspHeaderName(uint8_t code);
+// Content types, parameters, character sets and entry header fields are
+// named by the codec's tables.
+using mms::codec::CharsetName;
+using mms::codec::ContentTypeName;
+using mms::codec::ParameterName;
+using mms::codec::WspHeaderName;
 
 }  // namespace mmsctl
 
