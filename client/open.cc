@@ -5,9 +5,11 @@
 // left in the message, as a client of the phone expects.
 #include <new>
 
+#include "codec/decode/body.h"
 #include "codec/decode/decoder.h"
 #include "mms.h"
 #include "platform/winapi.h"
+#include "smil/received.h"
 
 namespace mms::client {
 namespace {
@@ -57,9 +59,12 @@ int CMMS::MMS_Open(wchar_t* path, MMS_Custom_Data* message) {
     if (pdu == nullptr) {
       return -1;
     }
-    // Results ignored: a file that was read opens, whatever it held.
-    (void)mms::codec::DecodeMessage(pdu, size, message);
-    (void)message->RecivedToParseSmil();
+    // Results ignored: a file that was read opens, whatever it held. The
+    // slides come from the presentation the decode found, not from the
+    // first file whose name holds "smil".
+    mms::codec::DecodedFiles files;
+    (void)mms::codec::DecodeMessageFiles(pdu, size, message, &files);
+    (void)mms::smil::ParseDecodedSlides(message, files);
     LocalFree(pdu);
     return 0;
   } catch (const std::bad_alloc&) {

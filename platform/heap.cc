@@ -7,9 +7,17 @@
 // to LocalFree from any thread. Requests above kMaxBlockBytes are refused
 // as out of memory: a length that large can only come from a corrupted PDU
 // field, and refusing it keeps the sanitizers' allocator from aborting.
+//
+// The heap also knows its live blocks (an open-addressing set under one
+// lock), so a length-less decoder given the start of a block reads no
+// further than the block holds.
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <vector>
 
+#include "platform/heap.h"
 #include "platform/winapi.h"
 
 namespace {
@@ -24,6 +32,93 @@ unsigned char* Prefix(HLOCAL block) {
   return static_cast<unsigned char*>(block) - kPrefixBytes;
 }
 
+// Addresses of the blocks LocalAlloc handed out and LocalFree has not yet
+// taken back. Slots hold an address, 0 (empty) or 1 (removed).
+class LiveBlocks {
+ public:
+  void Add(const void* block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if ((used_ + 1) * 2 > slots_.size()) {
+      Rehash();
+    }
+    size_t i = Home(block);
+    while (slots_[i] > kRemoved) {
+      i = (i + 1) & (slots_.size() - 1);
+    }
+    used_ += slots_[i] == kEmpty ? 1 : 0;
+    slots_[i] = reinterpret_cast<uintptr_t>(block);
+  }
+  void Remove(const void* block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const size_t i = Find(block);
+    if (i != kNone) {
+      slots_[i] = kRemoved;
+    }
+  }
+  bool Contains(const void* block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Find(block) != kNone;
+  }
+
+ private:
+  static constexpr uintptr_t kEmpty = 0;
+  static constexpr uintptr_t kRemoved = 1;
+  static constexpr size_t kNone = SIZE_MAX;
+
+  size_t Home(const void* block) const {
+    const uint64_t key = reinterpret_cast<uintptr_t>(block) >> 4;
+    return static_cast<size_t>(key * 0x9E3779B97F4A7C15ull >> 20) &
+           (slots_.size() - 1);
+  }
+  size_t Find(const void* block) const {
+    if (slots_.empty()) {
+      return kNone;
+    }
+    const uintptr_t key = reinterpret_cast<uintptr_t>(block);
+    for (size_t i = Home(block);; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i] == key) {
+        return i;
+      }
+      if (slots_[i] == kEmpty) {
+        return kNone;
+      }
+    }
+  }
+  void Rehash() {
+    size_t live = 0;
+    for (uintptr_t slot : slots_) {
+      live += slot > kRemoved ? 1 : 0;
+    }
+    size_t capacity = 1024;
+    while (capacity < (live + 1) * 4) {
+      capacity *= 2;
+    }
+    std::vector<uintptr_t> old(capacity, kEmpty);
+    old.swap(slots_);
+    used_ = 0;
+    for (uintptr_t slot : old) {
+      if (slot > kRemoved) {
+        size_t i = Home(reinterpret_cast<const void*>(slot));
+        while (slots_[i] != kEmpty) {
+          i = (i + 1) & (slots_.size() - 1);
+        }
+        slots_[i] = slot;
+        ++used_;
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::vector<uintptr_t> slots_;  // size a power of two
+  size_t used_ = 0;               // slots not empty
+};
+
+// Never destroyed: blocks may be freed while the process exits.
+LiveBlocks& Live() {
+  static LiveBlocks* live = new LiveBlocks;
+  return *live;
+}
+
 }  // namespace
 
 extern "C" HLOCAL LocalAlloc(UINT flags, size_t bytes) {
@@ -33,18 +128,21 @@ extern "C" HLOCAL LocalAlloc(UINT flags, size_t bytes) {
   }
   // A zero-byte request still yields a distinct block, as on the phone.
   const size_t total = kPrefixBytes + (bytes == 0 ? 1 : bytes);
-  void* raw = (flags & LMEM_ZEROINIT) != 0 ? std::calloc(1, total)
-                                           : std::malloc(total);
+  void* raw =
+      (flags & LMEM_ZEROINIT) != 0 ? std::calloc(1, total) : std::malloc(total);
   if (raw == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   *static_cast<size_t*>(raw) = bytes;
-  return static_cast<unsigned char*>(raw) + kPrefixBytes;
+  unsigned char* block = static_cast<unsigned char*>(raw) + kPrefixBytes;
+  Live().Add(block);
+  return block;
 }
 
 extern "C" HLOCAL LocalFree(HLOCAL block) {
   if (block != nullptr) {
+    Live().Remove(block);
     std::free(Prefix(block));
   }
   return nullptr;
@@ -55,4 +153,8 @@ size_t LocalSize(HLOCAL block) {
     return 0;
   }
   return *reinterpret_cast<const size_t*>(Prefix(block));
+}
+
+bool IsLiveBlock(const void* block) {
+  return block != nullptr && Live().Contains(block);
 }

@@ -227,9 +227,14 @@ bool ReadField(uint8_t code, ByteReader& r, WapPush_Message* m) {
                  false, &m->pszFrom);
       return true;
     }
-    case codec::kMessageClass:
+    case codec::kMessageClass: {
+      uint8_t b = 0;
+      if (r.PeekByte(&b) && b < 0x80) {
+        return SkipField(code, r);  // a class given as text
+      }
       ReadByteField(r, &m->nMsgClass);
       return true;
+    }
     case codec::kMessageId:
       if (!ReadText(r, &text)) {
         return SkipField(code, r);

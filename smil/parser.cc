@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -43,6 +44,28 @@ void StoreCut(char* field, size_t field_bytes, const char* value) {
 void StoreWhole(char* field, size_t field_bytes, const char* value) {
   if (value != nullptr && std::strlen(value) < field_bytes) {
     std::strcpy(field, value);
+  }
+}
+
+// Tracks which elements are open: a start tag opens one unless it closes
+// itself; an end tag closes the latest open element of its name.
+void KeepOpenElements(const std::string& name, const char* tag,
+                      std::vector<std::string>* open) {
+  if (name.empty() || name[0] == '!' || name[0] == '?') {
+    return;
+  }
+  if (name[0] == '/') {
+    for (size_t i = open->size(); i > 0; --i) {
+      if ((*open)[i - 1] == name.substr(1)) {
+        open->resize(i - 1);
+        break;
+      }
+    }
+    return;
+  }
+  const size_t n = std::strlen(tag);
+  if (n == 0 || tag[n - 1] != '/') {
+    open->push_back(name);
   }
 }
 
@@ -118,6 +141,7 @@ void CSmil::Parse(void) {
   }
   std::string remembered;
   int region = 0;
+  std::vector<std::string> open;  // elements open at the scan position
   for (;;) {
     Owned tag(NextTag());
     if (tag.get() == nullptr) {
@@ -125,6 +149,8 @@ void CSmil::Parse(void) {
     }
     Owned owned_name(TagName(tag.get()));
     const std::string name = owned_name.get() ? owned_name.get() : "";
+    const std::string parent = open.empty() ? "" : open.back();
+    KeepOpenElements(name, tag.get(), &open);
     region = name == remembered ? region + 1 : 0;
     SmilPar* slide = m_nParNum < kSmilTableSize ? &m_Par[m_nParNum] : nullptr;
     const char* t = tag.get();
@@ -140,9 +166,9 @@ void CSmil::Parse(void) {
         const struct {
           const char* attribute;
           char* field;
-        } kRegionFields[] = {{"id", r.szId},     {"width", r.szWidth},
+        } kRegionFields[] = {{"id", r.szId},         {"width", r.szWidth},
                              {"height", r.szHeight}, {"left", r.szLeft},
-                             {"top", r.szTop},   {"fit", r.szFit}};
+                             {"top", r.szTop},       {"fit", r.szFit}};
         for (const auto& f : kRegionFields) {
           Owned value(GetAttribute(t, "region", f.attribute));
           StoreCut(f.field, kSmilValueBytes, value.get());
@@ -158,14 +184,20 @@ void CSmil::Parse(void) {
     } else if (slide != nullptr && name == "par") {
       Owned dur(GetAttribute(t, "par", "dur"));
       StoreCut(slide->szDur, kSmilValueBytes, dur.get());
-    } else if (slide != nullptr &&
-               (name == "img" || name == "video" || name == "text" ||
-                name == "audio")) {
+    } else if (slide != nullptr && (name == "img" || name == "video" ||
+                                    name == "text" || name == "audio" ||
+                                    (body_media_slides_ &&
+                                     (name == "ref" || name == "animation")))) {
+      // "ref" and "animation" take the image's place in a slide.
       Owned src(GetAttribute(t, name.c_str(), "src"));
       char* field = name == "text"    ? slide->szText
                     : name == "audio" ? slide->szAudio
                                       : slide->szImage;
-      StoreWhole(field, kSmilValueBytes, src.get());
+      StoreWhole(field, kSmilSrcBytes, src.get());
+      if (body_media_slides_ && parent == "body" &&
+          m_nParNum < kSmilTableSize) {
+        ++m_nParNum;  // media straight in the body: a slide of its own
+      }
     }
     if (position_ >= m_nSmilLen - 1) {
       return;

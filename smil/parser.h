@@ -13,6 +13,8 @@
 constexpr int kSmilTableSize = 32;   // regions, and slides
 constexpr int kSmilValueBytes = 64;  // region and slide texts, 0 included
 constexpr int kSmilRootBytes = 260;  // root size texts, 0 included
+constexpr int kSmilSrcBytes = 244;   // a slide's "src", 0 included: the
+                                     // longest part name a path holds
 
 // Attribute values of one "region" element.
 struct SmilRegion {
@@ -27,9 +29,9 @@ struct SmilRegion {
 // One slide: its duration text and the "src" of each kind of media.
 struct SmilPar {
   char szDur[kSmilValueBytes];
-  char szImage[kSmilValueBytes];  // "img" or "video"
-  char szText[kSmilValueBytes];
-  char szAudio[kSmilValueBytes];
+  char szImage[kSmilSrcBytes];  // "img" or "video"
+  char szText[kSmilSrcBytes];
+  char szAudio[kSmilSrcBytes];
 };
 
 class CSmil {
@@ -39,6 +41,9 @@ class CSmil {
 
   // Runs the whole scan.
   void Parse(void);
+  // When on, a media element whose parent is "body" itself is a slide of
+  // its own (a received message's presentation, opened by MMS_Open).
+  void SetBodyMediaSlides(bool on) { body_media_slides_ = on; }
   // The next tag's text (between "<" and ">", leading blanks dropped) as a
   // new LocalAlloc string; the position is left on its ">". Null at the
   // end of the text.
@@ -51,16 +56,17 @@ class CSmil {
   char* GetAttribute(const char* tag, const char* element,
                      const char* attribute);
 
-  char* m_pszSmil;                    // borrowed document text
-  int m_nSmilLen;                     // bytes up to its NUL
+  char* m_pszSmil;  // borrowed document text
+  int m_nSmilLen;   // bytes up to its NUL
   char m_szRootWidth[kSmilRootBytes];
   char m_szRootHeight[kSmilRootBytes];
   SmilRegion m_Region[kSmilTableSize];
   SmilPar m_Par[kSmilTableSize];
-  int m_nParNum;                      // completed slides, 0 to 32
+  int m_nParNum;  // completed slides, 0 to 32
 
  private:
   int position_;  // scan position, 0 to m_nSmilLen
+  bool body_media_slides_ = false;
 };
 
 #endif  // MMS_SMIL_PARSER_H_

@@ -1,9 +1,15 @@
 // received.cc: a received message's slides from its SMIL part
-// (MMS_Custom_Data::RecivedToParseSmil and ParseSmilToData).
+// (MMS_Custom_Data::RecivedToParseSmil and ParseSmilToData, and the slide
+// step of opening a message).
 //
-// The SMIL file is the first file of the message whose path, lowered,
-// contains "smil". Slide files are named with the decoder's own mapping
-// (SafePartName), so each slide points at a file the decoder wrote.
+// On its own, RecivedToParseSmil takes the first file of the message whose
+// path, lowered, contains "smil", and names slide files with the decoder's
+// own mapping (SafePartName). Opening a message does better: the decode
+// tells it which part is the presentation and which file each Content-ID
+// and Content-Location was written to, so "cid:" sources and renamed parts
+// resolve, and media placed straight in the body are slides too.
+#include "smil/received.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -84,9 +90,9 @@ int FindSmilFile(MMS_Custom_Data* message, std::wstring* path) {
 // The whole file plus a NUL in a new LocalAlloc block; null when it cannot
 // be read. A missing file is created empty and reads as "".
 char* ReadTextFile(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return nullptr;
   }
@@ -98,8 +104,7 @@ char* ReadTextFile(const std::wstring& path) {
   DWORD done = 0;
   while (text != nullptr && done < size) {
     DWORD got = 0;
-    if (!ReadFile(file, text + done, size - done, &got, nullptr) ||
-        got == 0) {
+    if (!ReadFile(file, text + done, size - done, &got, nullptr) || got == 0) {
       LocalFree(text);
       text = nullptr;
     }
@@ -109,7 +114,84 @@ char* ReadTextFile(const std::wstring& path) {
   return text;
 }
 
+// The file a slide's "src" names: through the decode's names when given
+// ("cid:" and Content-Location), else by the part-name mapping.
+std::wstring SlideFile(const char* src, const codec::DecodedFiles* files) {
+  if (files != nullptr) {
+    std::string key = src;
+    if (key.compare(0, 4, "cid:") == 0) {
+      key.erase(0, 4);
+      if (!key.empty() && key.front() == '<' && key.back() == '>') {
+        key = key.substr(1, key.size() - 2);
+      }
+    }
+    for (const auto& entry : files->names) {
+      if (entry.first == key) {
+        return entry.second;
+      }
+    }
+  }
+  return codec::SafePartName(src, std::strlen(src));
+}
+
+int FillSlides(MMS_Custom_Data* message, CSmil* smil,
+               const codec::DecodedFiles* files) {
+  if (smil == nullptr) {
+    return 0;
+  }
+  message->m_nPartNum = std::min(smil->m_nParNum, kSmilTableSize);
+  message->m_nRootWidth = ClampToInt(
+      LeadingNumber(smil->m_szRootWidth, std::strlen(smil->m_szRootWidth)));
+  message->m_nRootHeight = ClampToInt(
+      LeadingNumber(smil->m_szRootHeight, std::strlen(smil->m_szRootHeight)));
+  for (int i = 0; i < message->m_nPartNum; ++i) {
+    const SmilPar& par = smil->m_Par[i];
+    MMS_Smil_Part*& slide = message->m_pSmilPart[i];
+    delete slide;
+    slide = new (std::nothrow) MMS_Smil_Part();
+    if (slide == nullptr) {
+      message->m_nPartNum = i;
+      return 0;
+    }
+    for (const char* src : {par.szImage, par.szAudio, par.szText}) {
+      if (src[0] == '\0') {
+        continue;
+      }
+      std::wstring path =
+          std::wstring(client::kDecodeFolder) + SlideFile(src, files);
+      (void)slide->AddFileToPart(path.data());
+    }
+    if (par.szDur[0] != '\0') {
+      slide->m_nPartTime = DurationMs(par.szDur);
+    }
+  }
+  return 1;
+}
+
 }  // namespace
+
+int ParseDecodedSlides(MMS_Custom_Data* message,
+                       const codec::DecodedFiles& files) {
+  if (message == nullptr || files.presentation.empty()) {
+    return 1;
+  }
+  try {
+    message->m_bSmilParsed = 1;
+    char* text = ReadTextFile(files.presentation);
+    if (text == nullptr) {
+      return 0;
+    }
+    LocalFree(message->m_pSimlContent);
+    message->m_pSimlContent = text;
+    CSmil smil(message->m_pSimlContent);
+    smil.SetBodyMediaSlides(true);
+    smil.Parse();
+    return FillSlides(message, &smil, &files);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
 }  // namespace mms::smil
 
 int MMS_Custom_Data::RecivedToParseSmil(void) {
@@ -138,34 +220,5 @@ int MMS_Custom_Data::RecivedToParseSmil(void) {
 }
 
 int MMS_Custom_Data::ParseSmilToData(CSmil* smil) {
-  if (smil == nullptr) {
-    return 0;
-  }
-  m_nPartNum = std::min(smil->m_nParNum, kSmilTableSize);
-  m_nRootWidth = mms::smil::ClampToInt(mms::smil::LeadingNumber(
-      smil->m_szRootWidth, std::strlen(smil->m_szRootWidth)));
-  m_nRootHeight = mms::smil::ClampToInt(mms::smil::LeadingNumber(
-      smil->m_szRootHeight, std::strlen(smil->m_szRootHeight)));
-  for (int i = 0; i < m_nPartNum; ++i) {
-    const SmilPar& par = smil->m_Par[i];
-    delete m_pSmilPart[i];
-    m_pSmilPart[i] = new (std::nothrow) MMS_Smil_Part();
-    if (m_pSmilPart[i] == nullptr) {
-      m_nPartNum = i;
-      return 0;
-    }
-    for (const char* src : {par.szImage, par.szAudio, par.szText}) {
-      if (src[0] == '\0') {
-        continue;
-      }
-      std::wstring path =
-          std::wstring(mms::client::kDecodeFolder) +
-          mms::codec::SafePartName(src, std::strlen(src));
-      (void)m_pSmilPart[i]->AddFileToPart(path.data());
-    }
-    if (par.szDur[0] != '\0') {
-      m_pSmilPart[i]->m_nPartTime = mms::smil::DurationMs(par.szDur);
-    }
-  }
-  return 1;
+  return mms::smil::FillSlides(this, smil, nullptr);
 }

@@ -22,6 +22,7 @@
 #include "codec/decode/transfer.h"
 #include "codec/header_table.h"
 #include "codec/records.h"
+#include "platform/heap.h"
 #include "platform/move_file.h"
 #include "platform/winapi.h"
 
@@ -375,6 +376,9 @@ int ParseMessage(const uint8_t* pdu, size_t size, MMS_Header* header,
     return result;
   }
   if (!IsMultipart(info.content_type)) {
+    if (size >= static_cast<size_t>(INT_MAX)) {
+      return -1;  // no length given: nothing says where this body ends
+    }
     PartView part;
     part.content_type = info.content_type;
     part.data = r.current();
@@ -500,9 +504,11 @@ int DecodeMessage(const uint8_t* pdu, size_t size, MMS_Custom_Data* message) {
 
 }  // namespace mms::codec
 
-// Given no length, the decode reads what the PDU's own length fields say
-// is there, as the phone did. Every caller that holds the length (opening a
-// file, retrieving a message) calls DecodeMessage instead.
+// Given no length: when pdu is the start of a live LocalAlloc block (as a
+// PDU the library hands out is), the block's size bounds the decode; any
+// other pointer is read as far as the PDU's own length fields say, as the
+// phone did. Callers that hold the length call DecodeMessage instead.
 int CMMS::MMS_DeCode(unsigned char* pdu, MMS_Custom_Data* message) {
-  return mms::codec::DecodeMessage(pdu, INT_MAX, message);
+  const size_t size = IsLiveBlock(pdu) ? LocalSize(pdu) : INT_MAX;
+  return mms::codec::DecodeMessage(pdu, size, message);
 }

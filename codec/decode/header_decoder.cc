@@ -29,6 +29,7 @@
 #include "codec/records.h"
 #include "codec/text_decode.h"
 #include "codec/wsp_reader.h"
+#include "platform/heap.h"
 #include "platform/winapi.h"
 
 namespace mms::codec {
@@ -326,8 +327,13 @@ Scan DecodeField(uint8_t code, ByteReader& r, MMS_Header* header,
       return DecodePlainText(r, code, &header->pszTransactionId);
     case kDeliveryReport:
       return DecodeOctet(r, code, &header->byDeliveryReport, message);
-    case kMessageClass:
+    case kMessageClass: {
+      uint8_t b = 0;
+      if (r.PeekByte(&b) && b < 0x80) {
+        return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;  // a text
+      }
       return DecodeOctet(r, code, &header->byMessageClass, message);
+    }
     case kMessageType:
       return DecodeOctet(r, code, &header->nMsgType, message);
     case kMmsVersion:
@@ -396,12 +402,14 @@ int DecodeMmsHeaderBounded(MMS_Header* header, const uint8_t* pdu, size_t size,
 
 }  // namespace mms::codec
 
-// The caller gives no length: the scan trusts the PDU to end its header
-// with a Content-Type, as every PDU of the message store does, and reads
-// until then.
+// The caller gives no length: a live LocalAlloc block bounds the scan by
+// its size; any other pointer is trusted to end its header with a
+// Content-Type, as every PDU of the message store does.
 int DecodeMmsHeader(MMS_Header* header, const unsigned char* pdu,
                     MMS_Custom_Data* message, int* headerLength) {
-  return mms::codec::DecodeMmsHeaderBounded(header, pdu, INT_MAX, message,
+  const size_t size =
+      IsLiveBlock(pdu) ? LocalSize(const_cast<unsigned char*>(pdu)) : INT_MAX;
+  return mms::codec::DecodeMmsHeaderBounded(header, pdu, size, message,
                                             headerLength);
 }
 

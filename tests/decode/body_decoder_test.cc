@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "codec/decode/decoder.h"
 #include "codec/decode/part_name.h"
 #include "decode/pdu_builder.h"
+#include "platform/winapi.h"
 #include "support/test_support.h"
 
 namespace mms::codec {
@@ -281,6 +283,24 @@ TEST_F(BodyDecoder, UnboundedFormTrustsAWholePdu) {
   EXPECT_EQ(message_.m_nFileNum, 2);
   EXPECT_EQ(mms.MMS_DeCode(nullptr, &message_), -1);
   EXPECT_EQ(mms.MMS_DeCode(copy.data(), nullptr), -1);
+}
+
+TEST_F(BodyDecoder, LengthLessDecodeStaysInsideALiveBlock) {
+  const Bytes pdu = Message({Entry(ImageHeaders("a.jpg"), Raw("abcdef"))});
+  CMMS mms;
+  // A block the heap handed out, cut short of its PDU: the block's size
+  // bounds the read (a read past it would stop the test under ASan).
+  auto* block = static_cast<unsigned char*>(LocalAlloc(LPTR, pdu.size() - 3));
+  ASSERT_NE(block, nullptr);
+  std::memcpy(block, pdu.data(), pdu.size() - 3);
+  EXPECT_EQ(mms.MMS_DeCode(block, &message_), -1);
+  LocalFree(block);
+  // Any other pointer (here the stack) is read as its PDU says.
+  unsigned char stack[128] = {};
+  ASSERT_LT(pdu.size(), sizeof stack);
+  std::memcpy(stack, pdu.data(), pdu.size());
+  EXPECT_EQ(mms.MMS_DeCode(stack, &message_), 0);
+  EXPECT_EQ(Part("a.jpg"), Raw("abcdef"));
 }
 
 TEST(PartName, MappingKeepsPlainNamesAndFitsAPath) {

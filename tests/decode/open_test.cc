@@ -128,6 +128,42 @@ TEST_F(OpenMessage, SavedMessageOpensIntoTheSameMessage) {
   EXPECT_EQ(in.m_nRootWidth, 160);
 }
 
+// The presentation the Start parameter names (not the first file whose
+// name holds "smil"), "cid:" sources, and media straight in the body.
+TEST_F(OpenMessage, SlidesComeFromThePresentationTheMessageNames) {
+  const std::string smil =
+      "<smil><body><img src=\"cid:i1\"/><par dur=\"2s\"><text "
+      "src=\"t.txt\"/></par></body></smil>";
+  auto entry = [](const std::string& headers, const std::string& data) {
+    std::string e;
+    e.push_back(static_cast<char>(headers.size()));
+    e.push_back(static_cast<char>(data.size()));
+    return e + headers + data;
+  };
+  using namespace std::string_literals;
+  const std::string header =
+      "\x8c\x84\x84\x1b\xb3\x8a<pres>\0\x89"
+      "application/smil\0"s;
+  const std::string pdu = header + "\x03"s +
+                          entry(
+                              "\x9e\x8e"
+                              "smile.jpg\0"s,
+                              "decoy") +
+                          entry("application/smil\0\xc0\x22<pres>\0"s, smil) +
+                          entry(
+                              "\x9e\xc0\x22<i1>\0\x8e"
+                              "photo.jpg\0"s,
+                              "jpeg");
+  MMS_Custom_Data m;
+  ASSERT_EQ(Open(Bytes(pdu.begin(), pdu.end()), &m), 0);
+  ASSERT_EQ(m.m_nFileNum, 3);
+  EXPECT_EQ(FileName(m, 1), "\\temp\\mmsdecode\\pres.smil");
+  ASSERT_EQ(m.m_nPartNum, 2);
+  EXPECT_EQ(SlideFile(m, 0, 0), L"\\temp\\mmsdecode\\photo.jpg");
+  EXPECT_EQ(SlideFile(m, 1, 0), L"\\temp\\mmsdecode\\t.txt");
+  EXPECT_EQ(m.m_pSmilPart[1]->m_nPartTime, 2000);
+}
+
 // One row of the corpus manifest.
 struct Sample {
   std::string path;

@@ -126,9 +126,10 @@ TEST(SmilParser, OversizedInputStaysInsideTheTables) {
   EXPECT_EQ(s.message.m_nPartNum, 32);
   EXPECT_EQ(s.message.m_pSmilPart[31]->m_nPartTime, 32000);
 
-  // A src that does not fit its field is dropped rather than cut, so no
-  // slide names a file that was never written; other values are cut.
-  const std::string long_src(64, 'x');
+  // A src past the 243 characters a part name can have is dropped rather
+  // than cut, so no slide names a file that was never written; other
+  // values are cut.
+  const std::string long_src(244, 'x');
   SlidesOf l("<par dur=\"" + std::string(100, '7') + "ms\"><img src=\"" +
              long_src + "\"/><text src=\"t.txt\"/></par>" +
              "<root-layout width=\"" + std::string(300, '1') + "\"/>" +

@@ -13,10 +13,13 @@
 
 namespace mms::testing {
 
-// One field of a packet: the value as shown and the bytes it covers (hex).
+// One field of a packet: the value as shown, the bytes it covers (hex) and
+// where they lie in their packet's data.
 struct TsharkField {
   std::string show;
   std::string value;
+  size_t pos = 0;
+  size_t size = 0;
 };
 using TsharkPacket = std::multimap<std::string, TsharkField>;
 
@@ -34,9 +37,11 @@ Bytes PcapOfUdpDatagrams(const std::vector<Bytes>& datagrams, uint16_t port);
 
 // Writes pcap to path, runs tshark over it with extra_args, removes the
 // file and gives every packet. A malformed packet or an expert warning or
-// error is a test failure.
+// error is a test failure unless strict is false (messages written by
+// other systems are not always clean).
 std::vector<TsharkPacket> Dissect(const Bytes& pcap, const std::string& path,
-                                  const std::string& extra_args = "");
+                                  const std::string& extra_args = "",
+                                  bool strict = true);
 
 }  // namespace mms::testing
 
