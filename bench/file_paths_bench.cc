@@ -2,8 +2,8 @@
 // system calls that move the same bytes, timed in the same run, on tmpfs
 // (/dev/shm) and on disk ($MMS_BENCH_DISK, else /var/tmp):
 //   MMS_Open of the saved 300 KB message  vs  read() of the message file,
-//     open/truncate/write/close of each part file it writes, read() of the
-//     SMIL file;
+//     each part file written as the decoder writes it (a temporary name,
+//     then rename), read() of the SMIL file;
 //   compose + MMS_Save                    vs  read() of the media, write()
 //     of a new file of the saved size;
 //   encoding the send request             vs  memcpy of the PDU and read()
@@ -93,6 +93,16 @@ void PlainWrite(const std::string& host, const Bytes& bytes, int flags) {
     std::abort();
   }
   close(fd);
+}
+
+// A part file as the decoder writes it: whole under a temporary name, then
+// renamed over the part's name, so a failed write never leaves a cut part.
+void PlainWritePart(const std::string& host, const Bytes& bytes) {
+  const std::string temporary = host + ".part";
+  PlainWrite(temporary, bytes, O_TRUNC);
+  if (rename(temporary.c_str(), host.c_str()) != 0) {
+    std::abort();
+  }
 }
 
 // One benchmark message per file system, made on first use.
@@ -187,7 +197,7 @@ void BM_MmsOpen300KB(benchmark::State& state) {
   Report(state, start, [&] {
     PlainRead(message_host, &buffer);
     for (const auto& [host, bytes] : saved.parts) {
-      PlainWrite(host, bytes, O_TRUNC);
+      PlainWritePart(host, bytes);
     }
     PlainRead(saved.smil, &smil);
   });
@@ -264,7 +274,7 @@ void BM_DeCodeWithPartFiles(benchmark::State& state) {
   }
   Report(state, start, [&] {
     for (const auto& [host, bytes] : saved.parts) {
-      PlainWrite(host, bytes, O_TRUNC);
+      PlainWritePart(host, bytes);
     }
   });
 }

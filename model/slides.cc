@@ -135,7 +135,7 @@ int MMS_Custom_Data::AddPartTxt(int slide, wchar_t* text, int read_report) {
     // A folder of the record's own: the name on the slide and on the wire
     // stays tempTxt<slide>.txt.
     std::wstring folder;
-    if (!mms::model::TypedTextFolder(this, &folder)) {
+    if (!mms::model::TypedTextFolder(this, slide, &folder)) {
       return 0;
     }
     swprintf(path, kWideChars, L"%lstempTxt%d.txt", folder.c_str(), slide);

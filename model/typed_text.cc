@@ -8,6 +8,7 @@
 #include <wchar.h>
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <random>
@@ -20,9 +21,14 @@ namespace {
 
 constexpr int kFolderAttempts = 64;
 
+struct Folder {
+  std::wstring path;    // device path ending in "\"
+  uint32_t slides = 0;  // bit i: tempTxt<i>.txt may exist there
+};
+
 struct Folders {
   std::mutex mu;
-  std::map<const MMS_Custom_Data*, std::wstring> by_record;  // guarded by mu
+  std::map<const MMS_Custom_Data*, Folder> by_record;  // guarded by mu
 };
 
 // Never destroyed: records may be deleted while the process exits.
@@ -59,13 +65,16 @@ bool MakeFolder(std::wstring* folder) {
 
 }  // namespace
 
-bool TypedTextFolder(const MMS_Custom_Data* record, std::wstring* folder) {
+bool TypedTextFolder(const MMS_Custom_Data* record, int slide,
+                     std::wstring* folder) {
+  const uint32_t bit = uint32_t{1} << slide;
   Folders& folders = GetFolders();
   {
     std::lock_guard<std::mutex> lock(folders.mu);
     auto it = folders.by_record.find(record);
     if (it != folders.by_record.end()) {
-      *folder = it->second;
+      it->second.slides |= bit;
+      *folder = it->second.path;
       return true;
     }
   }
@@ -73,12 +82,12 @@ bool TypedTextFolder(const MMS_Custom_Data* record, std::wstring* folder) {
     return false;
   }
   std::lock_guard<std::mutex> lock(folders.mu);
-  folders.by_record[record] = *folder;
+  folders.by_record[record] = Folder{*folder, bit};
   return true;
 }
 
 void ForgetTypedText(const MMS_Custom_Data* record) {
-  std::wstring folder;
+  Folder folder;
   {
     Folders& folders = GetFolders();
     std::lock_guard<std::mutex> lock(folders.mu);
@@ -89,13 +98,18 @@ void ForgetTypedText(const MMS_Custom_Data* record) {
     folder = std::move(it->second);
     folders.by_record.erase(it);
   }
+  // Only the slides that got text: deleting a name that was never written
+  // would make the file system look for other spellings of it.
   for (int slide = 0; slide < kMaxSlides; ++slide) {
+    if ((folder.slides & (uint32_t{1} << slide)) == 0) {
+      continue;
+    }
     wchar_t path[kWideChars];
-    swprintf(path, kWideChars, L"%lstempTxt%d.txt", folder.c_str(), slide);
+    swprintf(path, kWideChars, L"%lstempTxt%d.txt", folder.path.c_str(), slide);
     DeleteFileW(path);
   }
-  folder.pop_back();  // the trailing "\"
-  RemoveDirectoryW(folder.c_str());
+  folder.path.pop_back();  // the trailing "\"
+  RemoveDirectoryW(folder.path.c_str());
 }
 
 }  // namespace mms::model

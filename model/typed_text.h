@@ -17,8 +17,10 @@ namespace mms::model {
 inline constexpr wchar_t kTypedTextRoot[] = L"\\Temp\\MMSText";
 
 // The record's folder (device path ending in "\"), made now if it has none
-// yet. False when no folder could be made.
-bool TypedTextFolder(const MMS_Custom_Data* record, std::wstring* folder);
+// yet, noting that slide (0 to 31) writes its text there. False when no
+// folder could be made.
+bool TypedTextFolder(const MMS_Custom_Data* record, int slide,
+                     std::wstring* folder);
 
 // Removes the record's folder with its typed-text files, if it has one.
 void ForgetTypedText(const MMS_Custom_Data* record);
