@@ -11,6 +11,7 @@
 #define MMS_DIAG_LOG_H_
 
 #include <atomic>
+#include <string>
 
 #include "mms.h"
 #include "platform/winapi.h"
@@ -45,6 +46,10 @@ namespace mms::diag {
 // Closes the log if it is open, without looking for the folder. Tests use
 // it before switching the device root, so the next GetLog opens afresh.
 void CloseLog();
+
+// Bytes from the network for a log line: printable ASCII kept, every other
+// byte as \xNN, so a hostile text cannot forge lines or control a terminal.
+std::string Printable(const std::string& text);
 
 }  // namespace mms::diag
 

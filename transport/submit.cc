@@ -51,20 +51,7 @@ void CopyText(codec::ByteReader text, char* out) {
   out[used] = '\0';
 }
 
-// Text for a log line: printable ASCII, anything else as \xNN.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c >= 32 && c < 127) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    }
-  }
-  return out;
-}
+using mms::diag::Printable;
 
 int Finish(SubmissionReport* report) {
   if (!report->accepted) {

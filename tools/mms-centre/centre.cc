@@ -14,12 +14,14 @@
 
 #include "codec/acknowledge.h"
 #include "codec/header_table.h"
+#include "diag/log.h"
 #include "tools/mms-centre/log.h"
 
 namespace centre {
 namespace {
 
 namespace codec = mms::codec;
+using mms::diag::Printable;
 
 constexpr char kMmsType[] = "application/vnd.wap.mms-message";
 constexpr char kTextType[] = "text/plain";
@@ -58,20 +60,6 @@ bool IsIdText(const std::string& id) {
     }
   }
   return true;
-}
-
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c >= 32 && c < 127) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    }
-  }
-  return out;
 }
 
 }  // namespace
