@@ -3,6 +3,7 @@
 // parts, their bytes and names, slides, subject, From and first To. Prints
 // one line per message (the corpus table) before checking.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -186,6 +187,8 @@ class CorpusTshark : public DeviceTest {
     return ReadHostFile(Host(std::wstring(text.begin(), text.end())));
   }
   Row Compare(const Sample& s, const TsharkPacket& p);
+  // Checks every kShards-th sample, starting at shard.
+  void CheckShard(size_t shard);
 };
 
 Row CorpusTshark::Compare(const Sample& s, const TsharkPacket& p) {
@@ -352,11 +355,19 @@ Row CorpusTshark::Compare(const Sample& s, const TsharkPacket& p) {
   return row;
 }
 
-TEST_F(CorpusTshark, RetrievedMessagesReadAsTsharkReadsThem) {
+// The samples are split into shards, each its own test, so that no single
+// test runs long on a loaded machine and CTest can run them side by side.
+constexpr size_t kShards = 4;
+
+void CorpusTshark::CheckShard(size_t shard) {
   if (!TsharkAvailable()) {
     GTEST_SKIP() << "tshark is not installed";
   }
-  const std::vector<Sample> samples = RetrieveConfs();
+  std::vector<Sample> samples;
+  const std::vector<Sample> all = RetrieveConfs();
+  for (size_t i = shard; i < all.size(); i += kShards) {
+    samples.push_back(all[i]);
+  }
   if (samples.empty()) {
     GTEST_SKIP() << "no corpus at " << CorpusDir();
   }
@@ -365,9 +376,11 @@ TEST_F(CorpusTshark, RetrievedMessagesReadAsTsharkReadsThem) {
     pdus.push_back(s.pdu);
   }
   std::vector<TsharkPacket> packets;
-  for (TsharkPacket& packet :
-       Dissect(PcapOfHttpPosts(pdus), root_.host() + "/../corpus.pcap", "",
-               /*strict=*/false)) {
+  for (TsharkPacket& packet : Dissect(
+           PcapOfHttpPosts(pdus),
+           root_.host() + "/../corpus-" + std::to_string(getpid()) + ".pcap",
+           "",
+           /*strict=*/false)) {
     if (packet.count("mmse") != 0) {
       packets.push_back(std::move(packet));
     }
@@ -404,6 +417,11 @@ TEST_F(CorpusTshark, RetrievedMessagesReadAsTsharkReadsThem) {
       total.want_parts, total.slides, total.srcs, subjects, froms, tos,
       samples.size());
 }
+
+TEST_F(CorpusTshark, RetrievedMessagesReadAsTsharkReadsThem0) { CheckShard(0); }
+TEST_F(CorpusTshark, RetrievedMessagesReadAsTsharkReadsThem1) { CheckShard(1); }
+TEST_F(CorpusTshark, RetrievedMessagesReadAsTsharkReadsThem2) { CheckShard(2); }
+TEST_F(CorpusTshark, RetrievedMessagesReadAsTsharkReadsThem3) { CheckShard(3); }
 
 }  // namespace
 }  // namespace mms::testing
