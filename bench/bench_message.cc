@@ -1,12 +1,17 @@
 // bench_message.cc: the shared benchmark message and its device root.
 #include "bench_message.h"
 
+#include <benchmark/benchmark.h>
 #include <stdlib.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "codec/byte_reader.h"
+#include "codec/decode/body.h"
+#include "codec/decode/decoder.h"
+#include "codec/records.h"
 #include "platform/device_fs.h"
 #include "platform/winapi.h"
 #include "support/mms_test_access.h"
@@ -80,6 +85,33 @@ std::vector<uint8_t> BenchMessage::Encode() {
   std::vector<uint8_t> bytes(pdu, pdu + length);
   LocalFree(pdu);
   return bytes;
+}
+
+namespace codec = mms::codec;
+
+int ParseInMemory(const std::vector<uint8_t>& pdu) {
+  MMS_Header header;
+  std::memset(&header, 0, sizeof(header));
+  static MMS_Custom_Data scratch;
+  int header_length = 0;
+  int parts = -1;
+  if (codec::DecodeMmsHeaderBounded(&header, pdu.data(), pdu.size(), &scratch,
+                                    &header_length) == 0) {
+    codec::ByteReader r(pdu.data(), pdu.size());
+    uint32_t count = 0;
+    if (r.Skip(static_cast<size_t>(header_length)) &&
+        codec::ReadEntryCount(r, &count)) {
+      codec::PartView part;
+      parts = 0;
+      while (static_cast<uint32_t>(parts) < count &&
+             codec::DecodePart(r, &part)) {
+        benchmark::DoNotOptimize(part);
+        ++parts;
+      }
+    }
+  }
+  FreeMmsHeader(&header);
+  return parts;
 }
 
 }  // namespace mms::bench

@@ -36,6 +36,10 @@ class BenchMessage {
   MMS_Custom_Data* message_ = nullptr;
 };
 
+// The in-memory parse: the header record and one view per entry; part
+// data is neither copied nor written. The number of entries, or -1.
+int ParseInMemory(const std::vector<uint8_t>& pdu);
+
 }  // namespace mms::bench
 
 #endif  // MMS_BENCH_BENCH_MESSAGE_H_

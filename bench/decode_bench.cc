@@ -7,7 +7,6 @@
 // Samples are read from the shared corpus when it is there; benchmarks
 // whose input is missing are skipped.
 #include <benchmark/benchmark.h>
-
 #include <stdlib.h>
 
 #include <cstring>
@@ -88,35 +87,6 @@ Bytes Input(int64_t which) {
   return ReadHost(CorpusDir() + "/" + kSmallSamples[which]);
 }
 
-// The in-memory parse: header record and one view per entry; the part
-// data is neither copied nor written.
-int ParseInMemory(const Bytes& pdu) {
-  MMS_Header header;
-  std::memset(&header, 0, sizeof(header));
-  MMS_Custom_Data* message = nullptr;
-  static MMS_Custom_Data scratch;
-  message = &scratch;
-  int header_length = 0;
-  int parts = -1;
-  if (mms::codec::DecodeMmsHeaderBounded(&header, pdu.data(), pdu.size(),
-                                         message, &header_length) == 0) {
-    mms::codec::ByteReader r(pdu.data(), pdu.size());
-    uint32_t count = 0;
-    if (r.Skip(static_cast<size_t>(header_length)) &&
-        mms::codec::ReadEntryCount(r, &count)) {
-      mms::codec::PartView part;
-      parts = 0;
-      while (static_cast<uint32_t>(parts) < count &&
-             mms::codec::DecodePart(r, &part)) {
-        benchmark::DoNotOptimize(part);
-        ++parts;
-      }
-    }
-  }
-  FreeMmsHeader(&header);
-  return parts;
-}
-
 void SetCounters(benchmark::State& state, size_t size) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
   state.counters["pdu_bytes"] = static_cast<double>(size);
@@ -124,12 +94,12 @@ void SetCounters(benchmark::State& state, size_t size) {
 
 void BM_ParseInMemory(benchmark::State& state) {
   const Bytes pdu = Input(state.range(0));
-  if (pdu.empty() || ParseInMemory(pdu) <= 0) {
+  if (pdu.empty() || mms::bench::ParseInMemory(pdu) <= 0) {
     state.SkipWithError("no input");
     return;
   }
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ParseInMemory(pdu));
+    benchmark::DoNotOptimize(mms::bench::ParseInMemory(pdu));
   }
   SetCounters(state, pdu.size());
 }

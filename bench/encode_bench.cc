@@ -59,8 +59,9 @@ void BM_ReadImageFile(benchmark::State& state) {
   Shared();
   const size_t kImageBytes = mms::bench::kImageBytes;
   for (auto _ : state) {
-    HANDLE file = CreateFileW(mms::bench::kImagePath, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(mms::bench::kImagePath, GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     auto* data = static_cast<char*>(LocalAlloc(LMEM_FIXED, kImageBytes));
     DWORD read = 0;
     if (file == INVALID_HANDLE_VALUE || data == nullptr ||

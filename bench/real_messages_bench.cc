@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_message.h"
 #include "codec/byte_reader.h"
 #include "codec/decode/body.h"
 #include "codec/decode/decoder.h"
@@ -52,33 +53,6 @@ const char* const kSamples[] = {
     "gammu/HelloWorld.mms",
 };
 
-// Header record and one view per entry; parts are neither copied nor
-// written. The number of entries, or -1.
-int ParseInMemory(const Bytes& pdu) {
-  MMS_Header header;
-  std::memset(&header, 0, sizeof(header));
-  static MMS_Custom_Data scratch;
-  int header_length = 0;
-  int parts = -1;
-  if (mms::codec::DecodeMmsHeaderBounded(&header, pdu.data(), pdu.size(),
-                                         &scratch, &header_length) == 0) {
-    mms::codec::ByteReader r(pdu.data(), pdu.size());
-    uint32_t count = 0;
-    if (r.Skip(static_cast<size_t>(header_length)) &&
-        mms::codec::ReadEntryCount(r, &count)) {
-      mms::codec::PartView part;
-      parts = 0;
-      while (static_cast<uint32_t>(parts) < count &&
-             mms::codec::DecodePart(r, &part)) {
-        benchmark::DoNotOptimize(part);
-        ++parts;
-      }
-    }
-  }
-  FreeMmsHeader(&header);
-  return parts;
-}
-
 // Seconds one memcpy of n bytes takes, measured now.
 double MemcpySeconds(size_t n) {
   Bytes from(n, 0x5a);
@@ -103,7 +77,7 @@ void BM_ParseRealMessage(benchmark::State& state) {
   double spent = 0;
   for (auto _ : state) {
     const auto start = Clock::now();
-    benchmark::DoNotOptimize(ParseInMemory(pdu));
+    benchmark::DoNotOptimize(mms::bench::ParseInMemory(pdu));
     spent += std::chrono::duration<double>(Clock::now() - start).count();
   }
   state.counters["x_memcpy"] = spent / state.iterations() / copy;
