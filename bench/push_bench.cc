@@ -26,9 +26,9 @@
 
 #include "mms.h"
 #include "platform/device_fs.h"
-#include "platform/push_datagram.h"
-#include "platform/push_router_service.h"
-#include "platform/push_store.h"
+#include "pushrouter/push_datagram.h"
+#include "pushrouter/push_router_service.h"
+#include "pushrouter/push_store.h"
 #include "platform/registry.h"
 #include "platform/winapi.h"
 

@@ -9,7 +9,7 @@
 #include <new>
 
 #include "client/prepare.h"
-#include "client/store.h"
+#include "store/store.h"
 #include "mms.h"
 #include "platform/winapi.h"
 

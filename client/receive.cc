@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "client/threads.h"
 #include "codec/acknowledge.h"
 #include "diag/log.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/push_datagram.h"
-#include "platform/push_handover.h"
+#include "pushrouter/push_datagram.h"
+#include "pushrouter/push_handover.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include "modem/mm_client.h"
 #include "modem/sms_push.h"
 #include "platform/device_fs.h"
-#include "platform/push_handover.h"
-#include "platform/push_store.h"
+#include "pushrouter/push_handover.h"
+#include "pushrouter/push_store.h"
 
 namespace mms::modem {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "platform/push_datagram.h"
+#include "pushrouter/push_datagram.h"
 
 namespace mms::modem {
 

@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-#include "platform/connmgr_entries.h"
+#include "connmgr/connmgr_entries.h"
 #include "platform/device_fs.h"
 #include "platform/sqlite_wait.h"
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "codec/header_table.h"
 #include "diag/log.h"
 #include "platform/announcements.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "mms.h"
-#include "platform/push_router.h"
+#include "pushrouter/push_router.h"
 #include "platform/winapi.h"
 
 namespace {

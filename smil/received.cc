@@ -17,7 +17,7 @@
 #include <new>
 #include <string>
 
-#include "client/store.h"
+#include "store/store.h"
 #include "codec/decode/part_name.h"
 #include "mms.h"
 #include "platform/winapi.h"

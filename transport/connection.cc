@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "diag/log.h"
 #include "platform/registry.h"
 #include "transport/operator.h"

@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "mms.h"
-#include "platform/connmgr.h"
+#include "connmgr/connmgr.h"
 
 namespace mms::transport {
 // Longest a connection request can take to come up: six poll cycles of at

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "client/registry_values.h"
-#include "client/store.h"
+#include "store/registry_values.h"
+#include "store/store.h"
 #include "codec/acknowledge.h"
 #include "codec/header_table.h"
 #include "diag/log.h"

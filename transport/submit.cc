@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "codec/byte_reader.h"
 #include "codec/header_fields.h"
 #include "codec/header_table.h"

@@ -13,7 +13,7 @@
 #include <new>
 #include <string>
 
-#include "client/store.h"
+#include "store/store.h"
 #include "codec/byte_reader.h"
 #include "codec/decode/body.h"
 #include "codec/decode/decoder.h"

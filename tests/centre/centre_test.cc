@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "centre/centre_harness.h"
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "codec/decode/decoder.h"
 #include "codec/header_fields.h"
 #include "codec/send_fixture.h"

@@ -1,5 +1,5 @@
 // store_test.cc: message file names, storing a PDU, the decode folder.
-#include "client/store.h"
+#include "store/store.h"
 
 #include <stdlib.h>
 

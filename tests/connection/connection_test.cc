@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "diag/log.h"
-#include "platform/connmgr_entries.h"
+#include "connmgr/connmgr_entries.h"
 #include "platform/registry.h"
 #include "platform/registry_db.h"
 #include "platform/thread.h"

@@ -1,13 +1,13 @@
 // connmgr_test.cc: the Connection Manager stand-in at its calls: what a
 // new device offers, the detailed status block, status scripts, and the
 // provisioning entry point's effect on the registry and its answers.
-#include "platform/connmgr.h"
+#include "connmgr/connmgr.h"
 
 #include <cwchar>
 #include <string>
 #include <vector>
 
-#include "platform/connmgr_entries.h"
+#include "connmgr/connmgr_entries.h"
 #include "platform/registry.h"
 #include "support/test_support.h"
 

@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "client/threads.h"
 #include "diag/log.h"
 #include "platform/prompt.h"
-#include "platform/push_router.h"
+#include "pushrouter/push_router.h"
 #include "platform/thread.h"
 #include "support/http_recorder.h"
 #include "support/loopback.h"

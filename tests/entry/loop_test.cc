@@ -4,7 +4,7 @@
 #include <string>
 
 #include "entry_fixture.h"
-#include "platform/connmgr.h"
+#include "connmgr/connmgr.h"
 
 namespace mms::testing {
 namespace {

@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "entry_fixture.h"
-#include "platform/push_datagram.h"
-#include "platform/push_router_service.h"
-#include "platform/push_store.h"
+#include "pushrouter/push_datagram.h"
+#include "pushrouter/push_router_service.h"
+#include "pushrouter/push_store.h"
 
 namespace mms::testing {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "entry_fixture.h"
-#include "platform/connmgr_entries.h"
+#include "connmgr/connmgr_entries.h"
 #include "platform/handle_table.h"
 #include "platform/test_seams.h"
 

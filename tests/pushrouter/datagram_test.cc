@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/push_datagram.h"
+#include "pushrouter/push_datagram.h"
 #include "support/test_support.h"
 
 namespace mms::platform {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "mms.h"
-#include "platform/push_router.h"
+#include "pushrouter/push_router.h"
 #include "push_bodies.h"
 #include "support/mms_test_access.h"
 #include "support/test_support.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "platform/registry.h"
 #include "support/test_support.h"
 

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "mms.h"
-#include "platform/push_datagram.h"
-#include "platform/push_router.h"
-#include "platform/push_store.h"
+#include "pushrouter/push_datagram.h"
+#include "pushrouter/push_router.h"
+#include "pushrouter/push_store.h"
 #include "push_bodies.h"
 #include "support/test_support.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "platform/registry.h"
 #include "platform/registry_db.h"
 #include "support/test_support.h"

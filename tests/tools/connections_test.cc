@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/connmgr_entries.h"
+#include "connmgr/connmgr_entries.h"
 #include "support/test_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "platform/thread.h"
 #include "support/http_recorder.h"
 #include "support/loopback.h"

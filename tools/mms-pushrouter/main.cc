@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/push_router_service.h"
+#include "pushrouter/push_router_service.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

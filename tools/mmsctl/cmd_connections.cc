@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/connmgr_entries.h"
+#include "connmgr/connmgr_entries.h"
 #include "platform/text_convert.h"
 #include "tools/mmsctl/command.h"
 

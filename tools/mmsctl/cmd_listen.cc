@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "codec/header_table.h"
 #include "mms.h"
 #include "tools/mmsctl/command.h"

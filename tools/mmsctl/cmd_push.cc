@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/push_datagram.h"
-#include "platform/push_router_service.h"
-#include "platform/push_store.h"
+#include "pushrouter/push_datagram.h"
+#include "pushrouter/push_router_service.h"
+#include "pushrouter/push_store.h"
 #include "tools/mmsctl/command.h"
 
 namespace mmsctl {

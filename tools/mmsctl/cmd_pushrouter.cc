@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/push_router_service.h"
-#include "platform/push_store.h"
+#include "pushrouter/push_router_service.h"
+#include "pushrouter/push_store.h"
 #include "tools/mmsctl/command.h"
 
 namespace mmsctl {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "platform/registry.h"
 #include "platform/text_convert.h"
 #include "tools/mmsctl/command.h"

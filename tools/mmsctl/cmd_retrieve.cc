@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "client/threads.h"
 #include "mms.h"
 #include "tools/mmsctl/command.h"

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 #include "client/threads.h"
 #include "codec/header_table.h"
 #include "mms.h"

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "client/registry_values.h"
-#include "platform/push_store.h"
+#include "store/registry_values.h"
+#include "pushrouter/push_store.h"
 #include "platform/registry.h"
 #include "platform/text_convert.h"
 #include "tools/mmsctl/compose.h"

@@ -5,13 +5,13 @@
 // read takes the next step and the last step repeats. Handles are numbers
 // looked up in one table, so a released or made-up handle is refused
 // rather than dereferenced.
-#include "platform/connmgr.h"
+#include "connmgr/connmgr.h"
 
 #include <cstring>
 #include <map>
 #include <mutex>
 
-#include "platform/connmgr_entries.h"
+#include "connmgr/connmgr_entries.h"
 #include "platform/thread.h"
 
 namespace mms::platform::connmgr {

@@ -6,7 +6,7 @@
 // millisecond are equal. A stored file never replaces another: it is
 // created exclusively, and a name that is taken (by this or any other
 // process) is drawn again with a random part from a generator of its own.
-#include "client/store.h"
+#include "store/store.h"
 
 #include <stdlib.h>
 #include <wchar.h>

@@ -4,8 +4,8 @@
 // A message file holds raw PDU bytes and nothing else. Saving, sending and
 // retrieval all store through StoreMessageFile; decoders put their part
 // files into the decode folder, which CreateDeCodeFolder (mms.h) makes.
-#ifndef MMS_CLIENT_STORE_H_
-#define MMS_CLIENT_STORE_H_
+#ifndef MMS_STORE_STORE_H_
+#define MMS_STORE_STORE_H_
 
 #include "mms.h"
 
@@ -30,4 +30,4 @@ int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path,
 
 }  // namespace mms::client
 
-#endif  // MMS_CLIENT_STORE_H_
+#endif  // MMS_STORE_STORE_H_

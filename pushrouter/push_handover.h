@@ -9,8 +9,8 @@
 // keys it stored, so a push handed over again is a duplicate, not a second
 // push. A plain push datagram never starts with these bytes: its second
 // byte is the PDU type 0x06.
-#ifndef MMS_PLATFORM_PUSH_HANDOVER_H_
-#define MMS_PLATFORM_PUSH_HANDOVER_H_
+#ifndef MMS_PUSHROUTER_PUSH_HANDOVER_H_
+#define MMS_PUSHROUTER_PUSH_HANDOVER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -52,4 +52,4 @@ std::string BuildHandoverReply(const std::string& key, HandoverOutcome outcome);
 
 }  // namespace mms::platform
 
-#endif  // MMS_PLATFORM_PUSH_HANDOVER_H_
+#endif  // MMS_PUSHROUTER_PUSH_HANDOVER_H_

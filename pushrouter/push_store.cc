@@ -3,7 +3,7 @@
 // The SQL function alive(pid, start) lets one statement treat pushes taken
 // by ended processes as free again, so a crashed listener never strands a
 // push. Content types are matched in folded (lower-case ASCII) form.
-#include "platform/push_store.h"
+#include "pushrouter/push_store.h"
 
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "platform/device_fs.h"
-#include "platform/push_datagram.h"
+#include "pushrouter/push_datagram.h"
 #include "platform/registry_db.h"
 #include "platform/sqlite_wait.h"
 

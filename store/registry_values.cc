@@ -4,7 +4,7 @@
 // Failures are silent by design: callers go on whatever happens. Only the
 // DWORD writer (and the group writer) creates the key; string and binary
 // writes into a missing key are lost until a DWORD write has made it again.
-#include "client/registry_values.h"
+#include "store/registry_values.h"
 
 #include <cstring>
 #include <string>

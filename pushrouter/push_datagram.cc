@@ -4,7 +4,7 @@
 // content type is read from a child reader bounded by HeadersLen, so no
 // field can reach into the body. Only Push (0x06) is accepted: a
 // connectionless gateway never sends the other PDU types to this port.
-#include "platform/push_datagram.h"
+#include "pushrouter/push_datagram.h"
 
 #include "codec/byte_reader.h"
 #include "codec/byte_writer.h"

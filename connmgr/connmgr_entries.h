@@ -7,14 +7,14 @@
 //       ConnType (DWORD, 1 cellular when missing), StatusScript
 //   Comm\ConnMgr\Proxies\<type>\<SrcId>          the proxy parms
 // Lists come in creation order (the order the keys' values were written).
-#ifndef MMS_PLATFORM_CONNMGR_ENTRIES_H_
-#define MMS_PLATFORM_CONNMGR_ENTRIES_H_
+#ifndef MMS_CONNMGR_CONNMGR_ENTRIES_H_
+#define MMS_CONNMGR_CONNMGR_ENTRIES_H_
 
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/connmgr.h"
+#include "connmgr/connmgr.h"
 
 namespace mms::platform::connmgr {
 
@@ -91,4 +91,4 @@ void SeedNewDevice();
 
 }  // namespace mms::platform::connmgr
 
-#endif  // MMS_PLATFORM_CONNMGR_ENTRIES_H_
+#endif  // MMS_CONNMGR_CONNMGR_ENTRIES_H_

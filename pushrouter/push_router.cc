@@ -7,7 +7,7 @@
 // resets it when none do. Every event change happens under the session's
 // sync_mu right after a fresh count, so a reset after the last fetch can
 // never hide a push that arrived meanwhile.
-#include "platform/push_router.h"
+#include "pushrouter/push_router.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -25,8 +25,8 @@
 #include <thread>
 
 #include "platform/handle_table.h"
-#include "platform/push_datagram.h"
-#include "platform/push_store.h"
+#include "pushrouter/push_datagram.h"
+#include "pushrouter/push_store.h"
 #include "platform/text_convert.h"
 
 namespace mms::platform {

@@ -7,8 +7,8 @@
 // the program registered for it. Malformed and refused datagrams are only
 // counted. The router keeps no state of its own beyond the store, so it
 // may be killed at any moment and started again.
-#ifndef MMS_PLATFORM_PUSH_ROUTER_SERVICE_H_
-#define MMS_PLATFORM_PUSH_ROUTER_SERVICE_H_
+#ifndef MMS_PUSHROUTER_PUSH_ROUTER_SERVICE_H_
+#define MMS_PUSHROUTER_PUSH_ROUTER_SERVICE_H_
 
 #include <atomic>
 #include <string>
@@ -45,4 +45,4 @@ int RunPushRouter(const RouterOptions& options, const std::atomic<bool>& stop);
 
 }  // namespace mms::platform
 
-#endif  // MMS_PLATFORM_PUSH_ROUTER_SERVICE_H_
+#endif  // MMS_PUSHROUTER_PUSH_ROUTER_SERVICE_H_

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/connmgr.h"
-#include "platform/connmgr_entries.h"
+#include "connmgr/connmgr.h"
+#include "connmgr/connmgr_entries.h"
 #include "platform/text_convert.h"
 
 namespace mms::platform::connmgr {

@@ -7,8 +7,8 @@
 // for the content type and reset when none do. Results are HRESULT-style:
 // non-negative is success. Tests may put a scripted router behind the same
 // six calls with SetPushRouterCalls.
-#ifndef MMS_PLATFORM_PUSH_ROUTER_H_
-#define MMS_PLATFORM_PUSH_ROUTER_H_
+#ifndef MMS_PUSHROUTER_PUSH_ROUTER_H_
+#define MMS_PUSHROUTER_PUSH_ROUTER_H_
 
 #include "platform/winapi.h"
 
@@ -67,4 +67,4 @@ void SetPushRouterCalls(const PushRouterCalls* calls);
 
 }  // namespace mms::platform
 
-#endif  // MMS_PLATFORM_PUSH_ROUTER_H_
+#endif  // MMS_PUSHROUTER_PUSH_ROUTER_H_

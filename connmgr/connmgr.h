@@ -6,8 +6,8 @@
 // the host's size, so sizeof(CONNMGR_CONNECTIONINFO) is 64 on a 32-bit
 // build and 80 on LP64. A connection walks through its entry's status
 // script, one step per status read; status reads are cancellation points.
-#ifndef MMS_PLATFORM_CONNMGR_H_
-#define MMS_PLATFORM_CONNMGR_H_
+#ifndef MMS_CONNMGR_CONNMGR_H_
+#define MMS_CONNMGR_CONNMGR_H_
 
 #include <cstdint>
 #include <string>
@@ -154,4 +154,4 @@ void Reset();
 
 }  // namespace mms::platform::connmgr::test
 
-#endif  // MMS_PLATFORM_CONNMGR_H_
+#endif  // MMS_CONNMGR_CONNMGR_H_

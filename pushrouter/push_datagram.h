@@ -10,8 +10,8 @@
 //                or Value-length + media type + parameters
 //   Headers      the rest of HeadersLen
 //   Data         the rest of the datagram: the push body
-#ifndef MMS_PLATFORM_PUSH_DATAGRAM_H_
-#define MMS_PLATFORM_PUSH_DATAGRAM_H_
+#ifndef MMS_PUSHROUTER_PUSH_DATAGRAM_H_
+#define MMS_PUSHROUTER_PUSH_DATAGRAM_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -75,4 +75,4 @@ std::string FoldContentType(const std::string& content_type);
 
 }  // namespace mms::platform
 
-#endif  // MMS_PLATFORM_PUSH_DATAGRAM_H_
+#endif  // MMS_PUSHROUTER_PUSH_DATAGRAM_H_

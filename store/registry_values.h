@@ -6,8 +6,8 @@
 // The library writes its groups through WriteStatusGroup, all in one
 // transaction; the exported routines (RegSetDword, ...) are declared in
 // mms.h and flush each value on its own.
-#ifndef MMS_CLIENT_REGISTRY_VALUES_H_
-#define MMS_CLIENT_REGISTRY_VALUES_H_
+#ifndef MMS_STORE_REGISTRY_VALUES_H_
+#define MMS_STORE_REGISTRY_VALUES_H_
 
 #include <cstddef>
 
@@ -61,4 +61,4 @@ constexpr wchar_t kCurrentId[] = L"CurrentID";
 
 }  // namespace mms::client
 
-#endif  // MMS_CLIENT_REGISTRY_VALUES_H_
+#endif  // MMS_STORE_REGISTRY_VALUES_H_

@@ -1,5 +1,5 @@
 // push_handover.cc: the hand-over request and answer, and the sender side.
-#include "platform/push_handover.h"
+#include "pushrouter/push_handover.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/push_datagram.h"
+#include "pushrouter/push_datagram.h"
 
 namespace mms::platform {
 namespace {

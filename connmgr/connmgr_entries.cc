@@ -1,7 +1,7 @@
 // connmgr_entries.cc: reading and writing the Connection Manager's keys
 // (layout in connmgr_entries.h) through the registry calls, so other
 // processes (mmsctl, tests) see and change the same entries.
-#include "platform/connmgr_entries.h"
+#include "connmgr/connmgr_entries.h"
 
 #include <algorithm>
 #include <cstring>

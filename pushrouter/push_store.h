@@ -7,8 +7,8 @@
 // start time, so a pid reused by another program is not taken for the
 // holder. Every write is one immediate transaction; the file runs in WAL
 // mode with synchronous=FULL, so a committed push survives SIGKILL.
-#ifndef MMS_PLATFORM_PUSH_STORE_H_
-#define MMS_PLATFORM_PUSH_STORE_H_
+#ifndef MMS_PUSHROUTER_PUSH_STORE_H_
+#define MMS_PUSHROUTER_PUSH_STORE_H_
 
 #include <sqlite3.h>
 
@@ -129,4 +129,4 @@ class PushStore {
 
 }  // namespace mms::platform
 
-#endif  // MMS_PLATFORM_PUSH_STORE_H_
+#endif  // MMS_PUSHROUTER_PUSH_STORE_H_

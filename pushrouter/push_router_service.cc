@@ -7,7 +7,7 @@
 // is started at most once at a time per content type, so a burst of
 // pushes does not start a second listener that would find the content
 // type held.
-#include "platform/push_router_service.h"
+#include "pushrouter/push_router_service.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -30,9 +30,9 @@
 #include <vector>
 
 #include "platform/device_fs.h"
-#include "platform/push_datagram.h"
-#include "platform/push_handover.h"
-#include "platform/push_store.h"
+#include "pushrouter/push_datagram.h"
+#include "pushrouter/push_handover.h"
+#include "pushrouter/push_store.h"
 #include "platform/text_convert.h"
 
 extern char** environ;
