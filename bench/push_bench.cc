@@ -26,11 +26,11 @@
 
 #include "mms.h"
 #include "platform/device_fs.h"
+#include "platform/registry.h"
+#include "platform/winapi.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_router_service.h"
 #include "pushrouter/push_store.h"
-#include "platform/registry.h"
-#include "platform/winapi.h"
 
 namespace {
 

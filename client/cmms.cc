@@ -9,9 +9,9 @@
 #include <new>
 
 #include "client/prepare.h"
-#include "store/store.h"
 #include "mms.h"
 #include "platform/winapi.h"
+#include "store/store.h"
 
 CMMS::CMMS() : m_hPushRouter(nullptr) {
   std::memset(&m_PushMsg, 0, sizeof m_PushMsg);

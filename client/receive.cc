@@ -20,7 +20,6 @@
 #include <utility>
 #include <vector>
 
-#include "store/registry_values.h"
 #include "client/threads.h"
 #include "codec/acknowledge.h"
 #include "diag/log.h"
@@ -30,6 +29,7 @@
 #include "platform/thread.h"
 #include "platform/winapi.h"
 #include "push/wap_push.h"
+#include "store/registry_values.h"
 #include "transport/connection.h"
 #include "transport/transport.h"
 #include "transport/wininet.h"

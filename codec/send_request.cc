@@ -17,8 +17,8 @@
 namespace mms::codec {
 namespace {
 
-constexpr size_t kFieldBytes = 260;         // the record's text fields
-constexpr size_t kCountryPrefixBytes = 3;   // "+86", left out of the ID
+constexpr size_t kFieldBytes = 260;        // the record's text fields
+constexpr size_t kCountryPrefixBytes = 3;  // "+86", left out of the ID
 constexpr char kPlmnSuffix[] = "/TYPE=PLMN";
 
 // Length of a fixed field's text, never past the field.
@@ -157,8 +157,8 @@ bool PutOptions(const MMS_Option& option, ByteWriter* out) {
     return false;
   }
   if (option.nDeliveryTime != 0 &&
-      !PutRelativeTime(kDeliveryTime,
-                       DeliveryTimeSeconds(option.nDeliveryTime), out)) {
+      !PutRelativeTime(kDeliveryTime, DeliveryTimeSeconds(option.nDeliveryTime),
+                       out)) {
     return false;
   }
   if (option.nPriority != 0 &&

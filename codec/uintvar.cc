@@ -90,8 +90,7 @@ int64_t SystemTimeToSeconds(const SYSTEMTIME* time) {
   if (time == nullptr || !SystemTimeToFileTime(time, &file_time)) {
     return 0;
   }
-  const int64_t ticks =
-      (static_cast<int64_t>(file_time.dwHighDateTime) << 32) |
-      file_time.dwLowDateTime;
+  const int64_t ticks = (static_cast<int64_t>(file_time.dwHighDateTime) << 32) |
+                        file_time.dwLowDateTime;
   return (ticks - 116444736000000000LL) / 10000000LL;
 }

@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const std::wstring name =
           p.size() > folder.size() ? p.substr(folder.size()) : L"";
       if (p.compare(0, folder.size(), folder) != 0 || name.empty() ||
-          name.find_first_of(L"\\/:") != std::wstring::npos ||
-          name == L"." || name == L"..") {
+          name.find_first_of(L"\\/:") != std::wstring::npos || name == L"." ||
+          name == L"..") {
         __builtin_trap();  // a part file outside the decode folder
       }
       DeleteFileW(path);

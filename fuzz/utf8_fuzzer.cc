@@ -13,7 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> text(data + 1, data + size);
   text.push_back('\0');
   std::vector<wchar_t> out(static_cast<size_t>(capacity));
-  (void)Utf8ToWide(text.data(), capacity > 0 ? out.data() : nullptr,
-                   capacity);
+  (void)Utf8ToWide(text.data(), capacity > 0 ? out.data() : nullptr, capacity);
   return 0;
 }

@@ -27,8 +27,8 @@
 // ---------------------------------------------------------------------------
 // Platform types used by the interface.
 
-typedef uint32_t DWORD;    // 32-bit on every platform, as on the phone
-typedef int32_t LONG;      // 32-bit
+typedef uint32_t DWORD;  // 32-bit on every platform, as on the phone
+typedef int32_t LONG;    // 32-bit
 typedef uint16_t WORD;
 typedef uint8_t BYTE;
 typedef unsigned int UINT;
@@ -63,13 +63,13 @@ extern "C" MMS_API HLOCAL LocalFree(HLOCAL block);
 // sizeof(PUSHMSG) before each fetch; the router fills the rest and
 // PushRouter_FreeMessage releases what it put there.
 typedef struct tagPushMsg {
-  DWORD cbSize;             // set by the caller
-  BYTE* pbHeaders;          // push headers (WSP encoded), owned by the router
-  DWORD cbHeaders;          // bytes at pbHeaders
-  BYTE* pbBody;             // push body: an MMS PDU, owned by the router
-  DWORD cbBody;             // bytes at pbBody
-  BYTE* pbSenderAddress;    // sender's address text, owned by the router
-  DWORD cbSenderAddress;    // bytes at pbSenderAddress
+  DWORD cbSize;           // set by the caller
+  BYTE* pbHeaders;        // push headers (WSP encoded), owned by the router
+  DWORD cbHeaders;        // bytes at pbHeaders
+  BYTE* pbBody;           // push body: an MMS PDU, owned by the router
+  DWORD cbBody;           // bytes at pbBody
+  BYTE* pbSenderAddress;  // sender's address text, owned by the router
+  DWORD cbSenderAddress;  // bytes at pbSenderAddress
 } PUSHMSG;
 
 // ---------------------------------------------------------------------------
@@ -83,12 +83,12 @@ class MmsTestAccess;     // reserved for the library's own tests
 
 // Send options; each field is read only when nonzero.
 struct MMS_API MMS_Option {
-  int nPriority;        // 1 Low, 2 High, other nonzero Normal
-  int nExpiry;          // hours, relative
-  int nDeliveryTime;    // 1 one hour, 2 one day, other nonzero 0
-  int nReserved1;       // carried, never read
-  int nMessageClass;    // 1 Advertisement, 2 Informational, 3 Auto, else Personal
-  int bHideSender;      // Sender-Visibility Hide
+  int nPriority;      // 1 Low, 2 High, other nonzero Normal
+  int nExpiry;        // hours, relative
+  int nDeliveryTime;  // 1 one hour, 2 one day, other nonzero 0
+  int nReserved1;     // carried, never read
+  int nMessageClass;  // 1 Advertisement, 2 Informational, 3 Auto, else Personal
+  int bHideSender;    // Sender-Visibility Hide
   int bDeliveryReport;  // Delivery-Report Yes
   int bReadReport;      // Read-Report Yes
   int nReserved2;       // carried, never read
@@ -103,9 +103,9 @@ class MMS_API MMS_Smil_Part {
   int GetFileName(int index, wchar_t* name);
   int SetPartTime(int ms);
 
-  int m_nFileNum;                  // files on the slide, 0 to 32
-  int m_nPartTime;                 // duration in ms, 30000 by default
-  wchar_t m_szFileName[32][260];   // the files, in the order added
+  int m_nFileNum;                 // files on the slide, 0 to 32
+  int m_nPartTime;                // duration in ms, 30000 by default
+  wchar_t m_szFileName[32][260];  // the files, in the order added
 };
 
 // One message, composed or received.
@@ -157,23 +157,23 @@ class MMS_API MMS_Custom_Data {
   int SendToMakeSmil(void);
   int RecivedToParseSmil(void);
 
-  int m_nFileNum;                  // entries in use in m_pFileNameArray
-  char* m_pSimlContent;            // SMIL document, LocalAlloc, owned
-  char (*m_pFileNameArray)[260];   // full paths, ANSI, LocalAlloc, owned
-  char m_szCcName[260];            // "*" + number + "/TYPE=PLMN" per entry
-  int m_nCcNumber;                 // Cc count declared by SetCcNumber
-  char m_szPhoneNumber[260];       // the one To recipient, ANSI
-  char m_szSenderPhoneNumber[260]; // From of a received message, ANSI
-  char m_szSubject[260];           // UTF-8
-  SYSTEMTIME m_stDate;             // date of a received message, local time
-  int m_bReadReport;               // nonzero: read report requested
+  int m_nFileNum;                   // entries in use in m_pFileNameArray
+  char* m_pSimlContent;             // SMIL document, LocalAlloc, owned
+  char (*m_pFileNameArray)[260];    // full paths, ANSI, LocalAlloc, owned
+  char m_szCcName[260];             // "*" + number + "/TYPE=PLMN" per entry
+  int m_nCcNumber;                  // Cc count declared by SetCcNumber
+  char m_szPhoneNumber[260];        // the one To recipient, ANSI
+  char m_szSenderPhoneNumber[260];  // From of a received message, ANSI
+  char m_szSubject[260];            // UTF-8
+  SYSTEMTIME m_stDate;              // date of a received message, local time
+  int m_bReadReport;                // nonzero: read report requested
   int m_nRootWidth;
   int m_nRootHeight;
-  int m_nImageWidth;               // 0: no "Image" region
+  int m_nImageWidth;  // 0: no "Image" region
   int m_nImageHeight;
   int m_nImageLeft;
   int m_nImageTop;
-  int m_nTextWidth;                // 0: no "Text" region
+  int m_nTextWidth;  // 0: no "Text" region
   int m_nTextHeight;
   int m_nTextLeft;
   int m_nTextTop;
@@ -228,11 +228,11 @@ class MMS_API CMMS {
   unsigned char* MakeDeliveryAcknowledgement(unsigned char* transaction_id,
                                              int* length);
 
-  LONG m_lResult;             // result of the last push router call
-  HANDLE m_hPushEvent;        // signalled while pushes wait
-  HANDLE m_hPushRouter;       // from PushRouter_Open
-  PUSHMSG m_PushMsg;          // the push being fetched and handled
-  MMS_Header* m_pHeader;      // decoder records, alive during one call
+  LONG m_lResult;         // result of the last push router call
+  HANDLE m_hPushEvent;    // signalled while pushes wait
+  HANDLE m_hPushRouter;   // from PushRouter_Open
+  PUSHMSG m_PushMsg;      // the push being fetched and handled
+  MMS_Header* m_pHeader;  // decoder records, alive during one call
   MMS_Body* m_pBody;
 
  private:
@@ -271,11 +271,9 @@ MMS_API int MakeMMSFileName(wchar_t* name);
 MMS_API int CreateDeCodeFolder(void);
 
 // Registry status values under "SOFTWARE\Varnholt\MMS".
-MMS_API int RegSetDword(HKEY root, wchar_t* subkey, wchar_t* name,
-                        DWORD value);
+MMS_API int RegSetDword(HKEY root, wchar_t* subkey, wchar_t* name, DWORD value);
 MMS_API int RegSetString(wchar_t* subkey, wchar_t* name, wchar_t* text);
-MMS_API int RegSetBinary(wchar_t* subkey, wchar_t* name,
-                         unsigned char* bytes);
+MMS_API int RegSetBinary(wchar_t* subkey, wchar_t* name, unsigned char* bytes);
 MMS_API int RegGetValue(wchar_t* subkey, wchar_t* name, void* buffer,
                         DWORD capacity);
 MMS_API int ReportNewMMS(DWORD value);

@@ -11,13 +11,14 @@
 // The heap also knows its live blocks (an open-addressing set under one
 // lock), so a length-less decoder given the start of a block reads no
 // further than the block holds.
+#include "platform/heap.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
 
-#include "platform/heap.h"
 #include "platform/winapi.h"
 
 namespace {

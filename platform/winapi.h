@@ -67,8 +67,8 @@ HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share,
                    HANDLE template_file);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read,
               void* overlapped);
-BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write,
-               DWORD* written, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write, DWORD* written,
+               void* overlapped);
 DWORD GetFileSize(HANDLE file, DWORD* size_high);
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
                      DWORD method);
@@ -97,7 +97,7 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const wchar_t* text,
 // ---------------------------------------------------------------------------
 // Time.
 typedef struct _FILETIME {
-  DWORD dwLowDateTime;   // 100-ns units since 1601-01-01 UTC
+  DWORD dwLowDateTime;  // 100-ns units since 1601-01-01 UTC
   DWORD dwHighDateTime;
 } FILETIME;
 
@@ -135,8 +135,8 @@ void DeleteCriticalSection(CRITICAL_SECTION* section);
 typedef DWORD (*LPTHREAD_START_ROUTINE)(void* parameter);
 
 HANDLE CreateThread(void* security, size_t stack_size,
-                    LPTHREAD_START_ROUTINE start, void* parameter,
-                    DWORD flags, DWORD* thread_id);
+                    LPTHREAD_START_ROUTINE start, void* parameter, DWORD flags,
+                    DWORD* thread_id);
 // Ends the thread at its next blocking point and returns once it no longer
 // runs. A thread cannot end itself this way.
 BOOL TerminateThread(HANDLE thread, DWORD exit_code);

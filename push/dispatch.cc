@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 
-#include "store/registry_values.h"
 #include "codec/header_table.h"
 #include "diag/log.h"
 #include "platform/announcements.h"
@@ -22,6 +21,7 @@
 #include "platform/winapi.h"
 #include "push/prompts.h"
 #include "push/wap_push.h"
+#include "store/registry_values.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "mms.h"
-#include "pushrouter/push_router.h"
 #include "platform/winapi.h"
+#include "pushrouter/push_router.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include <thread>
 
 #include "platform/handle_table.h"
+#include "platform/text_convert.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_store.h"
-#include "platform/text_convert.h"
 
 namespace mms::platform {
 namespace {

@@ -52,7 +52,7 @@ HRESULT PushRouter_Close(HANDLE router);
 namespace mms::platform {
 
 struct PushRouterCalls {
-  HRESULT (*register_client)
+  HRESULT(*register_client)
   (const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*);
   HRESULT (*unregister_client)(const wchar_t*, const wchar_t*);
   HRESULT (*open)(const wchar_t*, const wchar_t*, HANDLE*, HANDLE*);

@@ -30,10 +30,10 @@
 #include <vector>
 
 #include "platform/device_fs.h"
+#include "platform/text_convert.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_handover.h"
 #include "pushrouter/push_store.h"
-#include "platform/text_convert.h"
 
 extern char** environ;
 

@@ -12,9 +12,9 @@
 #include <sstream>
 
 #include "platform/device_fs.h"
-#include "pushrouter/push_datagram.h"
 #include "platform/registry_db.h"
 #include "platform/sqlite_wait.h"
+#include "pushrouter/push_datagram.h"
 
 namespace mms::platform {
 namespace {

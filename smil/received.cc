@@ -17,11 +17,11 @@
 #include <new>
 #include <string>
 
-#include "store/store.h"
 #include "codec/decode/part_name.h"
 #include "mms.h"
 #include "platform/winapi.h"
 #include "smil/parser.h"
+#include "store/store.h"
 
 namespace mms::smil {
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "store/registry_values.h"
 #include "diag/log.h"
 #include "platform/registry.h"
+#include "store/registry_values.h"
 #include "transport/operator.h"
 
 HANDLE pWebConnect = nullptr;

@@ -10,8 +10,8 @@
 
 #include <mutex>
 
-#include "mms.h"
 #include "connmgr/connmgr.h"
+#include "mms.h"
 
 namespace mms::transport {
 // Longest a connection request can take to come up: six poll cycles of at

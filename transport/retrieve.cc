@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "store/registry_values.h"
-#include "store/store.h"
 #include "codec/acknowledge.h"
 #include "codec/header_table.h"
 #include "diag/log.h"
+#include "store/registry_values.h"
+#include "store/store.h"
 #include "transport/connection.h"
 #include "transport/internet_handles.h"
 #include "transport/operator.h"

@@ -10,11 +10,11 @@
 #include <mutex>
 #include <string>
 
-#include "store/registry_values.h"
 #include "codec/byte_reader.h"
 #include "codec/header_fields.h"
 #include "codec/header_table.h"
 #include "diag/log.h"
+#include "store/registry_values.h"
 #include "transport/connection.h"
 #include "transport/internet_handles.h"
 #include "transport/operator.h"

@@ -13,7 +13,6 @@
 #include <new>
 #include <string>
 
-#include "store/store.h"
 #include "codec/byte_reader.h"
 #include "codec/decode/body.h"
 #include "codec/decode/decoder.h"
@@ -25,6 +24,7 @@
 #include "platform/heap.h"
 #include "platform/move_file.h"
 #include "platform/winapi.h"
+#include "store/store.h"
 
 namespace mms::codec {
 namespace {
@@ -461,8 +461,8 @@ int WritePartFile(const PartView& part, const std::wstring& name,
   const std::wstring temp = std::wstring(mms::client::kDecodeFolder) + L"~" +
                             std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(serial++) + L".part";
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return -1;
   }

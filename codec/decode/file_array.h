@@ -7,7 +7,8 @@
 namespace mms::codec {
 
 // Replaces the message's file-name array by a zero-filled one of entries
-// (>= 1) 260-byte entries and sets m_nFileNum to entries. False (message unchanged) when the block cannot be had.
+// (>= 1) 260-byte entries and sets m_nFileNum to entries. False (message
+// unchanged) when the block cannot be had.
 [[nodiscard]] bool RemakeFileArray(MMS_Custom_Data* message, int entries);
 
 }  // namespace mms::codec

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "centre/centre_harness.h"
-#include "store/registry_values.h"
 #include "codec/decode/decoder.h"
 #include "codec/header_fields.h"
 #include "codec/send_fixture.h"
 #include "push/wap_push.h"
+#include "store/registry_values.h"
 #include "support/loopback.h"
 #include "transport/connection.h"
 #include "transport/transport.h"

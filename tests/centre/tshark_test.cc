@@ -4,6 +4,8 @@
 // same way, go as UDP datagrams to the WAP push port in a small pcap that
 // tshark's WSP and MMS dissectors read. A malformed packet or an expert
 // warning or error fails; the fields tshark shows must be the centre's.
+#include "support/tshark.h"
+
 #include <httplib.h>
 
 #include <memory>
@@ -12,7 +14,6 @@
 
 #include "centre/centre_harness.h"
 #include "codec/send_fixture.h"
-#include "support/tshark.h"
 
 namespace {
 
@@ -34,9 +35,9 @@ class CentreTshark : public mms::testing::SendTest {
   }
 
   std::vector<Packet> Dissect(const std::vector<Bytes>& datagrams) {
-    std::vector<Packet> packets = mms::testing::Dissect(
-        mms::testing::PcapOfUdpDatagrams(datagrams, 2948),
-        root_.host() + "/../centre.pcap");
+    std::vector<Packet> packets =
+        mms::testing::Dissect(mms::testing::PcapOfUdpDatagrams(datagrams, 2948),
+                              root_.host() + "/../centre.pcap");
     EXPECT_EQ(packets.size(), datagrams.size());
     packets.resize(datagrams.size());
     return packets;
@@ -85,7 +86,8 @@ TEST_F(CentreTshark, ReadsEveryPduTheCentreMakes) {
   EXPECT_EQ(Shown(p[0], "mmse.transaction_id"), id);
   EXPECT_EQ(Shown(p[0], "mmse.from"), "+8613800000000/TYPE=PLMN");
   EXPECT_EQ(Shown(p[0], "mmse.subject"), "Hello");
-  EXPECT_EQ(Shown(p[0], "mmse.message_size"), std::to_string(copy->body.size()));
+  EXPECT_EQ(Shown(p[0], "mmse.message_size"),
+            std::to_string(copy->body.size()));
 
   const std::string message_id = id.substr(0, id.rfind('.'));
   EXPECT_EQ(Shown(p[1], "mmse.message_type"), "0x86");

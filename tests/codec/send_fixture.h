@@ -39,8 +39,7 @@ class SendTest : public DeviceTest {
   // recipient and a SMIL text; files are added by the test.
   std::unique_ptr<MMS_Custom_Data> NewMessage(
       const MMS_Option& option = MMS_Option{},
-      const std::wstring& to = L"13800000001",
-      const char* smil = "<smil/>") {
+      const std::wstring& to = L"13800000001", const char* smil = "<smil/>") {
     MMS_Option copy = option;
     auto message = std::make_unique<MMS_Custom_Data>(0, &copy);
     if (!to.empty()) {

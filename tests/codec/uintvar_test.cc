@@ -28,8 +28,8 @@ TEST(Uintvar, WritesAndReadsBackEverySize) {
   EXPECT_EQ(Made(128), Hex("81 00"));  // ends in 0: sized, never strlen'd
   EXPECT_EQ(Made(16383), Hex("ff 7f"));
   EXPECT_EQ(Made(UINT32_MAX), Hex("8f ff ff ff 7f"));
-  for (uint32_t value : {0u, 127u, 128u, 16383u, 16384u, 2097152u,
-                         268435456u, UINT32_MAX}) {
+  for (uint32_t value :
+       {0u, 127u, 128u, 16383u, 16384u, 2097152u, 268435456u, UINT32_MAX}) {
     const Bytes bytes = Made(value);
     uint32_t read = 0;
     EXPECT_EQ(GetUintvar(bytes.data(), bytes.size(), &read), bytes.size());
@@ -49,7 +49,9 @@ TEST(LongInteger, CountsSignificantBytes) {
   const struct {
     uint32_t value;
     const char* tail;
-  } cases[] = {{0, "00"}, {3600, "0e 10"}, {86400, "01 51 80"},
+  } cases[] = {{0, "00"},
+               {3600, "0e 10"},
+               {86400, "01 51 80"},
                {0x01000000, "01 00 00 00"}};
   for (const auto& c : cases) {
     unsigned char out[4];

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "store/registry_values.h"
-#include "diag/log.h"
 #include "connmgr/connmgr_entries.h"
+#include "diag/log.h"
 #include "platform/registry.h"
 #include "platform/registry_db.h"
 #include "platform/thread.h"
+#include "store/registry_values.h"
 #include "support/test_support.h"
 
 namespace {

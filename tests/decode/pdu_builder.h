@@ -42,9 +42,9 @@ inline Bytes Uintvar(uint32_t value) {
 inline Bytes RetrieveHeader() {
   return Cat({Hex("8c 84"), Hex("98"), Str("T1"), Hex("8d 90"),
               Hex("85 04 49 af 00 12"),  // Date 1236205586
-              Hex("89 1a 80"), Str("+8613800000000/TYPE=PLMN"),
-              Hex("97"), Str("+8613900000000/TYPE=PLMN"),
-              Hex("96"), Str("Hi"), Hex("84 a3")});
+              Hex("89 1a 80"), Str("+8613800000000/TYPE=PLMN"), Hex("97"),
+              Str("+8613900000000/TYPE=PLMN"), Hex("96"), Str("Hi"),
+              Hex("84 a3")});
 }
 
 // Value-length: one byte up to 30, else 31 and a uintvar.
@@ -64,9 +64,8 @@ inline Bytes Entry(const Bytes& headers, const Bytes& data) {
 // Entry headers with image/jpeg, Content-ID "<name>" and Content-Location
 // name, as the encoder writes them for an image.
 inline Bytes ImageHeaders(const std::string& name) {
-  return Cat({ValueLength(name.size() + 3), Hex("9e 85"),
-              Str(name), Hex("c0 22"), Str("<" + name + ">"), Hex("8e"),
-              Str(name)});
+  return Cat({ValueLength(name.size() + 3), Hex("9e 85"), Str(name),
+              Hex("c0 22"), Str("<" + name + ">"), Hex("8e"), Str(name)});
 }
 
 }  // namespace mms::testing

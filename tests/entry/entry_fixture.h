@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "store/registry_values.h"
 #include "client/threads.h"
 #include "diag/log.h"
 #include "platform/prompt.h"
-#include "pushrouter/push_router.h"
 #include "platform/thread.h"
+#include "pushrouter/push_router.h"
+#include "store/registry_values.h"
 #include "support/http_recorder.h"
 #include "support/loopback.h"
 #include "support/test_support.h"

@@ -3,8 +3,8 @@
 // request. Memory is the sanitizers' business (LeakSanitizer at exit).
 #include <string>
 
-#include "entry_fixture.h"
 #include "connmgr/connmgr.h"
+#include "entry_fixture.h"
 
 namespace mms::testing {
 namespace {

@@ -4,8 +4,8 @@
 // operation selector.
 #include <string>
 
-#include "entry_fixture.h"
 #include "connmgr/connmgr_entries.h"
+#include "entry_fixture.h"
 #include "platform/handle_table.h"
 #include "platform/test_seams.h"
 

@@ -1,4 +1,5 @@
-// heap_test.cc: LocalAlloc / LocalFree / LocalSize and the per-thread error code.
+// heap_test.cc: LocalAlloc / LocalFree / LocalSize and the per-thread error
+// code.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -22,8 +23,7 @@ TEST(Heap, ZeroInitGivesZeroedBytesAndFreeGivesNull) {
 TEST(Heap, SizeOfABlockIsWhatItWasMadeWith) {
   void* block = LocalAlloc(LMEM_FIXED, 260 * 3);
   EXPECT_EQ(LocalSize(block), 780u);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignof(std::max_align_t),
-            0u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignof(std::max_align_t), 0u);
   LocalFree(block);
   void* empty = LocalAlloc(LPTR, 0);
   ASSERT_NE(empty, nullptr);

@@ -89,7 +89,7 @@ TEST_F(PromptTest, PushPromptWaitsOnItsOwnThreadAndGoesWithStop) {
       mms::platform::ListStoredValues(L"software\\varnholt\\MMS", &values));
   EXPECT_EQ(values.size(), 2u);  // "WapType" and "WapState"
 
-  mms::push::EndPrompts();  // as Stop does
+  mms::push::EndPrompts();                 // as Stop does
   EXPECT_TRUE(WaitForPending(0).empty());  // its prompt went with it
 }
 

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "mms.h"
+#include "push_bodies.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_router.h"
 #include "pushrouter/push_store.h"
-#include "push_bodies.h"
 #include "support/test_support.h"
 
 extern char** environ;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "mms.h"
-#include "pushrouter/push_router.h"
 #include "push_bodies.h"
+#include "pushrouter/push_router.h"
 #include "support/mms_test_access.h"
 #include "support/test_support.h"
 

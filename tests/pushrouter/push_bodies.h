@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "store/registry_values.h"
 #include "platform/registry.h"
+#include "store/registry_values.h"
 #include "support/test_support.h"
 
 namespace mms::testing {

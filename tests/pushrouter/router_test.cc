@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "mms.h"
+#include "push_bodies.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_router.h"
 #include "pushrouter/push_store.h"
-#include "push_bodies.h"
 #include "support/test_support.h"
 
 extern char** environ;

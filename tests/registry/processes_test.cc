@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "store/registry_values.h"
 #include "platform/registry.h"
 #include "platform/registry_db.h"
+#include "store/registry_values.h"
 #include "support/test_support.h"
 
 namespace {

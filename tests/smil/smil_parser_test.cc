@@ -86,9 +86,12 @@ TEST(SmilParser, DurationForms) {
     const char* par;
     int ms;
   } kCases[] = {
-      {"<par dur=\"4000ms\">", 4000}, {"<par dur=\"5s\">", 5000},
-      {"<par dur=\"8\">", 8000},      {"<par dur=\"1.5s\">", 1000},
-      {"<par>", 30000},               {"<par dur=\"250M\">", 250},
+      {"<par dur=\"4000ms\">", 4000},
+      {"<par dur=\"5s\">", 5000},
+      {"<par dur=\"8\">", 8000},
+      {"<par dur=\"1.5s\">", 1000},
+      {"<par>", 30000},
+      {"<par dur=\"250M\">", 250},
       {"<par dur=\"99999999999s\">", 2147483647},
   };
   for (const auto& c : kCases) {
@@ -100,8 +103,9 @@ TEST(SmilParser, DurationForms) {
 
 TEST(SmilParser, ScannerQuirksAreKept) {
   // The later of img and video wins; blanks before a name are skipped.
-  SlidesOf later("<smil><body>< par dur=\"2s\"><img src=\"a.jpg\"/>"
-                 "<video src=\"b.3gp\"/></par></body></smil>");
+  SlidesOf later(
+      "<smil><body>< par dur=\"2s\"><img src=\"a.jpg\"/>"
+      "<video src=\"b.3gp\"/></par></body></smil>");
   EXPECT_EQ(later.message.m_nPartNum, 1);
   EXPECT_EQ(SlideFile(later.message, 0, 0), L"\\temp\\mmsdecode\\b.3gp");
   EXPECT_EQ(later.message.m_pSmilPart[0]->m_nPartTime, 2000);
@@ -133,8 +137,7 @@ TEST(SmilParser, OversizedInputStaysInsideTheTables) {
   SlidesOf l("<par dur=\"" + std::string(100, '7') + "ms\"><img src=\"" +
              long_src + "\"/><text src=\"t.txt\"/></par>" +
              "<root-layout width=\"" + std::string(300, '1') + "\"/>" +
-             "<region id=\"a\"/><region id=\"" + std::string(90, 'r') +
-             "\"/>");
+             "<region id=\"a\"/><region id=\"" + std::string(90, 'r') + "\"/>");
   EXPECT_STREQ(l.first.szImage, "");
   EXPECT_STREQ(l.first.szText, "t.txt");
   EXPECT_EQ(std::string(l.first.szDur), std::string(63, '7'));
@@ -144,8 +147,9 @@ TEST(SmilParser, OversizedInputStaysInsideTheTables) {
 }
 
 TEST(SmilParser, SlideSourcesUseThePartFileNameMapping) {
-  SlidesOf s("<par><img src=\"../../evil.jpg\"/><audio src=\"CON\"/>"
-             "<text src=\"a\\b.txt\"/></par>");
+  SlidesOf s(
+      "<par><img src=\"../../evil.jpg\"/><audio src=\"CON\"/>"
+      "<text src=\"a\\b.txt\"/></par>");
   EXPECT_EQ(SlideFile(s.message, 0, 0), L"\\temp\\mmsdecode\\.._.._evil.jpg");
   EXPECT_EQ(SlideFile(s.message, 0, 1), L"\\temp\\mmsdecode\\_CON");
   EXPECT_EQ(SlideFile(s.message, 0, 2), L"\\temp\\mmsdecode\\a_b.txt");
@@ -214,7 +218,8 @@ TEST_F(ReceivedSmil, EmptyOrMissingFileGivesNoSlides) {
   EXPECT_EQ(m.RecivedToParseSmil(), 1);  // created empty, read as ""
   EXPECT_EQ(m.m_bSmilParsed, 1);
   EXPECT_EQ(m.m_nPartNum, 0);
-  EXPECT_TRUE(mms::testing::HostFileExists(Host(L"\\temp\\mmsdecode\\gone.smil")));
+  EXPECT_TRUE(
+      mms::testing::HostFileExists(Host(L"\\temp\\mmsdecode\\gone.smil")));
 }
 
 }  // namespace

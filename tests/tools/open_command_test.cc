@@ -62,7 +62,8 @@ TEST_F(OpenCommand, PrintsHeadersPartsAndSlidesOfASample) {
     EXPECT_NE(o.out.find(line), std::string::npos) << line << "\n" << o.out;
   }
   // The host file was copied into the device root and decoded there.
-  EXPECT_TRUE(std::filesystem::exists(root_.host() + "/Temp/mmsctl/NOWMMS.MMS"));
+  EXPECT_TRUE(
+      std::filesystem::exists(root_.host() + "/Temp/mmsctl/NOWMMS.MMS"));
 }
 
 TEST_F(OpenCommand, ErrorsAreOneLine) {

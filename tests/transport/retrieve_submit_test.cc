@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "store/registry_values.h"
 #include "platform/thread.h"
+#include "store/registry_values.h"
 #include "support/http_recorder.h"
 #include "support/loopback.h"
 #include "support/test_support.h"

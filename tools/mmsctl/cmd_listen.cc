@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "store/registry_values.h"
 #include "codec/header_table.h"
 #include "mms.h"
+#include "store/registry_values.h"
 #include "tools/mmsctl/command.h"
 #include "tools/mmsctl/compose_options.h"
 #include "tools/mmsctl/dump_names.h"

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "store/registry_values.h"
 #include "platform/registry.h"
 #include "platform/text_convert.h"
+#include "store/registry_values.h"
 #include "tools/mmsctl/command.h"
 #include "tools/mmsctl/dump_values.h"
 #include "tools/mmsctl/net_wait.h"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "store/registry_values.h"
 #include "client/threads.h"
 #include "mms.h"
+#include "store/registry_values.h"
 #include "tools/mmsctl/command.h"
 #include "tools/mmsctl/compose.h"
 #include "tools/mmsctl/compose_options.h"

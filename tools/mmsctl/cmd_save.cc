@@ -43,8 +43,7 @@ const Registration kRegistration({
     "Composes a message and saves it in \\Windows\\Messaging\\ of the device\n"
     "root; prints its device path, host path and size. Files are copied\n"
     "into \\Temp\\mmsctl\\ of the device root first. Slides count from 0.\n"
-    "\n"
-    MMSCTL_COMPOSE_OPTIONS_HELP
+    "\n" MMSCTL_COMPOSE_OPTIONS_HELP
     "\n"
     "Exit codes: 0 saved, 1 failed (missing file, encoding, storing),\n"
     "2 bad usage.\n",

@@ -7,11 +7,11 @@
 #include <mutex>
 #include <string>
 
-#include "store/registry_values.h"
 #include "client/threads.h"
 #include "codec/header_table.h"
 #include "mms.h"
 #include "platform/winapi.h"
+#include "store/registry_values.h"
 #include "tools/mmsctl/command.h"
 #include "tools/mmsctl/compose.h"
 #include "tools/mmsctl/compose_options.h"

@@ -16,8 +16,8 @@ using Args = std::vector<std::string>;
 
 struct Command {
   const char* name;
-  const char* summary;  // one line for the command list
-  const char* usage;    // full --help text
+  const char* summary;           // one line for the command list
+  const char* usage;             // full --help text
   int (*run)(const Args& args);  // args after the subcommand name
 };
 

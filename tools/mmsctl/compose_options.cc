@@ -20,7 +20,6 @@ constexpr int kMaxSlides = 32;
 
 }  // namespace
 
-
 bool ParseNumber(const std::string& text, long min, long max, int* value) {
   if (text.empty()) {
     return false;

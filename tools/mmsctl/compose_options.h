@@ -40,20 +40,20 @@ int ComposeMessage(const char* command, const ComposeRequest& r,
                    MMS_Custom_Data* m);
 
 // The composing options' help lines, spliced into each command's usage.
-#define MMSCTL_COMPOSE_OPTIONS_HELP \
-    "  --to NUMBER             recipient (digits and '+'; +86 is added)\n" \
-    "  --cc NUMBER             a Cc recipient (repeatable)\n" \
-    "  --subject TEXT          subject\n" \
-    "  --slide FILE[,FILE...]  the next slide's files (repeatable)\n" \
-    "  --text SLIDE TEXT       typed text on a slide\n" \
-    "  --duration SLIDE MS     a slide's duration (default 30000)\n" \
-    "  --priority low|normal|high\n" \
-    "  --expiry HOURS          expires this many hours after sending\n" \
-    "  --delivery-time hour|day  deliver after one hour or one day\n" \
-    "  --class personal|advertisement|informational|auto\n" \
-    "  --hide-sender           ask the centre to hide the sender\n" \
-    "  --delivery-report       ask for a delivery report\n" \
-    "  --read-report           ask for a read report\n"
+#define MMSCTL_COMPOSE_OPTIONS_HELP                                      \
+  "  --to NUMBER             recipient (digits and '+'; +86 is added)\n" \
+  "  --cc NUMBER             a Cc recipient (repeatable)\n"              \
+  "  --subject TEXT          subject\n"                                  \
+  "  --slide FILE[,FILE...]  the next slide's files (repeatable)\n"      \
+  "  --text SLIDE TEXT       typed text on a slide\n"                    \
+  "  --duration SLIDE MS     a slide's duration (default 30000)\n"       \
+  "  --priority low|normal|high\n"                                       \
+  "  --expiry HOURS          expires this many hours after sending\n"    \
+  "  --delivery-time hour|day  deliver after one hour or one day\n"      \
+  "  --class personal|advertisement|informational|auto\n"                \
+  "  --hide-sender           ask the centre to hide the sender\n"        \
+  "  --delivery-report       ask for a delivery report\n"                \
+  "  --read-report           ask for a read report\n"
 
 // A whole number in [min, max]; false for anything else.
 bool ParseNumber(const std::string& text, long min, long max, int* value);

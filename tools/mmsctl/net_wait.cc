@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "store/registry_values.h"
-#include "pushrouter/push_store.h"
 #include "platform/registry.h"
 #include "platform/text_convert.h"
+#include "pushrouter/push_store.h"
+#include "store/registry_values.h"
 #include "tools/mmsctl/compose.h"
 #include "tools/mmsctl/compose_options.h"
 #include "transport/operator.h"
