@@ -134,7 +134,7 @@ SavedMessage Save(int64_t storage) {
     std::abort();
   }
   for (int i = 0; i < opened.m_nFileNum; ++i) {
-    wchar_t name[260] = {};
+    wchar_t name[MAX_PATH] = {};
     if (opened.GetFileName(i, name) == 1) {
       std::string host = Host(name);
       if (host.find(".smil") != std::string::npos) {
@@ -218,7 +218,7 @@ void BM_ComposeAndSave(benchmark::State& state) {
     message->SetSubject(subject);
     message->AddPartFileName(0, image);
     message->AddPartTxt(0, text, 0);
-    wchar_t saved[260] = {};
+    wchar_t saved[MAX_PATH] = {};
     if (CMMS::MMS_Save(message, saved, nullptr) != 0) {
       state.SkipWithError("MMS_Save failed");
       delete message;

@@ -49,7 +49,7 @@ int CMMS::MMS_Save(MMS_Custom_Data* message, wchar_t* saved_path,
   if (saver == nullptr) {
     return -1;
   }
-  char scratch[260] = {};
+  char scratch[MAX_PATH] = {};
   if (saver->SaveMMS(message, scratch, saved_path) != 0) {
     return -1;
   }

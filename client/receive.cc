@@ -25,6 +25,7 @@
 #include "diag/log.h"
 #include "mms.h"
 #include "platform/announcements.h"
+#include "platform/owned.h"
 #include "platform/text_convert.h"
 #include "platform/thread.h"
 #include "platform/winapi.h"
@@ -56,14 +57,10 @@ uint64_t BusyForMsLocked() {
                                mms::platform::TimeScale());
 }
 
-struct LocalBlockFree {
-  void operator()(void* block) const { LocalFree(block); }
-};
-
 // What a receive thread owns: its buffer (URL in, stored path out) and the
 // queue node it runs for (0: a retrieval outside the queue).
 struct ReceiveTask {
-  wchar_t* buffer = nullptr;  // LocalAlloc, kLocationChars characters
+  wchar_t* buffer = nullptr;  // LocalAlloc, MAX_PATH characters
   uint64_t node_id = 0;
   ~ReceiveTask() {
     {
@@ -76,9 +73,9 @@ struct ReceiveTask {
   }
 };
 
-// True when the text at url ends within kLocationChars characters.
+// True when the text at url ends within MAX_PATH characters.
 bool FitsLocation(const wchar_t* url) {
-  return wcsnlen(url, kLocationChars) < kLocationChars;
+  return wcsnlen(url, MAX_PATH) < MAX_PATH;
 }
 
 // Takes the retrieval's node out of the queue. True when it was still
@@ -123,13 +120,13 @@ void EndFailedRetrieval(bool current) {
 DWORD ReceiveThreadProc(void* argument) {
   mms::client::WorkerScope scope;
   std::unique_ptr<ReceiveTask> task(static_cast<ReceiveTask*>(argument));
-  wchar_t url[kLocationChars] = {};
+  wchar_t url[MAX_PATH] = {};
   wcscpy(url, task->buffer);
   // The message this thread stored is the one it acknowledges: by the
   // ID in the bytes it wrote, whatever "NewMMSName" says by then.
   bool has_id = false;
   std::string id;
-  const int result = RetrieveMMS(task->buffer, kLocationChars, &has_id, &id);
+  const int result = RetrieveMMS(task->buffer, MAX_PATH, &has_id, &id);
   mms::platform::CancellationPoint();
   const uint64_t node_id = task->node_id;
   task.reset();
@@ -150,8 +147,8 @@ int StartReceive(const wchar_t* url, uint64_t node_id) {
   }
   std::unique_ptr<ReceiveTask> task(new (std::nothrow) ReceiveTask);
   if (task != nullptr) {
-    task->buffer = static_cast<wchar_t*>(
-        LocalAlloc(LPTR, kLocationChars * sizeof(wchar_t)));
+    task->buffer =
+        static_cast<wchar_t*>(LocalAlloc(LPTR, MAX_PATH * sizeof(wchar_t)));
   }
   if (task == nullptr || task->buffer == nullptr) {
     // No thread: the retrieval fails as one whose download failed.
@@ -193,11 +190,11 @@ int StartReceive(const wchar_t* url, uint64_t node_id) {
 int SendAcknowledgement(bool ends_retrieval) {
   // One character less than the buffer: the stored text has no
   // terminator, so the last zero must stay.
-  wchar_t path[kLocationChars] = {};
+  wchar_t path[MAX_PATH] = {};
   RegGetValue(const_cast<wchar_t*>(kMmsKey), const_cast<wchar_t*>(kNewMmsName),
-              path, (kLocationChars - 1) * sizeof(wchar_t));
+              path, (MAX_PATH - 1) * sizeof(wchar_t));
   std::unique_ptr<CMMS> temp(new (std::nothrow) CMMS());
-  std::unique_ptr<unsigned char, LocalBlockFree> id;
+  mms::platform::LocalBlock<unsigned char> id;
   if (temp != nullptr) {
     id.reset(temp->GetMMSTranscationID(path));
   }
@@ -210,7 +207,7 @@ int SendAcknowledgement(bool ends_retrieval) {
 int AcknowledgeRetrieval(const std::string* transaction_id, const wchar_t* url,
                          bool ends_retrieval) {
   int length = 0;
-  std::unique_ptr<unsigned char, LocalBlockFree> pdu;
+  mms::platform::LocalBlock<unsigned char> pdu;
   if (transaction_id != nullptr) {
     CMMS maker;
     std::string id = *transaction_id;
@@ -248,11 +245,11 @@ int CMMS::ReciveMMS(WapPush_Message* push) {
   if (push == nullptr) {
     return -1;
   }
-  wchar_t url[kLocationChars] = {};
+  wchar_t url[MAX_PATH] = {};
   if (push->pszContentLocation != nullptr) {
     // At most 63 bytes, so the wide text always fits.
     MultiByteToWideChar(CP_ACP, 0, push->pszContentLocation, -1, url,
-                        static_cast<int>(kLocationChars));
+                        static_cast<int>(MAX_PATH));
   }
   return mms::client::StartReceive(url, 0);
 }
@@ -275,7 +272,7 @@ int CMMS::MMS_Recived(wchar_t* url) {
   // oldest waiting request goes first; a caller that starts an earlier
   // one in its turn stays to start its own, so none is left behind.
   for (;;) {
-    wchar_t location[kLocationChars] = {};
+    wchar_t location[MAX_PATH] = {};
     uint64_t start_id = 0;
     uint64_t gave_up_after_ms = 0;
     std::vector<HANDLE> abandoned;
@@ -336,8 +333,8 @@ int CMMS::MMS_SendReadReport(wchar_t* number, wchar_t* text) {
   message->SetPhoneNumber(number);
   message->SetSubject(subject);
   message->AddPartTxt(0, text, 1);
-  wchar_t saved_path[kLocationChars] = {};
-  wchar_t scratch[kLocationChars] = {};
+  wchar_t saved_path[MAX_PATH] = {};
+  wchar_t scratch[MAX_PATH] = {};
   if (MMS_Send(message, saved_path, scratch, 1) != 0) {
     delete message;
   }
@@ -348,7 +345,7 @@ int CMMS::MMS_NetOpretion(MMS_Custom_Data* message, wchar_t* name,
                           int operation) {
   switch (operation) {
     case 2: {
-      wchar_t scratch[kLocationChars] = {};
+      wchar_t scratch[MAX_PATH] = {};
       return MMS_Send(message, name, scratch, 0);
     }
     case 1:

@@ -16,6 +16,7 @@
 #include "client/threads.h"
 #include "diag/log.h"
 #include "mms.h"
+#include "platform/owned.h"
 #include "platform/thread.h"
 #include "platform/winapi.h"
 #include "transport/transport.h"
@@ -23,20 +24,15 @@
 namespace {
 
 constexpr int kMessageClassAuto = 3;
-constexpr size_t kPathChars = 260;  // a saved path, terminator included
-
-struct LocalBlockFree {
-  void operator()(void* block) const { LocalFree(block); }
-};
 
 // What a send thread owns: the job with its PDU copy, and for the silent
 // thread whether its end finishes the running retrieval.
 struct SendTask {
   SendJob job{nullptr, 0};
-  uint64_t serial = 0;              // identifies the reporting thread
-  bool ends_retrieval = false;      // silent thread only
-  bool submitted = false;           // the submission ran to its end
-  wchar_t stored[kPathChars] = {};  // the stored copy of a user's message
+  uint64_t serial = 0;            // identifies the reporting thread
+  bool ends_retrieval = false;    // silent thread only
+  bool submitted = false;         // the submission ran to its end
+  wchar_t stored[MAX_PATH] = {};  // the stored copy of a user's message
   ~SendTask() {
     if (!submitted && mms::client::ShuttingDown()) {
       // Never silently: the user can send the stored copy again.
@@ -159,7 +155,7 @@ int StartReportedSend(const unsigned char* pdu, int length,
     return -1;
   }
   if (stored != nullptr) {
-    wcsncpy(task->stored, stored, kPathChars - 1);
+    wcsncpy(task->stored, stored, MAX_PATH - 1);
   }
   static std::atomic<uint64_t> next_serial{1};
   task->serial = next_serial++;
@@ -214,11 +210,11 @@ int CMMS::SendMMS(MMS_Custom_Data* message, wchar_t* saved_path,
   if (pdu == nullptr) {
     return -1;
   }
-  std::unique_ptr<unsigned char, LocalBlockFree> owned(pdu);
+  mms::platform::LocalBlock<unsigned char> owned(pdu);
   if (without_report == 0) {
     // Stored before the submission starts, so that -1 always means that
     // nothing was sent and a retry sends no duplicate.
-    wchar_t stored[kPathChars] = {};
+    wchar_t stored[MAX_PATH] = {};
     if (MakeMMSFileToSave(pdu, length, stored) != 1) {
       return -1;
     }

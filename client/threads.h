@@ -22,15 +22,14 @@
 
 // Characters of a content location or a retrieved file's path, terminator
 // included: a queued URL, and the receive buffer it is copied into.
-constexpr size_t kLocationChars = 260;
 
 // One pending retrieval. The head of the queue is the oldest; nodes that
 // were started form a prefix of the queue (they are started in order).
 struct RecvQueueNode {
-  wchar_t szLocation[kLocationChars];  // the URL, zero-terminated
-  RecvQueueNode* pNext;                // towards the tail
-  uint64_t nId;                        // unique per node, never 0
-  bool bStarted;                       // its receive thread was started
+  wchar_t szLocation[MAX_PATH];  // the URL, zero-terminated
+  RecvQueueNode* pNext;          // towards the tail
+  uint64_t nId;                  // unique per node, never 0
+  bool bStarted;                 // its receive thread was started
   HANDLE hThread;  // that thread while it runs; closed with the node
 };
 

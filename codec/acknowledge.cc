@@ -19,6 +19,7 @@
 #include "codec/decode/decoder.h"
 #include "codec/header_table.h"
 #include "codec/records.h"
+#include "platform/whole_file.h"
 #include "platform/winapi.h"
 
 namespace {
@@ -27,17 +28,6 @@ using mms::codec::ByteWriter;
 
 constexpr size_t kAckFixedBytes = 8;
 
-struct FileCloser {
-  void operator()(void* file) const { CloseHandle(file); }
-};
-using UniqueFile = std::unique_ptr<void, FileCloser>;
-
-struct LocalFreer {
-  void operator()(void* block) const { LocalFree(block); }
-};
-template <class T>
-using LocalBlock = std::unique_ptr<T, LocalFreer>;
-
 // The header record of a scratch CMMS: its texts, then the record.
 struct HeaderReleaser {
   void operator()(MMS_Header* header) const {
@@ -45,38 +35,6 @@ struct HeaderReleaser {
     LocalFree(header);
   }
 };
-
-// The whole file at path, or null (with *size 0) when it cannot be read or
-// is empty. A missing file is created empty, as the phone's open does.
-LocalBlock<uint8_t> ReadWholeFile(const wchar_t* path, size_t* size) {
-  *size = 0;
-  UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
-    return nullptr;
-  }
-  const DWORD file_size = GetFileSize(file.get(), nullptr);
-  if (file_size == 0 || file_size == INVALID_FILE_SIZE) {
-    return nullptr;
-  }
-  LocalBlock<uint8_t> bytes(static_cast<uint8_t*>(LocalAlloc(LPTR, file_size)));
-  if (bytes == nullptr) {
-    return nullptr;
-  }
-  DWORD total = 0;
-  while (total < file_size) {
-    DWORD got = 0;
-    if (!ReadFile(file.get(), bytes.get() + total, file_size - total, &got,
-                  nullptr) ||
-        got == 0) {
-      return nullptr;
-    }
-    total += got;
-  }
-  *size = file_size;
-  return bytes;
-}
 
 }  // namespace
 
@@ -159,10 +117,13 @@ unsigned char* CMMS::GetMMSTranscationID(wchar_t* path) {
   if (path == nullptr) {
     return nullptr;
   }
-  size_t size = 0;
-  LocalBlock<uint8_t> pdu = ReadWholeFile(path, &size);
+  // A missing file is created empty, as the phone's open does.
+  DWORD size = 0;
+  mms::platform::LocalBlock<unsigned char> pdu =
+      mms::platform::ReadWholeFile(path, true, 0, &size);
   std::string id;
-  if (pdu == nullptr || !mms::codec::ReadTransactionId(pdu.get(), size, &id)) {
+  if (pdu == nullptr || size == 0 ||
+      !mms::codec::ReadTransactionId(pdu.get(), size, &id)) {
     return nullptr;
   }
   auto* copy = static_cast<unsigned char*>(LocalAlloc(LPTR, id.size() + 1));

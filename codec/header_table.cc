@@ -292,11 +292,6 @@ const char* HeaderName(uint8_t code) {
   return row == nullptr ? nullptr : row->name;
 }
 
-const HeaderRow* HeaderRows(size_t* count) {
-  *count = kHeaderCount;
-  return kHeaders;
-}
-
 const char* ContentTypeName(uint32_t code) {
   const size_t count = sizeof(kContentTypes) / sizeof(kContentTypes[0]);
   return code < count ? kContentTypes[code] : nullptr;

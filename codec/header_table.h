@@ -107,8 +107,6 @@ constexpr uint8_t kCancelStatus = 0x3F;
 const HeaderRow* FindHeader(uint8_t code);
 // Name for a field code, or null.
 const char* HeaderName(uint8_t code);
-// Every row, in code order.
-const HeaderRow* HeaderRows(size_t* count);
 
 // X-Mms-Message-Type values (wire bytes).
 constexpr uint8_t kMsgSendReq = 128;

@@ -15,7 +15,6 @@
 namespace mms::codec {
 namespace {
 
-constexpr size_t kPathChars = 260;         // work buffers for paths/names
 constexpr size_t kMaxHeaderBlock = 4096;   // far above any 259-byte name
 constexpr char kSmilName[] = "cmms.smil";  // Name and Content-Location
 
@@ -214,9 +213,9 @@ bool ReadOpenFile(HANDLE file, uint8_t* into, DWORD size) {
 
 // The same by path, for files not kept open.
 bool ReadFileInto(const char* path, uint8_t* into, DWORD size) {
-  wchar_t wide_path[kPathChars] = {};
+  wchar_t wide_path[MAX_PATH] = {};
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide_path,
-                          static_cast<int>(kPathChars)) <= 0) {
+                          static_cast<int>(MAX_PATH)) <= 0) {
     return false;
   }
   DWORD now = 0;
@@ -232,14 +231,14 @@ bool ReadFileInto(const char* path, uint8_t* into, DWORD size) {
 // The file name without its folder, back in the system code page; false
 // when it does not survive the round trip.
 bool NameFromPath(wchar_t* wide_path, char* name) {
-  wchar_t wide_name[kPathChars] = {};
+  wchar_t wide_name[MAX_PATH] = {};
   if (!GetFileNameFromPath(wide_path, wide_name)) {
     return false;
   }
   BOOL used_default = FALSE;
   const int n =
       WideCharToMultiByte(CP_ACP, 0, wide_name, -1, name,
-                          static_cast<int>(kPathChars), nullptr, &used_default);
+                          static_cast<int>(MAX_PATH), nullptr, &used_default);
   return n > 0 && !used_default;
 }
 
@@ -294,9 +293,9 @@ MMS_Part* PrepareFilePart(const char* path, HANDLE* file) {
   if (path == nullptr) {
     return nullptr;
   }
-  wchar_t wide_path[kPathChars] = {};
+  wchar_t wide_path[MAX_PATH] = {};
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide_path,
-                          static_cast<int>(kPathChars)) <= 0) {
+                          static_cast<int>(MAX_PATH)) <= 0) {
     return nullptr;
   }
   DWORD size = 0;
@@ -310,8 +309,8 @@ MMS_Part* PrepareFilePart(const char* path, HANDLE* file) {
     return nullptr;
   }
   part->nDataLength = static_cast<int32_t>(size);
-  char name[kPathChars] = {};
-  char extension[kPathChars] = {};
+  char name[MAX_PATH] = {};
+  char extension[MAX_PATH] = {};
   bool ok = NameFromPath(wide_path, name) && GetFileExtensionA(name, extension);
   if (ok) {
     part->pInfo->nKind = MediaKindForExtension(extension);
@@ -465,7 +464,7 @@ bool SendParts::Load(MMS_Custom_Data* message) {
   }
   ++count_;
   for (int index = 0; index < message->m_nFileNum; ++index) {
-    char path[kPathChars] = {};
+    char path[MAX_PATH] = {};
     if (!message->GetFileName(index, path)) {
       Clear();
       return false;

@@ -17,12 +17,11 @@
 namespace mms::codec {
 namespace {
 
-constexpr size_t kFieldBytes = 260;        // the record's text fields
 constexpr size_t kCountryPrefixBytes = 3;  // "+86", left out of the ID
 constexpr char kPlmnSuffix[] = "/TYPE=PLMN";
 
 // Length of a fixed field's text, never past the field.
-size_t FieldLength(const char* field) { return strnlen(field, kFieldBytes); }
+size_t FieldLength(const char* field) { return strnlen(field, MAX_PATH); }
 
 // Seconds since 1970 now; 0 when the clock cannot be converted or lies
 // outside what a 32-bit Date-value holds.
@@ -74,11 +73,11 @@ bool PutTo(const char* recipient, ByteWriter* out) {
 // as its low byte; an entry the record refuses goes out empty.
 bool PutCcs(MMS_Custom_Data* message, ByteWriter* out) {
   for (int index = 0; index < message->m_nCcNumber; ++index) {
-    wchar_t wide[kFieldBytes] = {};
+    wchar_t wide[MAX_PATH] = {};
     message->GetCcNameWithPLNM(wide, index);
-    char narrow[kFieldBytes] = {};
+    char narrow[MAX_PATH] = {};
     size_t n = 0;
-    while (n + 1 < kFieldBytes && wide[n] != 0) {
+    while (n + 1 < MAX_PATH && wide[n] != 0) {
       narrow[n] = static_cast<char>(wide[n] & 0xFF);
       ++n;
     }

@@ -44,6 +44,27 @@ size_t GetUintvar(const uint8_t* data, size_t size, uint32_t* value) {
   return 0;
 }
 
+namespace {
+
+constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
+constexpr int64_t kFileTimeUnitsPerSecond = 10000000LL;
+
+}  // namespace
+
+bool SecondsToLocalTime(uint32_t value, DateSign sign, SYSTEMTIME* local) {
+  const int64_t seconds = sign == DateSign::kSigned
+                              ? int64_t{static_cast<int32_t>(value)}
+                              : int64_t{value};
+  const uint64_t units = static_cast<uint64_t>(
+      seconds * kFileTimeUnitsPerSecond + kUnixEpochAsFileTime);
+  FILETIME utc;
+  utc.dwLowDateTime = static_cast<DWORD>(units);
+  utc.dwHighDateTime = static_cast<DWORD>(units >> 32);
+  FILETIME local_file_time;
+  return FileTimeToLocalFileTime(&utc, &local_file_time) &&
+         FileTimeToSystemTime(&local_file_time, local);
+}
+
 }  // namespace mms::codec
 
 int EncodeUintvar(uint32_t value, unsigned char* out) {
@@ -92,5 +113,6 @@ int64_t SystemTimeToSeconds(const SYSTEMTIME* time) {
   }
   const int64_t ticks = (static_cast<int64_t>(file_time.dwHighDateTime) << 32) |
                         file_time.dwLowDateTime;
-  return (ticks - 116444736000000000LL) / 10000000LL;
+  return (ticks - mms::codec::kUnixEpochAsFileTime) /
+         mms::codec::kFileTimeUnitsPerSecond;
 }

@@ -34,6 +34,13 @@ size_t PutUintvar(uint32_t value, uint8_t* out);
 // the input ends inside it, it runs past five bytes or past 32 bits.
 size_t GetUintvar(const uint8_t* data, size_t size, uint32_t* value);
 
+// A date value is seconds since 1970-01-01 00:00:00 UTC, read as a signed
+// or an unsigned 32-bit number depending on the PDU.
+enum class DateSign { kSigned, kUnsigned };
+
+// The local time of a date value; false when it cannot be converted.
+bool SecondsToLocalTime(uint32_t value, DateSign sign, SYSTEMTIME* local);
+
 }  // namespace mms::codec
 
 // Specified primitives, on top of the above.

@@ -2,32 +2,29 @@
 // list and the destination list of the Connection Manager stand-in.
 //
 // A request copies its entry's status script when it is made; each status
-// read takes the next step and the last step repeats. Handles are numbers
-// looked up in one table, so a released or made-up handle is refused
-// rather than dereferenced.
+// read takes the next step and the last step repeats. Requests live in the
+// platform handle table, so a released or made-up handle is refused rather
+// than dereferenced.
 #include "connmgr/connmgr.h"
 
 #include <cstring>
-#include <map>
 #include <mutex>
 
 #include "connmgr/connmgr_entries.h"
+#include "platform/handle_table.h"
 #include "platform/thread.h"
 
 namespace mms::platform::connmgr {
 
 namespace {
 
-constexpr uintptr_t kFirstHandle = 0xC0000;  // far from file handles
-
-struct Connection {
-  std::vector<DWORD> script;  // never empty
-  size_t next = 0;            // step the next status read returns
+struct Connection : HandleObject {
+  bool ClosedByCloseHandle() const override { return false; }
+  std::vector<DWORD> script;  // never empty; guarded by g_mu
+  size_t next = 0;            // step the next status read returns; g_mu
 };
 
 std::mutex g_mu;
-std::map<uintptr_t, Connection> g_connections;   // guarded by g_mu
-uintptr_t g_next_handle = kFirstHandle;          // guarded by g_mu
 std::vector<CONNMGR_CONNECTIONINFO> g_requests;  // guarded by g_mu
 std::vector<std::wstring> g_documents;           // guarded by g_mu
 size_t g_status_reads = 0;                       // guarded by g_mu
@@ -84,14 +81,11 @@ size_t StatusReads() {
   return g_status_reads;
 }
 
-size_t LiveConnections() {
-  std::lock_guard<std::mutex> lock(g_mu);
-  return g_connections.size();
-}
+size_t LiveConnections() { return OpenHandleCount(IsKind<Connection>); }
 
 void Reset() {
+  CloseHandlesOfKind(IsKind<Connection>);
   std::lock_guard<std::mutex> lock(g_mu);
-  g_connections.clear();
   g_requests.clear();
   g_documents.clear();
   g_status_reads = 0;
@@ -113,14 +107,11 @@ HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* info,
     std::lock_guard<std::mutex> lock(g_mu);
     g_requests.push_back(*info);
   }
-  Connection made;
-  if (!ScriptFor(*info, &made.script)) {
+  auto made = std::make_shared<Connection>();
+  if (!ScriptFor(*info, &made->script)) {
     return E_FAIL;
   }
-  std::lock_guard<std::mutex> lock(g_mu);
-  const uintptr_t handle = g_next_handle++;
-  g_connections[handle] = made;
-  *connection = reinterpret_cast<HANDLE>(handle);
+  *connection = AddHandle(std::move(made));
   return S_OK;
 }
 
@@ -129,13 +120,14 @@ HRESULT ConnMgrConnectionStatus(HANDLE connection, DWORD* status) {
   if (status == nullptr) {
     return E_INVALIDARG;
   }
-  std::lock_guard<std::mutex> lock(g_mu);
-  auto it = g_connections.find(reinterpret_cast<uintptr_t>(connection));
-  if (it == g_connections.end()) {
+  std::shared_ptr<Connection> held =
+      mms::platform::LookupHandle<Connection>(connection);
+  if (held == nullptr) {
     return E_INVALIDARG;
   }
+  std::lock_guard<std::mutex> lock(g_mu);
   ++g_status_reads;
-  Connection& c = it->second;
+  Connection& c = *held;
   *status = c.script[c.next];
   if (c.next + 1 < c.script.size()) {
     ++c.next;
@@ -144,8 +136,7 @@ HRESULT ConnMgrConnectionStatus(HANDLE connection, DWORD* status) {
 }
 
 HRESULT ConnMgrReleaseConnection(HANDLE connection, LONG /*cache_time*/) {
-  std::lock_guard<std::mutex> lock(g_mu);
-  return g_connections.erase(reinterpret_cast<uintptr_t>(connection)) == 1
+  return mms::platform::TakeHandle<Connection>(connection) != nullptr
              ? S_OK
              : E_INVALIDARG;
 }

@@ -366,12 +366,6 @@ bool WriteTexts(
   return true;
 }
 
-bool WriteText(const std::wstring& key, const wchar_t* name,
-               const std::wstring& text) {
-  ScopedKey k;
-  return k.Create(key) && k.SetText(name, text);
-}
-
 bool WriteDword(const std::wstring& key, const wchar_t* name, DWORD value) {
   ScopedKey k;
   return k.Create(key) && k.SetDword(name, value);

@@ -77,8 +77,6 @@ bool WriteDestination(const Destination& destination);
 bool WriteTexts(
     const std::wstring& key,
     const std::vector<std::pair<std::wstring, std::wstring>>& name_text_pairs);
-bool WriteText(const std::wstring& key, const wchar_t* name,
-               const std::wstring& text);
 bool WriteDword(const std::wstring& key, const wchar_t* name, DWORD value);
 // Reads a REG_SZ value of an existing key; false when key or value is
 // missing or not text.

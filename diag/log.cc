@@ -16,7 +16,6 @@
 namespace {
 
 constexpr wchar_t kLogFolder[] = L"\\KestLogDir";
-constexpr int kPathChars = 260;    // module and log paths, with NUL
 constexpr int kEntryChars = 1024;  // a formatted entry, with NUL
 constexpr int kLineBytes = 1024;   // a whole line, with NUL
 
@@ -53,16 +52,16 @@ bool LogFolderExists() {
 
 // "\KestLogDir\" + the program's file name with everything from its last
 // "." replaced by "_log.txt" (appended when it has none).
-bool LogPath(const wchar_t* module_path, wchar_t (&log_path)[kPathChars]) {
-  wchar_t name[kPathChars] = {};
+bool LogPath(const wchar_t* module_path, wchar_t (&log_path)[MAX_PATH]) {
+  wchar_t name[MAX_PATH] = {};
   const wchar_t* slash = wcsrchr(module_path, L'\\');
-  wcsncpy(name, slash != nullptr ? slash + 1 : module_path, kPathChars - 1);
+  wcsncpy(name, slash != nullptr ? slash + 1 : module_path, MAX_PATH - 1);
   wchar_t* dot = wcsrchr(name, L'.');
   if (dot != nullptr) {
     *dot = L'\0';
   }
   int chars =
-      swprintf(log_path, kPathChars, L"%ls\\%ls_log.txt", kLogFolder, name);
+      swprintf(log_path, MAX_PATH, L"%ls\\%ls_log.txt", kLogFolder, name);
   return chars > 0;
 }
 
@@ -78,12 +77,12 @@ DiagnosticLog::~DiagnosticLog() {
 }
 
 void DiagnosticLog::Open() {
-  wchar_t module_path[kPathChars] = {};
-  DWORD got = GetModuleFileNameW(nullptr, module_path, kPathChars);
-  if (got == 0 || got >= static_cast<DWORD>(kPathChars) || !LogFolderExists()) {
+  wchar_t module_path[MAX_PATH] = {};
+  DWORD got = GetModuleFileNameW(nullptr, module_path, MAX_PATH);
+  if (got == 0 || got >= static_cast<DWORD>(MAX_PATH) || !LogFolderExists()) {
     return;
   }
-  wchar_t log_path[kPathChars] = {};
+  wchar_t log_path[MAX_PATH] = {};
   if (!LogPath(module_path, log_path)) {
     return;
   }

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)message.RecivedToParseSmil();
   // Remove this input's part files so that the root does not fill up.
   for (int i = 0; i < message.m_nFileNum; ++i) {
-    wchar_t path[260] = {};
+    wchar_t path[MAX_PATH] = {};
     if (message.GetFileName(i, path) == 1) {
       const std::wstring p(path);
       const std::wstring folder = L"\\temp\\mmsdecode\\";

@@ -55,7 +55,7 @@ bool SaveSeed(const Seed& seed, const std::string& out_path) {
     message->AddFileNameToArray(path.data());
     message->AddPartFileName(static_cast<int>(i % 32), path.data());
   }
-  wchar_t saved[260] = {};
+  wchar_t saved[MAX_PATH] = {};
   if (CMMS::MMS_Save(message, saved, nullptr) != 0) {
     delete message;
     return false;

@@ -35,6 +35,10 @@ typedef unsigned int UINT;
 typedef void* HANDLE;
 typedef void* HLOCAL;
 
+// Characters (or bytes) of every fixed text field and path buffer,
+// terminator included.
+#define MAX_PATH 260
+
 typedef struct HKEY__* HKEY;
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 
@@ -103,9 +107,9 @@ class MMS_API MMS_Smil_Part {
   int GetFileName(int index, wchar_t* name);
   int SetPartTime(int ms);
 
-  int m_nFileNum;                 // files on the slide, 0 to 32
-  int m_nPartTime;                // duration in ms, 30000 by default
-  wchar_t m_szFileName[32][260];  // the files, in the order added
+  int m_nFileNum;                      // files on the slide, 0 to 32
+  int m_nPartTime;                     // duration in ms, 30000 by default
+  wchar_t m_szFileName[32][MAX_PATH];  // the files, in the order added
 };
 
 // One message, composed or received.
@@ -157,16 +161,16 @@ class MMS_API MMS_Custom_Data {
   int SendToMakeSmil(void);
   int RecivedToParseSmil(void);
 
-  int m_nFileNum;                   // entries in use in m_pFileNameArray
-  char* m_pSimlContent;             // SMIL document, LocalAlloc, owned
-  char (*m_pFileNameArray)[260];    // full paths, ANSI, LocalAlloc, owned
-  char m_szCcName[260];             // "*" + number + "/TYPE=PLMN" per entry
-  int m_nCcNumber;                  // Cc count declared by SetCcNumber
-  char m_szPhoneNumber[260];        // the one To recipient, ANSI
-  char m_szSenderPhoneNumber[260];  // From of a received message, ANSI
-  char m_szSubject[260];            // UTF-8
-  SYSTEMTIME m_stDate;              // date of a received message, local time
-  int m_bReadReport;                // nonzero: read report requested
+  int m_nFileNum;                      // entries in use in m_pFileNameArray
+  char* m_pSimlContent;                // SMIL document, LocalAlloc, owned
+  char (*m_pFileNameArray)[MAX_PATH];  // full paths, ANSI, LocalAlloc, owned
+  char m_szCcName[MAX_PATH];           // "*" + number + "/TYPE=PLMN" per entry
+  int m_nCcNumber;                     // Cc count declared by SetCcNumber
+  char m_szPhoneNumber[MAX_PATH];      // the one To recipient, ANSI
+  char m_szSenderPhoneNumber[MAX_PATH];  // From of a received message, ANSI
+  char m_szSubject[MAX_PATH];            // UTF-8
+  SYSTEMTIME m_stDate;  // date of a received message, local time
+  int m_bReadReport;    // nonzero: read report requested
   int m_nRootWidth;
   int m_nRootHeight;
   int m_nImageWidth;  // 0: no "Image" region

@@ -19,7 +19,7 @@ bool WideToAnsi(const wchar_t* text, char* out, size_t out_bytes) {
   if (needed <= 0 || static_cast<size_t>(needed) > out_bytes) {
     return false;
   }
-  char work[kFieldBytes];
+  char work[MAX_PATH];
   char* target = out_bytes <= sizeof(work) ? work : out;
   int written = WideCharToMultiByte(CP_ACP, 0, text, -1, target, needed,
                                     nullptr, nullptr);
@@ -50,8 +50,8 @@ bool AnsiToWide(const char* text, size_t bytes, wchar_t* out,
   if (needed <= 0 || static_cast<size_t>(needed) >= out_chars) {
     return false;
   }
-  wchar_t work[kWideChars];
-  wchar_t* target = out_chars <= kWideChars ? work : out;
+  wchar_t work[MAX_PATH];
+  wchar_t* target = out_chars <= MAX_PATH ? work : out;
   int written = MultiByteToWideChar(CP_ACP, 0, text, length, target, needed);
   if (written != needed) {
     return false;

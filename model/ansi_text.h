@@ -8,7 +8,7 @@
 
 #include <stddef.h>
 
-#include "model/record_limits.h"
+#include "mms.h"
 
 namespace mms::model {
 
@@ -23,8 +23,17 @@ namespace mms::model {
 [[nodiscard]] bool AnsiToWide(const char* text, size_t bytes, wchar_t* out,
                               size_t out_chars);
 
+// The phone's UTF-8 decoder over count bytes: an optional byte-order mark
+// is skipped, two- and three-byte forms become one unit each (overlong
+// forms and stray continuation bytes pass), a four-byte lead or a sequence
+// cut short by the end is refused. Writes the units and a terminator into
+// out (capacity units, terminator included); false when refused or out is
+// too small, with the units decoded so far left unterminated.
+[[nodiscard]] bool DecodeUtf8(const unsigned char* bytes, size_t count,
+                              wchar_t* out, size_t capacity);
+
 // Length of a fixed field's text: up to its NUL, never past the field.
-size_t FieldLength(const char* field, size_t field_bytes = kFieldBytes);
+size_t FieldLength(const char* field, size_t field_bytes = MAX_PATH);
 
 }  // namespace mms::model
 

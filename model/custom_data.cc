@@ -19,15 +19,13 @@
 
 using mms::model::AnsiToWide;
 using mms::model::FieldLength;
-using mms::model::kFieldBytes;
 using mms::model::kMaxFileNames;
 using mms::model::kMaxSlides;
-using mms::model::kWideChars;
 using mms::model::WideToAnsi;
 
 namespace {
 
-using FileEntry = char[kFieldBytes];
+using FileEntry = char[MAX_PATH];
 
 constexpr std::string_view kPlmnSuffix = "/TYPE=PLMN";
 
@@ -38,21 +36,20 @@ bool IsEmpty(const wchar_t* text) {
 // A zero-filled block of `count` file-name entries, or null.
 FileEntry* NewFileArray(int count) {
   return static_cast<FileEntry*>(
-      LocalAlloc(LPTR, static_cast<size_t>(count) * kFieldBytes));
+      LocalAlloc(LPTR, static_cast<size_t>(count) * MAX_PATH));
 }
 
 // Entries a file-name array holds, from the size of its block: whoever
 // made the array (this record, the decoder, a client), no index can land
 // outside it.
 int Capacity(const FileEntry* array) {
-  return static_cast<int>(LocalSize(const_cast<FileEntry*>(array)) /
-                          kFieldBytes);
+  return static_cast<int>(LocalSize(const_cast<FileEntry*>(array)) / MAX_PATH);
 }
 
 // Replaces a fixed field with `text`, which already fits it.
 void StoreField(char* field, const char* text) {
-  memset(field, 0, kFieldBytes);
-  memcpy(field, text, strnlen(text, kFieldBytes - 1));
+  memset(field, 0, MAX_PATH);
+  memcpy(field, text, strnlen(text, MAX_PATH - 1));
 }
 
 // Writes the address in `field` into `out` (260 characters) without its
@@ -65,16 +62,16 @@ int AddressToWide(const char* field, wchar_t* out) {
   std::string_view text(field, FieldLength(field));
   const size_t cut =
       std::min({text.find(kPlmnSuffix), text.find(','), text.size()});
-  return AnsiToWide(field, cut, out, kWideChars) ? 1 : 0;
+  return AnsiToWide(field, cut, out, MAX_PATH) ? 1 : 0;
 }
 
 // "+86" in front of a number that does not already hold it anywhere, into
 // `out` (260 characters); false when the result would not fit.
 bool WithCountryCode(const wchar_t* number, wchar_t* out) {
-  size_t length = wcsnlen(number, kWideChars);
+  size_t length = wcsnlen(number, MAX_PATH);
   bool has_code = wcsstr(number, L"+86") != nullptr;
   size_t total = length + (has_code ? 0 : 3);
-  if (total >= kWideChars) {
+  if (total >= MAX_PATH) {
     return false;
   }
   out[0] = L'\0';
@@ -172,7 +169,7 @@ int MMS_Custom_Data::SetFileNameArray(int index, wchar_t* name) {
       index >= Capacity(m_pFileNameArray)) {
     return 0;
   }
-  char entry[kFieldBytes] = {};
+  char entry[MAX_PATH] = {};
   if (!WideToAnsi(name, entry, sizeof(entry))) {
     return 0;
   }
@@ -185,7 +182,7 @@ int MMS_Custom_Data::AddFileNameToArray(wchar_t* name) {
     return 0;
   }
   // Convert first so that a name that does not fit changes nothing.
-  char entry[kFieldBytes] = {};
+  char entry[MAX_PATH] = {};
   if (!IsEmpty(name) && !WideToAnsi(name, entry, sizeof(entry))) {
     return 0;
   }
@@ -199,7 +196,7 @@ int MMS_Custom_Data::AddFileNameToArray(wchar_t* name) {
     const int held = Capacity(m_pFileNameArray);
     if (held > 0) {
       int keep = held < kMaxFileNames ? held : kMaxFileNames;
-      memcpy(grown, m_pFileNameArray, static_cast<size_t>(keep) * kFieldBytes);
+      memcpy(grown, m_pFileNameArray, static_cast<size_t>(keep) * MAX_PATH);
     }
     LocalFree(m_pFileNameArray);
     m_pFileNameArray = grown;
@@ -216,7 +213,7 @@ int MMS_Custom_Data::GetFileName(int index, char* name) {
     return 0;
   }
   const char* entry = m_pFileNameArray[index];
-  size_t length = FieldLength(entry, kFieldBytes - 1);
+  size_t length = FieldLength(entry, MAX_PATH - 1);
   memcpy(name, entry, length);
   name[length] = '\0';
   return 1;
@@ -228,8 +225,7 @@ int MMS_Custom_Data::GetFileName(int index, wchar_t* name) {
     return 0;
   }
   const char* entry = m_pFileNameArray[index];
-  return AnsiToWide(entry, FieldLength(entry, kFieldBytes - 1), name,
-                    kWideChars)
+  return AnsiToWide(entry, FieldLength(entry, MAX_PATH - 1), name, MAX_PATH)
              ? 1
              : 0;
 }
@@ -261,8 +257,8 @@ int MMS_Custom_Data::SetPhoneNumber(wchar_t* number) {
   if (IsPhoneNumberText(number) == 0) {
     return 0;
   }
-  wchar_t full[kWideChars];
-  char ansi[kFieldBytes] = {};
+  wchar_t full[MAX_PATH];
+  char ansi[MAX_PATH] = {};
   if (!WithCountryCode(number, full) || !WideToAnsi(full, ansi, sizeof(ansi))) {
     return 0;
   }
@@ -287,14 +283,14 @@ int MMS_Custom_Data::SetSubject(wchar_t* subject) {
   }
   int needed = WideCharToMultiByte(CP_UTF8, 0, subject, -1, nullptr, 0, nullptr,
                                    nullptr);
-  if (needed <= 0 || static_cast<size_t>(needed) > kFieldBytes) {
+  if (needed <= 0 || static_cast<size_t>(needed) > MAX_PATH) {
     return 0;
   }
-  char utf8[kFieldBytes] = {};
+  char utf8[MAX_PATH] = {};
   if (WideToUtf8(subject, utf8) == 0) {
     return 0;
   }
-  memcpy(m_szSubject, utf8, kFieldBytes);
+  memcpy(m_szSubject, utf8, MAX_PATH);
   return 1;
 }
 
@@ -303,11 +299,11 @@ int MMS_Custom_Data::GetSubject(wchar_t* subject) {
     return 0;
   }
   // The decoder may have filled all 260 bytes; decode a terminated copy.
-  char bytes[kFieldBytes + 1];
-  memcpy(bytes, m_szSubject, kFieldBytes);
-  bytes[kFieldBytes] = '\0';
-  wchar_t work[kWideChars] = {};
-  if (Utf8ToWide(bytes, work, static_cast<int>(kWideChars)) == 0) {
+  char bytes[MAX_PATH + 1];
+  memcpy(bytes, m_szSubject, MAX_PATH);
+  bytes[MAX_PATH] = '\0';
+  wchar_t work[MAX_PATH] = {};
+  if (Utf8ToWide(bytes, work, static_cast<int>(MAX_PATH)) == 0) {
     return 0;
   }
   wcscpy(subject, work);
@@ -321,19 +317,19 @@ int MMS_Custom_Data::AddCcName(wchar_t* number) {
   if (IsEmpty(number)) {
     return 0;
   }
-  wchar_t full[kWideChars];
+  wchar_t full[MAX_PATH];
   if (!WithCountryCode(number, full)) {
     return 0;
   }
-  wchar_t entry[kWideChars + 16];
+  wchar_t entry[MAX_PATH + 16];
   swprintf(entry, sizeof(entry) / sizeof(entry[0]), L"%ls/TYPE=PLMN", full);
-  char ansi[kFieldBytes] = {};
+  char ansi[MAX_PATH] = {};
   if (!WideToAnsi(entry, ansi, sizeof(ansi))) {
     return 0;
   }
   size_t used = FieldLength(m_szCcName);
   size_t added = strlen(ansi);
-  if (used + 1 + added > kFieldBytes - 1) {
+  if (used + 1 + added > MAX_PATH - 1) {
     return 0;  // the list would not fit its field: refused whole
   }
   m_szCcName[used] = '*';
@@ -373,7 +369,7 @@ int MMS_Custom_Data::GetCcName(wchar_t* number, int index) {
   if (cut == std::string_view::npos) {
     cut = entry.size();
   }
-  return AnsiToWide(entry.data(), cut, number, kWideChars) ? 1 : 0;
+  return AnsiToWide(entry.data(), cut, number, MAX_PATH) ? 1 : 0;
 }
 
 int MMS_Custom_Data::GetCcNameWithPLNM(wchar_t* number, int index) {
@@ -383,8 +379,7 @@ int MMS_Custom_Data::GetCcNameWithPLNM(wchar_t* number, int index) {
       !FindCcEntry(m_szCcName, index, &begin, &end)) {
     return 0;
   }
-  return AnsiToWide(m_szCcName + begin, end - begin, number, kWideChars) ? 1
-                                                                         : 0;
+  return AnsiToWide(m_szCcName + begin, end - begin, number, MAX_PATH) ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------

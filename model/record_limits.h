@@ -7,10 +7,6 @@
 
 namespace mms::model {
 
-// Bytes of every fixed text field of the record, terminator included.
-constexpr size_t kFieldBytes = 260;
-// Characters of every wide work buffer and slide entry, terminator included.
-constexpr size_t kWideChars = 260;
 // Entries of the file-name array AddFileNameToArray makes; also the most
 // names the record ever holds through it.
 constexpr int kMaxFileNames = 1024;

@@ -16,12 +16,13 @@
 #include "mms.h"
 #include "model/record_limits.h"
 #include "model/typed_text.h"
+#include "platform/owned.h"
+#include "platform/whole_file.h"
 #include "platform/winapi.h"
 
 using mms::model::kMaxFileNames;
 using mms::model::kMaxSlideFiles;
 using mms::model::kMaxSlides;
-using mms::model::kWideChars;
 
 namespace {
 
@@ -71,26 +72,13 @@ int FilesOnSlide(const MMS_Smil_Part* part) {
   return part->m_nFileNum < kMaxSlideFiles ? part->m_nFileNum : kMaxSlideFiles;
 }
 
-// Closes a file handle on every way out.
-struct FileCloser {
-  void operator()(void* handle) const { CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<void, FileCloser>;
-
-FileHandle OpenFile(const wchar_t* path, DWORD access, DWORD share,
-                    DWORD disposition) {
-  HANDLE handle = CreateFileW(path, access, share, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return FileHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
-
 }  // namespace
 
 int MMS_Custom_Data::AddPartFileName(int slide, wchar_t* path) {
   if (path == nullptr || path[0] == L'\0' || !IsSlideIndex(slide)) {
     return 0;
   }
-  wchar_t bare[kWideChars] = {};
+  wchar_t bare[MAX_PATH] = {};
   if (GetFileNameFromPath(path, bare) == 0) {
     return 0;
   }
@@ -128,7 +116,7 @@ int MMS_Custom_Data::AddPartTxt(int slide, wchar_t* text, int read_report) {
     return 0;
   }
   CreateDeCodeFolder();
-  wchar_t path[kWideChars];
+  wchar_t path[MAX_PATH];
   if (read_report != 0) {
     wcscpy(path, L"readreport.txt");
   } else {
@@ -138,7 +126,7 @@ int MMS_Custom_Data::AddPartTxt(int slide, wchar_t* text, int read_report) {
     if (!mms::model::TypedTextFolder(this, slide, &folder)) {
       return 0;
     }
-    swprintf(path, kWideChars, L"%lstempTxt%d.txt", folder.c_str(), slide);
+    swprintf(path, MAX_PATH, L"%lstempTxt%d.txt", folder.c_str(), slide);
   }
   int needed =
       WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -153,7 +141,9 @@ int MMS_Custom_Data::AddPartTxt(int slide, wchar_t* text, int read_report) {
   if (length == 0) {
     return 0;
   }
-  FileHandle file = OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+  mms::platform::OwnedHandle file = mms::platform::OwnHandle(
+      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file == nullptr) {
     return 0;
   }
@@ -191,8 +181,8 @@ int MMS_Custom_Data::IsHaveAccessories(void) {
     return shown < m_nFileNum - 1 ? 1 : 0;
   }
   for (int i = 0; i < m_nFileNum; ++i) {
-    wchar_t path[kWideChars] = {};
-    wchar_t extension[kWideChars] = {};
+    wchar_t path[MAX_PATH] = {};
+    wchar_t extension[MAX_PATH] = {};
     if (LoweredFile(this, i, path, extension) && !IsMediaWord(extension)) {
       return 1;
     }
@@ -205,8 +195,8 @@ int MMS_Custom_Data::GetAccessories(MMS_Smil_Part* part) {
     return 0;
   }
   for (int i = 0; i < m_nFileNum; ++i) {
-    wchar_t path[kWideChars] = {};
-    wchar_t extension[kWideChars] = {};
+    wchar_t path[MAX_PATH] = {};
+    wchar_t extension[MAX_PATH] = {};
     if (!LoweredFile(this, i, path, extension)) {
       continue;
     }
@@ -227,7 +217,7 @@ int MMS_Custom_Data::FileInSmilPart(wchar_t* path) {
   for (int s = 0; s < SlidesInUse(*this); ++s) {
     const MMS_Smil_Part* part = m_pSmilPart[s];
     for (int f = 0; f < FilesOnSlide(part); ++f) {
-      if (wcsncmp(part->m_szFileName[f], path, kWideChars) == 0) {
+      if (wcsncmp(part->m_szFileName[f], path, MAX_PATH) == 0) {
         return 1;
       }
     }
@@ -239,35 +229,19 @@ wchar_t* MMS_Custom_Data::GetTextFromFile(wchar_t* path) {
   if (path == nullptr || path[0] == L'\0') {
     return nullptr;
   }
-  FileHandle file = OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS);
-  if (file == nullptr) {
+  DWORD size = 0;
+  mms::platform::LocalBlock<unsigned char> bytes =
+      mms::platform::ReadWholeFile(path, true, 1, &size);
+  if (bytes == nullptr || size >= static_cast<DWORD>(INT_MAX)) {
     return nullptr;
   }
-  DWORD size = GetFileSize(file.get(), nullptr);
-  if (size == INVALID_FILE_SIZE || size >= static_cast<DWORD>(INT_MAX)) {
-    return nullptr;
-  }
-  std::unique_ptr<char[]> bytes(new (std::nothrow) char[size + 1]());
-  if (bytes == nullptr) {
-    return nullptr;
-  }
-  DWORD total = 0;
-  while (total < size) {
-    DWORD got = 0;
-    if (!ReadFile(file.get(), bytes.get() + total, size - total, &got,
-                  nullptr) ||
-        got == 0) {
-      break;  // what was read is decoded; the rest stays zero
-    }
-    total += got;
-  }
-  file.reset();
   wchar_t* text = new (std::nothrow) wchar_t[size + 1]();
   if (text == nullptr) {
     return nullptr;
   }
   // On a rejected sequence the text decoded before it is kept: the block
   // was zero-filled, so it is still terminated.
-  Utf8ToWide(bytes.get(), text, static_cast<int>(size) + 1);
+  Utf8ToWide(reinterpret_cast<char*>(bytes.get()), text,
+             static_cast<int>(size) + 1);
   return text;
 }

@@ -10,7 +10,6 @@
 #include "model/record_limits.h"
 
 using mms::model::kMaxSlideFiles;
-using mms::model::kWideChars;
 
 namespace {
 
@@ -25,8 +24,8 @@ int MMS_Smil_Part::AddFileToPart(wchar_t* name) {
   if (name == nullptr || m_nFileNum < 0 || m_nFileNum >= kMaxSlideFiles) {
     return 0;
   }
-  size_t length = wcsnlen(name, kWideChars);
-  if (length >= kWideChars) {
+  size_t length = wcsnlen(name, MAX_PATH);
+  if (length >= MAX_PATH) {
     return 0;
   }
   wchar_t* entry = m_szFileName[m_nFileNum];
@@ -42,7 +41,7 @@ int MMS_Smil_Part::GetFileName(int index, wchar_t* name) {
     return 0;
   }
   const wchar_t* entry = m_szFileName[index];
-  size_t length = wcsnlen(entry, kWideChars - 1);
+  size_t length = wcsnlen(entry, MAX_PATH - 1);
   wmemcpy(name, entry, length);
   name[length] = L'\0';
   return 1;

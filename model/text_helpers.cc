@@ -12,9 +12,6 @@
 #include "model/ansi_text.h"
 #include "platform/winapi.h"
 
-using mms::model::kFieldBytes;
-using mms::model::kWideChars;
-
 namespace {
 
 // Leading one bits of a byte, counted from bit 7 down to the first zero.
@@ -42,6 +39,42 @@ long AfterLast(const wchar_t* path, size_t length, wchar_t mark) {
 
 }  // namespace
 
+namespace mms::model {
+
+bool DecodeUtf8(const unsigned char* in, size_t count, wchar_t* out,
+                size_t capacity) {
+  const size_t limit = capacity - 1;  // room for the NUL
+  size_t pos = 0;
+  if (count >= 3 && in[0] == 0xEF && in[1] == 0xBB && in[2] == 0xBF) {
+    pos = 3;
+  }
+  size_t units = 0;
+  while (pos < count) {
+    if (units >= limit) {
+      return false;  // the caller's buffer is smaller than its input needs
+    }
+    const int ones = LeadingOnes(in[pos]);
+    // ASCII, or a stray continuation byte passed through as its value.
+    const size_t more = ones <= 1 ? 0 : static_cast<size_t>(ones - 1);
+    if (more > 2) {
+      return false;  // four-byte forms lie outside the 16-bit range
+    }
+    uint32_t unit = more == 0 ? in[pos] : in[pos] & (more == 1 ? 0x1Fu : 0x0Fu);
+    for (size_t k = 1; k <= more; ++k) {
+      if (pos + k >= count || !IsContinuation(in[pos + k])) {
+        return false;
+      }
+      unit = (unit << 6) | (in[pos + k] & 0x3Fu);
+    }
+    out[units++] = static_cast<wchar_t>(unit);
+    pos += more + 1;
+  }
+  out[units] = L'\0';
+  return true;
+}
+
+}  // namespace mms::model
+
 int WideToUtf8(wchar_t* text, char* out) {
   if (text == nullptr || out == nullptr) {
     return 0;
@@ -61,47 +94,13 @@ int Utf8ToWide(char* text, wchar_t* out, int capacity) {
   if (text == nullptr || out == nullptr || capacity < 1) {
     return 0;
   }
-  const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
-  size_t n = strlen(text);
-  size_t limit = static_cast<size_t>(capacity) - 1;  // room for the NUL
-  size_t pos = 0;
-  if (n >= 3 && in[0] == 0xEF && in[1] == 0xBB && in[2] == 0xBF) {
-    pos = 3;
-  }
-  size_t units = 0;
-  while (pos < n) {
-    if (units >= limit) {
-      return 0;  // the caller's buffer is smaller than its input needs
-    }
-    unsigned char b = in[pos];
-    int ones = LeadingOnes(b);
-    if (ones <= 1) {
-      // ASCII, or a stray continuation byte passed through as its value.
-      out[units++] = static_cast<wchar_t>(b);
-      pos += 1;
-    } else if (ones == 2) {
-      // The terminating NUL fails the continuation test, so a sequence cut
-      // short never reads past it.
-      if (!IsContinuation(in[pos + 1])) {
-        return 0;
-      }
-      out[units++] =
-          static_cast<wchar_t>(((b & 0x1Fu) << 6) | (in[pos + 1] & 0x3Fu));
-      pos += 2;
-    } else if (ones == 3) {
-      if (!IsContinuation(in[pos + 1]) || !IsContinuation(in[pos + 2])) {
-        return 0;
-      }
-      out[units++] = static_cast<wchar_t>(((b & 0x0Fu) << 12) |
-                                          ((in[pos + 1] & 0x3Fu) << 6) |
-                                          (in[pos + 2] & 0x3Fu));
-      pos += 3;
-    } else {
-      return 0;  // four-byte forms lie outside the 16-bit range
-    }
-  }
-  out[units] = L'\0';
-  return 1;
+  // The terminating NUL is not of the form 10xxxxxx, so a sequence it cuts
+  // short is refused just as one the end cuts short.
+  return mms::model::DecodeUtf8(reinterpret_cast<const unsigned char*>(text),
+                                strlen(text), out,
+                                static_cast<size_t>(capacity))
+             ? 1
+             : 0;
 }
 
 int IsPhoneNumberText(wchar_t* text) {
@@ -120,8 +119,8 @@ int GetFileExtension(wchar_t* path, wchar_t* extension) {
   if (path == nullptr || extension == nullptr) {
     return 0;
   }
-  size_t length = wcsnlen(path, kWideChars);
-  if (length >= kWideChars) {
+  size_t length = wcsnlen(path, MAX_PATH);
+  if (length >= MAX_PATH) {
     return 0;  // longer than the work buffer: refused, output untouched
   }
   // The last "." anywhere, even inside a folder name: "\dir.d\file" gives
@@ -140,27 +139,27 @@ int GetFileExtensionA(char* path, char* extension) {
   if (path == nullptr || extension == nullptr) {
     return 0;
   }
-  size_t length = strnlen(path, kFieldBytes);
-  if (length >= kFieldBytes) {
+  size_t length = strnlen(path, MAX_PATH);
+  if (length >= MAX_PATH) {
     return 0;
   }
-  wchar_t wide_path[kWideChars] = {};
-  wchar_t wide_extension[kWideChars] = {};
-  if (!mms::model::AnsiToWide(path, length, wide_path, kWideChars)) {
+  wchar_t wide_path[MAX_PATH] = {};
+  wchar_t wide_extension[MAX_PATH] = {};
+  if (!mms::model::AnsiToWide(path, length, wide_path, MAX_PATH)) {
     return 0;
   }
   if (GetFileExtension(wide_path, wide_extension) == 0) {
     return 0;
   }
-  return mms::model::WideToAnsi(wide_extension, extension, kFieldBytes) ? 1 : 0;
+  return mms::model::WideToAnsi(wide_extension, extension, MAX_PATH) ? 1 : 0;
 }
 
 int GetFileNameFromPath(wchar_t* path, wchar_t* name) {
   if (path == nullptr || name == nullptr) {
     return 0;
   }
-  size_t length = wcsnlen(path, kWideChars);
-  if (length >= kWideChars) {
+  size_t length = wcsnlen(path, MAX_PATH);
+  if (length >= MAX_PATH) {
     return 0;  // longer than the work buffer: refused, output untouched
   }
   long start = AfterLast(path, length, L'\\');

@@ -49,8 +49,8 @@ bool MakeFolder(std::wstring* folder) {
   CreateDirectoryW(L"\\Temp", nullptr);
   CreateDirectoryW(kTypedTextRoot, nullptr);
   for (int attempt = 0; attempt < kFolderAttempts; ++attempt) {
-    wchar_t path[kWideChars];
-    swprintf(path, kWideChars, L"%ls\\%u-%u-%u", kTypedTextRoot,
+    wchar_t path[MAX_PATH];
+    swprintf(path, MAX_PATH, L"%ls\\%u-%u-%u", kTypedTextRoot,
              unsigned{GetCurrentProcessId()}, counter++, FreshNumber());
     if (CreateDirectoryW(path, nullptr)) {
       *folder = std::wstring(path) + L"\\";
@@ -104,8 +104,8 @@ void ForgetTypedText(const MMS_Custom_Data* record) {
     if ((folder.slides & (uint32_t{1} << slide)) == 0) {
       continue;
     }
-    wchar_t path[kWideChars];
-    swprintf(path, kWideChars, L"%lstempTxt%d.txt", folder.path.c_str(), slide);
+    wchar_t path[MAX_PATH];
+    swprintf(path, MAX_PATH, L"%lstempTxt%d.txt", folder.path.c_str(), slide);
     DeleteFileW(path);
   }
   folder.path.pop_back();  // the trailing "\"

@@ -235,26 +235,6 @@ BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
   return TRUE;
 }
 
-BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
-  if (local == nullptr || utc == nullptr || Ticks(*local) < 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  int64_t ticks = Ticks(*local);
-  // The offset depends on the UTC instant we are looking for: guess with the
-  // local reading, then correct once (enough outside the hour of a change).
-  int64_t seconds = TicksToUnixSeconds(ticks);
-  int64_t guess = seconds - LocalOffsetAt(seconds);
-  int64_t offset = LocalOffsetAt(guess);
-  int64_t moved = ticks - offset * kTicksPerSecond;
-  if (moved < 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  SetTicks(moved, utc);
-  return TRUE;
-}
-
 DWORD GetTickCount(void) {
   {
     std::lock_guard<std::mutex> lock(g_seam_mu);

@@ -311,34 +311,4 @@ bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path) {
   return true;
 }
 
-bool HostToDevicePath(const std::string& host_path, std::wstring* device_path) {
-  fs::path root = fs::path(DeviceRoot()).lexically_normal();
-  if (!root.has_filename()) {
-    root = root.parent_path();  // "/x/dev/" would compare as "/x/dev/."
-  }
-  fs::path relative =
-      fs::path(host_path).lexically_normal().lexically_relative(root);
-  if (relative.empty()) {
-    return false;
-  }
-  std::wstring device;
-  for (const fs::path& part : relative) {
-    std::string name = part.string();
-    if (name == "..") {
-      return false;
-    }
-    if (name == "." || name.empty()) {
-      continue;
-    }
-    std::wstring wide;
-    if (!Utf8ToWideText(name, &wide)) {
-      return false;
-    }
-    device += L'\\';
-    device += wide;
-  }
-  *device_path = device.empty() ? L"\\" : device;
-  return true;
-}
-
 }  // namespace mms::platform

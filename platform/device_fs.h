@@ -34,10 +34,6 @@ bool ForgetDevicePaths();
 // cannot name anything under the root (for instance one that climbs out).
 bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path);
 
-// Device path ("\..." with "\" separators) for a host path under the root;
-// false when the host path lies outside it.
-bool HostToDevicePath(const std::string& host_path, std::wstring* device_path);
-
 }  // namespace mms::platform
 
 #endif  // MMS_PLATFORM_DEVICE_FS_H_

@@ -1,7 +1,7 @@
 // registry.cc: RegCreateKeyExW and friends over the registry database.
 //
-// An HKEY is a heap record holding the key's path below HKEY_LOCAL_MACHINE;
-// the live records sit in one set, so a closed or made-up handle is refused
+// An HKEY is a handle-table entry holding the key's path below
+// HKEY_LOCAL_MACHINE, so a closed or made-up handle is refused
 // (ERROR_INVALID_HANDLE) rather than dereferenced. Every call is one short
 // transaction on its own connection: nothing is cached between calls, so
 // other processes see each write as soon as the call returns.
@@ -9,10 +9,9 @@
 
 #include <cstring>
 #include <cwctype>
-#include <mutex>
 #include <optional>
-#include <set>
 
+#include "platform/handle_table.h"
 #include "platform/registry_db.h"
 #include "platform/text_convert.h"
 
@@ -22,32 +21,28 @@ namespace {
 
 constexpr char kUtf16[] = "UTF-16LE";
 
-struct KeyHandle {
-  std::wstring path;  // below HKEY_LOCAL_MACHINE, '\'-separated, as spelled
+struct KeyHandle : HandleObject {
+  explicit KeyHandle(std::wstring p) : path(std::move(p)) {}
+  bool ClosedByCloseHandle() const override { return false; }
+  const std::wstring path;  // below HKEY_LOCAL_MACHINE, '\'-separated
 };
-
-std::mutex g_handles_mu;
-std::set<KeyHandle*> g_handles;  // guarded by g_handles_mu
 
 bool HandlePath(HKEY key, std::wstring* path) {
   if (key == HKEY_LOCAL_MACHINE) {
     path->clear();
     return true;
   }
-  std::lock_guard<std::mutex> lock(g_handles_mu);
-  auto it = g_handles.find(reinterpret_cast<KeyHandle*>(key));
-  if (it == g_handles.end()) {
+  std::shared_ptr<KeyHandle> handle =
+      LookupHandle<KeyHandle>(reinterpret_cast<HANDLE>(key));
+  if (handle == nullptr) {
     return false;
   }
-  *path = (*it)->path;
+  *path = handle->path;
   return true;
 }
 
 HKEY NewHandle(const std::wstring& path) {
-  auto* handle = new KeyHandle{path};
-  std::lock_guard<std::mutex> lock(g_handles_mu);
-  g_handles.insert(handle);
-  return reinterpret_cast<HKEY>(handle);
+  return reinterpret_cast<HKEY>(AddHandle(std::make_shared<KeyHandle>(path)));
 }
 
 // base + "\" + subkey with empty components dropped.
@@ -245,6 +240,30 @@ int64_t MakeKey(RegistryDb& db, const std::wstring& path,
   return id > 0 ? id : -1;
 }
 
+// Writes values under a key in one transaction: all of them or none. A
+// missing key is made when make_key, else refused as deleted.
+LONG WriteValues(const std::wstring& path, const std::string& folded,
+                 bool make_key, const std::vector<PreparedValue>& values) {
+  RegistryDb db;
+  if (!db.Open()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  WriteTransaction txn(&db);
+  if (!txn.begun()) {
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  const int64_t id = make_key ? MakeKey(db, path, folded) : FindKey(db, folded);
+  if (id <= 0) {
+    return id == 0 ? ERROR_KEY_DELETED : ERROR_REGISTRY_IO_FAILED;
+  }
+  for (const PreparedValue& value : values) {
+    if (!Upsert(db, id, value)) {
+      return ERROR_REGISTRY_IO_FAILED;  // rolled back: nothing written
+    }
+  }
+  return txn.Commit() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+}
+
 }  // namespace
 
 bool ListStoredValues(const std::wstring& key,
@@ -294,24 +313,7 @@ LONG SetValuesTogether(const wchar_t* key, const ValueWrite* values,
       return error;
     }
   }
-  RegistryDb db;
-  if (!db.Open()) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  WriteTransaction txn(&db);
-  if (!txn.begun()) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  const int64_t id = MakeKey(db, path, folded);
-  if (id < 0) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  for (const PreparedValue& value : prepared) {
-    if (!Upsert(db, id, value)) {
-      return ERROR_REGISTRY_IO_FAILED;  // rolled back: nothing written
-    }
-  }
-  return txn.Commit() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+  return WriteValues(path, folded, true, prepared);
 }
 
 }  // namespace mms::platform
@@ -400,15 +402,9 @@ LONG RegCloseKey(HKEY key) {
   if (key == HKEY_LOCAL_MACHINE) {
     return ERROR_SUCCESS;
   }
-  auto* handle = reinterpret_cast<KeyHandle*>(key);
-  {
-    std::lock_guard<std::mutex> lock(g_handles_mu);
-    if (g_handles.erase(handle) == 0) {
-      return ERROR_INVALID_HANDLE;
-    }
-  }
-  delete handle;
-  return ERROR_SUCCESS;
+  return TakeHandle<KeyHandle>(reinterpret_cast<HANDLE>(key)) == nullptr
+             ? ERROR_INVALID_HANDLE
+             : ERROR_SUCCESS;
 }
 
 LONG RegDeleteKeyW(HKEY key, const wchar_t* subkey) {
@@ -468,27 +464,13 @@ LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD /*reserved*/,
   if (!ToUtf8(Fold(path), &folded_key)) {
     return ERROR_NO_UNICODE_TRANSLATION;
   }
-  PreparedValue value;
-  if (const LONG error = Prepare(ValueWrite{name, type, data, bytes}, &value);
+  std::vector<PreparedValue> value(1);
+  if (const LONG error =
+          Prepare(ValueWrite{name, type, data, bytes}, &value[0]);
       error != ERROR_SUCCESS) {
     return error;
   }
-  RegistryDb db;
-  if (!db.Open()) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  WriteTransaction txn(&db);
-  if (!txn.begun()) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  const int64_t id = FindKey(db, folded_key);
-  if (id <= 0) {
-    return id == 0 ? ERROR_KEY_DELETED : ERROR_REGISTRY_IO_FAILED;
-  }
-  if (!Upsert(db, id, value) || !txn.Commit()) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  return ERROR_SUCCESS;
+  return WriteValues(path, folded_key, false, value);
 }
 
 LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* /*reserved*/,

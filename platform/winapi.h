@@ -106,7 +106,6 @@ void GetLocalTime(SYSTEMTIME* local);
 BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* file_time);
 BOOL FileTimeToSystemTime(const FILETIME* file_time, SYSTEMTIME* time);
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
-BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
 DWORD GetTickCount(void);
 DWORD GetCurrentProcessId(void);
 // A fresh pseudo-random 32-bit number.

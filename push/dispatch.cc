@@ -16,6 +16,7 @@
 #include "codec/header_table.h"
 #include "diag/log.h"
 #include "platform/announcements.h"
+#include "platform/owned.h"
 #include "platform/prompt.h"
 #include "platform/text_convert.h"
 #include "platform/winapi.h"
@@ -26,14 +27,6 @@
 namespace {
 
 namespace client = mms::client;
-
-constexpr int kTextChars = 260;
-
-struct PushFreer {
-  void operator()(WapPush_Message* message) const {
-    mms::push::FreeWapPushMessage(message);
-  }
-};
 
 // The values one push publishes, written together with its state.
 class PushGroup {
@@ -53,23 +46,23 @@ class PushGroup {
  private:
   client::GroupValue values_[6];
   size_t count_ = 0;
-  wchar_t texts_[3][kTextChars];
+  wchar_t texts_[3][MAX_PATH];
   size_t text_count_ = 0;
 };
 
-// 8-bit text in the ANSI code page into out (kTextChars); empty when it
+// 8-bit text in the ANSI code page into out (MAX_PATH); empty when it
 // does not convert or fit.
 void AnsiToWide(const char* text, wchar_t* out) {
   out[0] = L'\0';
   if (text != nullptr &&
-      MultiByteToWideChar(CP_ACP, 0, text, -1, out, kTextChars) == 0) {
+      MultiByteToWideChar(CP_ACP, 0, text, -1, out, MAX_PATH) == 0) {
     out[0] = L'\0';
   }
 }
 
 // Address without its "/TYPE=..." suffix, as wide text.
 void AddressToWide(char* address, wchar_t* out) {
-  char cut[kTextChars] = {};
+  char cut[MAX_PATH] = {};
   CutAddressType(address, cut);
   AnsiToWide(cut, out);
 }
@@ -144,7 +137,7 @@ int CutAddressType(char* source, char* dest) {
     return 0;
   }
   size_t n = 0;
-  while (n < kTextChars - 1 && source[n] != '\0' && source[n] != '/') {
+  while (n < MAX_PATH - 1 && source[n] != '\0' && source[n] != '/') {
     dest[n] = source[n];
     ++n;
   }
@@ -155,7 +148,8 @@ int CutAddressType(char* source, char* dest) {
 int CMMS::HandMessage(tagPushMsg* push) {
   namespace codec = mms::codec;
   // Owned here, so that a thread ended inside a prompt still frees it.
-  std::unique_ptr<WapPush_Message, PushFreer> message(DecodeWapPush(push));
+  mms::platform::Owned<WapPush_Message, mms::push::FreeWapPushMessage> message(
+      DecodeWapPush(push));
   if (message == nullptr) {
     return -1;
   }

@@ -20,6 +20,7 @@
 #include "codec/header_fields.h"
 #include "codec/header_table.h"
 #include "codec/text_decode.h"
+#include "codec/uintvar.h"
 #include "codec/wsp_reader.h"
 #include "platform/winapi.h"
 
@@ -31,8 +32,6 @@ using codec::ByteReader;
 
 constexpr uint8_t kFieldCodeMask = 0x7F;
 constexpr uint8_t kAddressToken = 0x80;  // dropped from addresses
-constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
-constexpr int64_t kFileTimeUnitsPerSecond = 10000000LL;
 
 enum class Overlong { kCut, kSkip };
 
@@ -148,16 +147,8 @@ uint32_t FoldOctets(const ByteReader& value) {
 }
 
 SYSTEMTIME* LocalTimeOfSeconds(uint32_t seconds) {
-  const int64_t units =
-      static_cast<int64_t>(seconds) * kFileTimeUnitsPerSecond +
-      kUnixEpochAsFileTime;
-  FILETIME utc;
-  utc.dwLowDateTime = static_cast<DWORD>(units & 0xFFFFFFFF);
-  utc.dwHighDateTime = static_cast<DWORD>(units >> 32);
-  FILETIME local;
   SYSTEMTIME time;
-  if (!FileTimeToLocalFileTime(&utc, &local) ||
-      !FileTimeToSystemTime(&local, &time)) {
+  if (!codec::SecondsToLocalTime(seconds, codec::DateSign::kUnsigned, &time)) {
     return nullptr;
   }
   auto* block = static_cast<SYSTEMTIME*>(LocalAlloc(LPTR, sizeof(time)));

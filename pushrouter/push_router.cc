@@ -46,6 +46,7 @@ class Session : public HandleObject {
         content_type_(std::move(content_type)),
         id_(id) {}
   ~Session() override { Shut(); }
+  bool ClosedByCloseHandle() const override { return false; }
 
   const std::string& store_path() const { return store_path_; }
   const std::string& content_type() const { return content_type_; }
@@ -370,7 +371,8 @@ HRESULT RealFreeMessage(PUSHMSG* push) {
 }
 
 HRESULT RealClose(HANDLE router) {
-  std::shared_ptr<Session> session = LookupHandle<Session>(router);
+  // Taken out first: of two racing closes, one does the work.
+  std::shared_ptr<Session> session = TakeHandle<Session>(router);
   if (session == nullptr) {
     return kPushBadHandle;
   }
@@ -391,7 +393,6 @@ HRESULT RealClose(HANDLE router) {
         SessionKey(session->store_path(), session->content_type()));
   }
   CloseHandle(session->event());
-  CloseHandle(router);
   return result;
 }
 

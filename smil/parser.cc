@@ -157,8 +157,8 @@ void CSmil::Parse(void) {
     if (name == "root-layout") {
       Owned width(GetAttribute(t, "root-layout", "width"));
       Owned height(GetAttribute(t, "root-layout", "height"));
-      StoreCut(m_szRootWidth, kSmilRootBytes, width.get());
-      StoreCut(m_szRootHeight, kSmilRootBytes, height.get());
+      StoreCut(m_szRootWidth, MAX_PATH, width.get());
+      StoreCut(m_szRootHeight, MAX_PATH, height.get());
       remembered = name;
     } else if (name == "region") {
       if (region < kSmilTableSize) {

@@ -12,7 +12,6 @@
 
 constexpr int kSmilTableSize = 32;   // regions, and slides
 constexpr int kSmilValueBytes = 64;  // region and slide texts, 0 included
-constexpr int kSmilRootBytes = 260;  // root size texts, 0 included
 constexpr int kSmilSrcBytes = 244;   // a slide's "src", 0 included: the
                                      // longest part name a path holds
 
@@ -58,8 +57,8 @@ class CSmil {
 
   char* m_pszSmil;  // borrowed document text
   int m_nSmilLen;   // bytes up to its NUL
-  char m_szRootWidth[kSmilRootBytes];
-  char m_szRootHeight[kSmilRootBytes];
+  char m_szRootWidth[MAX_PATH];
+  char m_szRootHeight[MAX_PATH];
   SmilRegion m_Region[kSmilTableSize];
   SmilPar m_Par[kSmilTableSize];
   int m_nParNum;  // completed slides, 0 to 32

@@ -19,6 +19,7 @@
 
 #include "codec/decode/part_name.h"
 #include "mms.h"
+#include "platform/whole_file.h"
 #include "platform/winapi.h"
 #include "smil/parser.h"
 #include "store/store.h"
@@ -71,7 +72,7 @@ int DurationMs(const char* dur) {
 // Index of the first file whose lowered path contains "smil", or -1.
 int FindSmilFile(MMS_Custom_Data* message, std::wstring* path) {
   for (int i = 0; i < message->m_nFileNum; ++i) {
-    wchar_t name[260] = {};
+    wchar_t name[MAX_PATH] = {};
     if (message->GetFileName(i, name) != 1) {
       continue;
     }
@@ -90,28 +91,9 @@ int FindSmilFile(MMS_Custom_Data* message, std::wstring* path) {
 // The whole file plus a NUL in a new LocalAlloc block; null when it cannot
 // be read. A missing file is created empty and reads as "".
 char* ReadTextFile(const std::wstring& path) {
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return nullptr;
-  }
-  const DWORD size = GetFileSize(file, nullptr);
-  char* text = nullptr;
-  if (size != INVALID_FILE_SIZE) {
-    text = static_cast<char*>(LocalAlloc(LPTR, size + 1u));
-  }
-  DWORD done = 0;
-  while (text != nullptr && done < size) {
-    DWORD got = 0;
-    if (!ReadFile(file, text + done, size - done, &got, nullptr) || got == 0) {
-      LocalFree(text);
-      text = nullptr;
-    }
-    done += got;
-  }
-  CloseHandle(file);
-  return text;
+  DWORD size = 0;
+  return reinterpret_cast<char*>(
+      platform::ReadWholeFile(path.c_str(), true, 1, &size).release());
 }
 
 // The file a slide's "src" names: through the decode's names when given

@@ -22,12 +22,11 @@ namespace mms::smil {
 namespace {
 
 constexpr size_t kBlockBytes = 2048;  // the usual block; grown when needed
-constexpr int kEntryChars = 260;      // a slide entry, terminator included
 constexpr int kMaxSlides = 32;        // m_pSmilPart holds this many
 constexpr int kMaxFiles = 32;         // entries per slide
 // A lowered entry as ANSI text: no code page needs more than four bytes
 // for one character, so every entry fits whole.
-constexpr int kSlotBytes = kEntryChars * 4;
+constexpr int kSlotBytes = MAX_PATH * 4;
 
 enum class Slot { kNone, kImage, kText, kAudio };
 
@@ -94,7 +93,7 @@ void LowerAscii(wchar_t* text) {
 }
 
 Slot SlotOf(wchar_t* lowered_entry) {
-  wchar_t extension[kEntryChars] = {};
+  wchar_t extension[MAX_PATH] = {};
   GetFileExtension(lowered_entry, extension);
   for (const ExtensionSlot& row : kSlots) {
     if (wcscmp(extension, row.extension) == 0) {
@@ -116,8 +115,8 @@ void GatherSlide(const MMS_Smil_Part* slide, SlideRefs* refs) {
     files = kMaxFiles;
   }
   for (int i = 0; i < files; ++i) {
-    wchar_t work[kEntryChars] = {};
-    wcsncpy(work, slide->m_szFileName[i], kEntryChars - 1);
+    wchar_t work[MAX_PATH] = {};
+    wcsncpy(work, slide->m_szFileName[i], MAX_PATH - 1);
     LowerAscii(work);
     char* slot = nullptr;
     switch (SlotOf(work)) {

@@ -20,8 +20,6 @@ namespace mms::client {
 
 namespace {
 
-constexpr int kPathChars = 260;  // name and path buffers, terminator included
-
 // srand and rand share one generator; the seed and its draw belong
 // together, so a name made on another thread cannot slip between them.
 std::mutex g_rand_mu;
@@ -44,7 +42,7 @@ int FreshDraw() {
 void FormatName(wchar_t* name, int random) {
   SYSTEMTIME utc = {};
   GetSystemTime(&utc);
-  swprintf(name, kPathChars, L"Varnholt%u%u%u%u%u%u%d.mms", unsigned{utc.wYear},
+  swprintf(name, MAX_PATH, L"Varnholt%u%u%u%u%u%u%d.mms", unsigned{utc.wYear},
            unsigned{utc.wMonth}, unsigned{utc.wDay}, unsigned{utc.wHour},
            unsigned{utc.wMinute}, unsigned{utc.wSecond}, random);
 }
@@ -64,16 +62,16 @@ int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path,
   if (length < 0 || (pdu == nullptr && length > 0)) {
     return 0;
   }
-  wchar_t full[kPathChars] = {};
+  wchar_t full[MAX_PATH] = {};
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    wchar_t name[kPathChars] = {};
+    wchar_t name[MAX_PATH] = {};
     if (attempt == 0) {
       MakeMMSFileName(name);
     } else {
       FormatName(name, FreshDraw());
     }
-    if (swprintf(full, kPathChars, L"%ls%ls", kMessageFolder, name) < 0) {
+    if (swprintf(full, MAX_PATH, L"%ls%ls", kMessageFolder, name) < 0) {
       return 0;
     }
     file = CreateFileW(full, GENERIC_WRITE, 0, nullptr, CREATE_NEW,

@@ -1,9 +1,10 @@
 // http_client.cc: the HTTP client calls of wininet.h over libcurl.
 //
-// Handles are heap objects registered in one table, so a stale or doubly
-// closed handle fails with ERROR_INVALID_HANDLE instead of crashing. Each
-// handle copies what it needs from its parent, so closing in any order is
-// safe. Transfers run on a curl multi handle polled in short slices, which
+// Handles live in the platform handle table, so a stale or doubly closed
+// handle fails with ERROR_INVALID_HANDLE instead of crashing, and a request
+// closed by another thread while it runs is freed when the call returns.
+// Each handle copies what it needs from its parent, so closing in any order
+// is safe. Transfers run on a curl multi handle polled in short slices, which
 // is what lets a cancelled thread stop promptly.
 #include <curl/curl.h>
 #include <strings.h>
@@ -14,9 +15,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "platform/handle_table.h"
+#include "platform/owned.h"
 #include "platform/thread.h"
 #include "transport/wininet.h"
 
@@ -24,9 +26,9 @@ namespace {
 
 enum class Kind { kSession, kConnection, kRequest };
 
-struct Handle {
+struct Handle : mms::platform::HandleObject {
   explicit Handle(Kind k) : kind(k) {}
-  virtual ~Handle() = default;
+  bool ClosedByCloseHandle() const override { return false; }
   Kind kind;
 };
 
@@ -64,32 +66,26 @@ struct Request : Handle {
   bool body_sent = false;       // the request body went out whole
 };
 
-std::mutex g_handles_mu;
-std::unordered_set<Handle*> g_handles;  // guarded by g_handles_mu
-
 std::mutex g_hook_mu;
 mms::transport::TransferProgressHook g_hook;  // guarded by g_hook_mu
 
-HINTERNET Register(std::unique_ptr<Handle> handle) {
-  std::lock_guard<std::mutex> lock(g_handles_mu);
-  Handle* raw = handle.release();
-  g_handles.insert(raw);
-  return raw;
+HINTERNET Register(std::shared_ptr<Handle> handle) {
+  return mms::platform::AddHandle(std::move(handle));
 }
 
+// The object stays alive while the caller holds it, closed or not.
 template <typename T>
-T* Lookup(HINTERNET h, Kind kind) {
-  std::lock_guard<std::mutex> lock(g_handles_mu);
-  auto* handle = static_cast<Handle*>(h);
-  if (g_handles.count(handle) == 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
+std::shared_ptr<T> Lookup(HINTERNET h, Kind kind) {
+  std::shared_ptr<Handle> handle =
+      mms::platform::LookupHandle<Handle>(static_cast<HANDLE>(h));
+  if (handle == nullptr) {
     return nullptr;
   }
   if (handle->kind != kind) {
     SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
     return nullptr;
   }
-  return static_cast<T*>(handle);
+  return std::static_pointer_cast<T>(handle);
 }
 
 std::string Narrow(const wchar_t* text, int length = -1) {
@@ -114,16 +110,6 @@ void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
-
-struct CurlEasyDeleter {
-  void operator()(CURL* c) const { curl_easy_cleanup(c); }
-};
-struct CurlMultiDeleter {
-  void operator()(CURLM* m) const { curl_multi_cleanup(m); }
-};
-struct SlistDeleter {
-  void operator()(curl_slist* s) const { curl_slist_free_all(s); }
-};
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto* request = static_cast<Request*>(user);
@@ -213,7 +199,7 @@ uint32_t DeadlineMs(CURL* easy) {
 // when the thread was asked to end.
 CURLcode Perform(CURL* easy) {
   const auto started = std::chrono::steady_clock::now();
-  std::unique_ptr<CURLM, CurlMultiDeleter> multi(curl_multi_init());
+  mms::platform::Owned<CURLM, curl_multi_cleanup> multi(curl_multi_init());
   if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) {
     return CURLE_OUT_OF_MEMORY;
   }
@@ -318,7 +304,7 @@ bool SplitPort(std::string* host, unsigned* port) {
 HINTERNET InternetOpenW(const wchar_t* agent, DWORD access_type,
                         const wchar_t* proxy, const wchar_t*, DWORD) {
   InitCurlOnce();
-  auto session = std::make_unique<Session>();
+  auto session = std::make_shared<Session>();
   session->agent = Narrow(agent);
   if (access_type == INTERNET_OPEN_TYPE_PROXY) {
     session->proxy = Narrow(proxy);
@@ -333,7 +319,7 @@ HINTERNET InternetOpenW(const wchar_t* agent, DWORD access_type,
 HINTERNET InternetConnectW(HINTERNET session_handle, const wchar_t* server,
                            INTERNET_PORT port, const wchar_t*, const wchar_t*,
                            DWORD service, DWORD, uintptr_t) {
-  auto* session = Lookup<Session>(session_handle, Kind::kSession);
+  auto session = Lookup<Session>(session_handle, Kind::kSession);
   if (session == nullptr) {
     return nullptr;
   }
@@ -342,7 +328,7 @@ HINTERNET InternetConnectW(HINTERNET session_handle, const wchar_t* server,
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  auto connection = std::make_unique<Connection>();
+  auto connection = std::make_shared<Connection>();
   connection->agent = session->agent;
   connection->proxy = session->proxy;
   connection->port =
@@ -359,11 +345,11 @@ HINTERNET HttpOpenRequestW(HINTERNET connection_handle, const wchar_t* verb,
                            const wchar_t* object, const wchar_t* version,
                            const wchar_t*, const wchar_t** accept_types, DWORD,
                            uintptr_t) {
-  auto* connection = Lookup<Connection>(connection_handle, Kind::kConnection);
+  auto connection = Lookup<Connection>(connection_handle, Kind::kConnection);
   if (connection == nullptr) {
     return nullptr;
   }
-  auto request = std::make_unique<Request>();
+  auto request = std::make_shared<Request>();
   request->agent = connection->agent;
   request->proxy = connection->proxy;
   request->verb = verb != nullptr ? Narrow(verb) : "GET";
@@ -390,7 +376,7 @@ HINTERNET HttpOpenRequestW(HINTERNET connection_handle, const wchar_t* verb,
 BOOL HttpSendRequestW(HINTERNET request_handle, const wchar_t* headers,
                       DWORD headers_length, const void* optional,
                       DWORD optional_length) {
-  auto* request = Lookup<Request>(request_handle, Kind::kRequest);
+  auto request = Lookup<Request>(request_handle, Kind::kRequest);
   if (request == nullptr) {
     return FALSE;
   }
@@ -403,7 +389,7 @@ BOOL HttpSendRequestW(HINTERNET request_handle, const wchar_t* headers,
   request->body_too_large = false;
   request->body_sent = false;
 
-  std::unique_ptr<CURL, CurlEasyDeleter> easy(curl_easy_init());
+  mms::platform::Owned<CURL, curl_easy_cleanup> easy(curl_easy_init());
   if (!easy) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
@@ -424,9 +410,9 @@ BOOL HttpSendRequestW(HINTERNET request_handle, const wchar_t* headers,
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, stall_s);
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(c, CURLOPT_HEADERDATA, request);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, request.get());
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, request);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, request.get());
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
 
@@ -450,7 +436,7 @@ BOOL HttpSendRequestW(HINTERNET request_handle, const wchar_t* headers,
     }
     start = end + 2;
   }
-  std::unique_ptr<curl_slist, SlistDeleter> header_list(list);
+  mms::platform::Owned<curl_slist, curl_slist_free_all> header_list(list);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, header_list.get());
 
   if (request->verb == "POST") {
@@ -500,7 +486,7 @@ BOOL HttpSendRequestW(HINTERNET request_handle, const wchar_t* headers,
 
 BOOL HttpQueryInfoW(HINTERNET request_handle, DWORD info_level, void* buffer,
                     DWORD* buffer_length, DWORD*) {
-  auto* request = Lookup<Request>(request_handle, Kind::kRequest);
+  auto request = Lookup<Request>(request_handle, Kind::kRequest);
   if (request == nullptr || buffer_length == nullptr) {
     return FALSE;
   }
@@ -543,9 +529,11 @@ BOOL HttpQueryInfoW(HINTERNET request_handle, DWORD info_level, void* buffer,
 
 BOOL InternetReadFile(HINTERNET request_handle, void* buffer, DWORD to_read,
                       DWORD* read) {
-  auto* request = Lookup<Request>(request_handle, Kind::kRequest);
-  if (request == nullptr || read == nullptr ||
-      (buffer == nullptr && to_read > 0)) {
+  auto request = Lookup<Request>(request_handle, Kind::kRequest);
+  if (request == nullptr) {
+    return FALSE;
+  }
+  if (read == nullptr || (buffer == nullptr && to_read > 0)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
@@ -565,19 +553,10 @@ BOOL InternetReadFile(HINTERNET request_handle, void* buffer, DWORD to_read,
 }
 
 BOOL InternetCloseHandle(HINTERNET handle) {
-  Handle* owned = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(g_handles_mu);
-    auto it = g_handles.find(static_cast<Handle*>(handle));
-    if (it == g_handles.end()) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    owned = *it;
-    g_handles.erase(it);
-  }
-  delete owned;
-  return TRUE;
+  return mms::platform::TakeHandle<Handle>(static_cast<HANDLE>(handle)) !=
+                 nullptr
+             ? TRUE
+             : FALSE;
 }
 
 namespace mms::transport {
@@ -585,7 +564,7 @@ namespace mms::transport {
 void InitHttp() { InitCurlOnce(); }
 
 bool RequestBodySent(HINTERNET request_handle) {
-  auto* request = Lookup<Request>(request_handle, Kind::kRequest);
+  auto request = Lookup<Request>(request_handle, Kind::kRequest);
   return request != nullptr && request->body_sent;
 }
 

@@ -150,7 +150,7 @@ int RetrieveMMS(wchar_t* location, size_t capacity, bool* has_transaction_id,
   }
   body.resize(body.size() + 2, 0);  // the stored file ends with two zeros
 
-  wchar_t path[260] = {};
+  wchar_t path[MAX_PATH] = {};
   mms::client::StoreFailure failure = mms::client::StoreFailure::kNone;
   if (!mms::client::StoreMessageFile(body.data(), static_cast<int>(body.size()),
                                      path, &failure)) {

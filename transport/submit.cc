@@ -33,9 +33,7 @@ constexpr uint8_t kResponseOk = 128;
 std::mutex g_hook_mu;
 mms::transport::SubmissionHook g_hook;  // guarded by g_hook_mu
 
-char* NewText() {
-  return static_cast<char*>(LocalAlloc(LPTR, SendConfirmation::kTextBytes));
-}
+char* NewText() { return static_cast<char*>(LocalAlloc(LPTR, MAX_PATH)); }
 
 // Copies up to 259 bytes of text, ended by 0, into out.
 void CopyText(codec::ByteReader text, char* out) {
@@ -44,8 +42,7 @@ void CopyText(codec::ByteReader text, char* out) {
   }
   size_t used = 0;
   uint8_t b = 0;
-  while (used + 1 < SendConfirmation::kTextBytes && text.ReadByte(&b) &&
-         b != 0) {
+  while (used + 1 < MAX_PATH && text.ReadByte(&b) && b != 0) {
     out[used++] = static_cast<char>(b);
   }
   out[used] = '\0';
@@ -149,12 +146,10 @@ void SendConfirmation::Parse() {
     uint8_t octet = 0;
     switch (f.code) {
       case codec::kMessageType:
-      case codec::kMmsVersion:
       case codec::kResponseStatus:
         if (f.value.ReadByte(&octet)) {
-          *(f.code == codec::kMessageType  ? &message_type_
-            : f.code == codec::kMmsVersion ? &mms_version_
-                                           : &response_status_) = octet;
+          *(f.code == codec::kMessageType ? &message_type_
+                                          : &response_status_) = octet;
         }
         break;
       case codec::kMessageId:
@@ -178,17 +173,6 @@ void SendConfirmation::Parse() {
       return;
     }
   }
-}
-
-void SendConfirmation::CopyMessageId(char* out) const {
-  if (out == nullptr) {
-    return;
-  }
-  if (message_id_ == nullptr) {
-    out[0] = '\0';
-    return;
-  }
-  std::memcpy(out, message_id_, kTextBytes);
 }
 
 namespace mms::transport {
@@ -277,9 +261,9 @@ int SubmitMMS(const SendJob* job, bool publishes_message_id) {
     Judge(static_cast<long>(status), reply, read, &report);
     if (report.accepted && report.message_type == codec::kMsgSendReq &&
         publishes_message_id) {
-      wchar_t wide_id[SendConfirmation::kTextBytes] = {};
+      wchar_t wide_id[MAX_PATH] = {};
       MultiByteToWideChar(CP_ACP, 0, report.message_id.c_str(), -1, wide_id,
-                          static_cast<int>(SendConfirmation::kTextBytes));
+                          static_cast<int>(MAX_PATH));
       RegSetString(const_cast<wchar_t*>(mms::client::kMmsKey),
                    const_cast<wchar_t*>(mms::client::kMessageId), wide_id);
     }

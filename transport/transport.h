@@ -58,8 +58,6 @@ void SetSubmissionHook(SubmissionHook hook);
 // The reader of the centre's reply to a submission.
 class SendConfirmation {
  public:
-  static constexpr size_t kTextBytes = 260;  // terminator included
-
   SendConfirmation(const unsigned char* data, int length);
   ~SendConfirmation();
   SendConfirmation(const SendConfirmation&) = delete;
@@ -67,13 +65,10 @@ class SendConfirmation {
 
   // One forward walk over the reply.
   void Parse();
-  // Copies the Message-ID text into out (kTextBytes bytes).
-  void CopyMessageId(char* out) const;
   // Frees the text buffers (also done by the destructor).
   void Release();
 
   uint8_t message_type() const { return message_type_; }
-  uint8_t mms_version() const { return mms_version_; }
   uint8_t response_status() const { return response_status_; }
   const char* transaction_id() const { return transaction_id_; }
   const char* message_id() const { return message_id_; }
@@ -83,11 +78,10 @@ class SendConfirmation {
   int length_;                 // reply bytes received
   const unsigned char* data_;  // the reply, borrowed
   uint8_t message_type_ = 0;
-  char* transaction_id_;  // LocalAlloc, kTextBytes
-  uint8_t mms_version_ = 0;
-  char* message_id_;  // LocalAlloc, kTextBytes
+  char* transaction_id_;  // LocalAlloc, MAX_PATH
+  char* message_id_;      // LocalAlloc, MAX_PATH
   uint8_t response_status_ = 0;
-  char* response_text_;  // LocalAlloc, kTextBytes
+  char* response_text_;  // LocalAlloc, MAX_PATH
 };
 
 #endif  // MMS_TRANSPORT_TRANSPORT_H_

@@ -264,7 +264,7 @@ int DecodeMessageUnguarded(const uint8_t* pdu, size_t size,
     if (WritePartFile(parsed.parts[i], names[i], message,
                       static_cast<int>(i)) != 1) {
       // Only the parts written whole are listed.
-      std::memset(message->m_pFileNameArray[i], 0, 260);
+      std::memset(message->m_pFileNameArray[i], 0, MAX_PATH);
       message->m_nFileNum = static_cast<int>(i);
       return -1;
     }

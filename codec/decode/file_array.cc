@@ -10,8 +10,8 @@ bool RemakeFileArray(MMS_Custom_Data* message, int entries) {
   if (message == nullptr || entries < 1) {
     return false;
   }
-  auto* array = static_cast<char(*)[260]>(
-      LocalAlloc(LPTR, static_cast<size_t>(entries) * 260));
+  auto* array = static_cast<char(*)[MAX_PATH]>(
+      LocalAlloc(LPTR, static_cast<size_t>(entries) * MAX_PATH));
   if (array == nullptr) {
     return false;
   }

@@ -28,7 +28,9 @@
 #include "codec/header_table.h"
 #include "codec/records.h"
 #include "codec/text_decode.h"
+#include "codec/uintvar.h"
 #include "codec/wsp_reader.h"
+#include "model/ansi_text.h"
 #include "platform/heap.h"
 #include "platform/winapi.h"
 
@@ -42,7 +44,6 @@ constexpr char kAddressTypeSeparator = '/';
 constexpr char kRecipientSeparator = ',';
 
 // 100-ns units between 1601-01-01 and 1970-01-01.
-constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 
 enum class Scan { kOk, kTruncated, kNoMemory };
 
@@ -100,16 +101,8 @@ Scan DecodeDate(ByteReader& r, MMS_Header* header) {
   if (!usable) {
     return Scan::kOk;
   }
-  const int64_t seconds = static_cast<int32_t>(value);
-  const uint64_t ticks =
-      static_cast<uint64_t>(seconds * 10000000LL + kUnixEpochAsFileTime);
-  FILETIME utc;
-  utc.dwLowDateTime = static_cast<DWORD>(ticks);
-  utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  FILETIME local;
   SYSTEMTIME time;
-  if (!FileTimeToLocalFileTime(&utc, &local) ||
-      !FileTimeToSystemTime(&local, &time)) {
+  if (!SecondsToLocalTime(value, DateSign::kSigned, &time)) {
     return Scan::kOk;
   }
   auto* block = static_cast<SYSTEMTIME*>(LocalAlloc(LPTR, sizeof(time)));
@@ -426,31 +419,10 @@ wchar_t* CMMS::ConvertByteToUTF8(unsigned char* bytes, int count) {
   if (out == nullptr) {
     return nullptr;
   }
-  int i = 0;
-  if (count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-    i = 3;
-  }
-  size_t n = 0;
-  while (i < count) {
-    const unsigned char lead = bytes[i++];
-    int more = 0;
-    if ((lead & 0xE0) == 0xC0) {
-      more = 1;
-    } else if ((lead & 0xF0) == 0xE0) {
-      more = 2;
-    } else if ((lead & 0xF0) == 0xF0) {
-      LocalFree(out);
-      return nullptr;
-    }
-    uint32_t unit = more == 0 ? lead : (lead & (more == 1 ? 0x1F : 0x0F));
-    for (int k = 0; k < more; ++k) {
-      if (i >= count || (bytes[i] & 0xC0) != 0x80) {
-        LocalFree(out);
-        return nullptr;
-      }
-      unit = (unit << 6) | (bytes[i++] & 0x3F);
-    }
-    out[n++] = static_cast<wchar_t>(unit);
+  if (!mms::model::DecodeUtf8(bytes, static_cast<size_t>(count), out,
+                              static_cast<size_t>(count) + 1)) {
+    LocalFree(out);
+    return nullptr;
   }
   return out;
 }

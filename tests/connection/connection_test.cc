@@ -98,7 +98,8 @@ class ConnectionTest : public mms::testing::DeviceTest {
   // The device's one entry is not "cmwap", and entries made by
   // provisioning stay out of the detailed status list.
   static void KeepProvisionedOutOfTheList() {
-    ASSERT_TRUE(connmgr::WriteText(kGprsKey, connmgr::kApnValue, L"cmnet"));
+    ASSERT_TRUE(
+        connmgr::WriteTexts(kGprsKey, {{connmgr::kApnValue, L"cmnet"}}));
     ASSERT_TRUE(connmgr::WriteDword(connmgr::kConnMgrKey,
                                     connmgr::kListProvisionedValue, 0));
   }
@@ -175,7 +176,7 @@ TEST_F(ConnectionTest, ConnectedHandleIsUsedAsItIs) {
   const size_t requests = cm_test::Requests().size();
   // Things the full path would touch: a temporary key it would delete and
   // a remembered destination it would request.
-  ASSERT_TRUE(connmgr::WriteText(kTempNetworkKey, L"DestId", kNewNetwork));
+  ASSERT_TRUE(connmgr::WriteTexts(kTempNetworkKey, {{L"DestId", kNewNetwork}}));
   std::wstring key = mms::client::kMmsKey;
   std::wstring name = mms::client::kCurrentId;
   unsigned char other[16] = {9, 9, 9};
@@ -338,8 +339,8 @@ TEST_F(ConnectionTest, FailedRequestIsReleasedBeforeTheNextOne) {
 
 TEST_F(ConnectionTest, CloseReturnsOneWhenTheRegistryRefusesDeletion) {
   ASSERT_EQ(OpenMMSConnection(&pWebConnect), 1);
-  ASSERT_TRUE(connmgr::WriteText(kTempNetworkKey, L"DestId", kNewNetwork));
-  ASSERT_TRUE(connmgr::WriteText(kTempEntryKey, L"DestId", kNewNetwork));
+  ASSERT_TRUE(connmgr::WriteTexts(kTempNetworkKey, {{L"DestId", kNewNetwork}}));
+  ASSERT_TRUE(connmgr::WriteTexts(kTempEntryKey, {{L"DestId", kNewNetwork}}));
 
   // Another writer holds the database for longer than the registry waits.
   sqlite3* db = nullptr;

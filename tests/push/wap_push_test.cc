@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "platform/winapi.h"
 #include "support/mms_test_access.h"
@@ -134,14 +135,17 @@ TEST(WapPushDecode, DateOctetsBecomeLocalTimeOfThoseSeconds) {
   Record m = Decode(Hex("8c 86 85 04 49 af 71 00 95 81"));
   ASSERT_NE(m, nullptr);
   ASSERT_NE(m->pDate, nullptr);
+  const uint64_t units = 116444736000000000ULL + 1236234496ULL * 10000000ULL;
+  FILETIME utc = {static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
   FILETIME local;
-  FILETIME utc;
-  ASSERT_TRUE(SystemTimeToFileTime(m->pDate, &local));
-  ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
-  const int64_t units =
-      (static_cast<int64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
-  EXPECT_EQ((units - 116444736000000000LL) / 10000000, 1236234496);
-  EXPECT_EQ(m->pDate->wYear, 2009);
+  SYSTEMTIME expected;
+  ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+  ASSERT_TRUE(FileTimeToSystemTime(&local, &expected));
+  auto fields = [](const SYSTEMTIME& t) {
+    return std::make_tuple(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                           t.wSecond);
+  };
+  EXPECT_EQ(fields(*m->pDate), fields(expected));
   EXPECT_EQ(m->nStatus, 129);  // the field after the date is read too
 }
 

@@ -285,6 +285,33 @@ TEST_F(FaultServerTest, StalledTransferTimesOut) {
   EXPECT_FALSE(InternetReadFile(h.request, buffer, sizeof buffer, &read));
 }
 
+// Closed by another thread while its transfer runs: the close wins once,
+// every later call on the handle fails, and the running send finishes on
+// the object it holds (ASan sees any use after free or double free).
+TEST_F(FaultServerTest, RequestClosedWhileItRunsIsFreedOnce) {
+  Handles h;
+  Open(&h, L"GET", L"/slow", L"HTTP/1.1");
+  std::atomic<bool> running{false};
+  mms::transport::SetTransferProgressHook(
+      [&running](size_t, size_t, size_t, size_t) { running = true; });
+  std::thread send(
+      [&h] { HttpSendRequestW(h.request, nullptr, 0, nullptr, 0); });
+  while (!running) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(InternetCloseHandle(h.request));
+  EXPECT_FALSE(InternetCloseHandle(h.request));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  DWORD read = 0;
+  char byte = 0;
+  EXPECT_FALSE(InternetReadFile(h.request, &byte, 1, &read));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  release_ = true;
+  send.join();
+  mms::transport::SetTransferProgressHook(nullptr);
+  h.request = nullptr;
+}
+
 DWORD WINAPI_Fetch(void* param) {
   auto* url_port = static_cast<std::pair<std::wstring, std::wstring>*>(param);
   HINTERNET session = InternetOpenW(L"Corvix.exe", INTERNET_OPEN_TYPE_PROXY,

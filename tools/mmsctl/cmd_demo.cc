@@ -108,7 +108,7 @@ int Run(const Args& args) {
   std::printf("\nSMIL document (%zu bytes):\n%s\n\n", smil.size(),
               smil.c_str());
 
-  wchar_t saved[260] = {};
+  wchar_t saved[MAX_PATH] = {};
   if (CMMS::MMS_Save(message, saved, nullptr) != 0) {
     delete message;  // a failed save leaves the message with us
     return Fail(kName, "saving failed");

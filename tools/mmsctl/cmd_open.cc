@@ -95,11 +95,11 @@ int Run(const Args& args) {
   }
   std::printf("Parts: %d\n", message.m_nFileNum);
   for (int i = 0; i < message.m_nFileNum; ++i) {
-    wchar_t file[260] = {};
+    wchar_t file[MAX_PATH] = {};
     if (message.GetFileName(i, file) != 1) {
       continue;
     }
-    wchar_t name[260] = {};
+    wchar_t name[MAX_PATH] = {};
     (void)GetFileNameFromPath(file, name);
     const bool known = static_cast<size_t>(i) < parts.size();
     std::printf("  %d  %s  %s  %u bytes  %s\n", i, Utf8(name).c_str(),

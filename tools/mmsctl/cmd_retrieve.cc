@@ -40,7 +40,7 @@ int Run(const Args& args) {
   if (url.empty()) {
     return Fail(kName, "needs the URL of the message (see --help)", kUsage);
   }
-  if (url.size() >= kLocationChars) {
+  if (url.size() >= MAX_PATH) {
     return Fail(kName, "URL longer than 259 characters", kUsage);
   }
   int code = ProbeOperator(kName);

@@ -26,7 +26,7 @@ int Run(const Args& args) {
   if (code != kOk) {
     return code;
   }
-  wchar_t saved[260] = {};
+  wchar_t saved[MAX_PATH] = {};
   if (CMMS::MMS_Save(message.get(), saved, nullptr) != 0) {
     return Fail(kName, "the message could not be encoded or stored");
   }

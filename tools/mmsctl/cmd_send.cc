@@ -84,8 +84,8 @@ int Run(const Args& args) {
   ProgressLine progress;
   LastReport last;
   const DWORD before = StateNow(client::kSendState);
-  wchar_t saved[260] = {};
-  wchar_t scratch[260] = {};
+  wchar_t saved[MAX_PATH] = {};
+  wchar_t scratch[MAX_PATH] = {};
   if (CMMS::MMS_Send(message.get(), saved, scratch, 0) != 0) {
     client::WaitForWorkers(kWorkerGraceMs);  // a submission may have started
     return Fail(kName, "the message could not be encoded, stored or sent");

@@ -12,7 +12,6 @@ namespace mmsctl {
 namespace {
 
 constexpr wchar_t kCopyFolder[] = L"\\Temp\\mmsctl";
-constexpr int kTextChars = 260;  // the record's text fields
 
 std::string OptionLine(const MMS_Option& o) {
   static const char* const kPriority[] = {"", "low", "high"};
@@ -105,16 +104,16 @@ bool CopyIntoDevice(const std::string& host_file, std::wstring* device_path,
 }
 
 void PrintMessage(MMS_Custom_Data* message, FILE* out) {
-  wchar_t text[kTextChars] = {};
+  wchar_t text[MAX_PATH] = {};
   message->GetPhoneNumber(text);
   std::fprintf(out, "  To:       %s\n", Utf8(text).c_str());
   for (int i = 0; i < message->m_nCcNumber; ++i) {
-    wchar_t cc[kTextChars] = {};
+    wchar_t cc[MAX_PATH] = {};
     if (message->GetCcName(cc, i) == 1) {
       std::fprintf(out, "  Cc:       %s\n", Utf8(cc).c_str());
     }
   }
-  wchar_t subject[kTextChars] = {};
+  wchar_t subject[MAX_PATH] = {};
   message->GetSubject(subject);
   std::fprintf(out, "  Subject:  %s\n", Utf8(subject).c_str());
   std::fprintf(out, "  Options: %s\n",
@@ -135,7 +134,7 @@ void PrintMessage(MMS_Custom_Data* message, FILE* out) {
                  files.c_str());
   }
   for (int i = 0; i < message->m_nFileNum; ++i) {
-    wchar_t path[kTextChars] = {};
+    wchar_t path[MAX_PATH] = {};
     if (message->GetFileName(i, path) == 1) {
       std::error_code ec;
       auto size = std::filesystem::file_size(HostPath(path), ec);
