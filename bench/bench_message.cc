@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include "codec/decode/decoder.h"
 #include "codec/records.h"
 #include "platform/device_fs.h"
+#include "platform/whole_file.h"
 #include "platform/winapi.h"
 #include "support/mms_test_access.h"
 
@@ -112,6 +114,20 @@ int ParseInMemory(const std::vector<uint8_t>& pdu) {
   }
   FreeMmsHeader(&header);
   return parts;
+}
+
+std::vector<uint8_t> ReadCorpusFile(const std::string& name) {
+  const char* env = std::getenv("MMS_CORPUS");
+  const std::string dir = env != nullptr
+                              ? env
+                              : (std::filesystem::path(__FILE__).parent_path() /
+                                 ".." / ".." / "shared" / "corpus")
+                                    .string();
+  std::vector<uint8_t> bytes;
+  if (!platform::ReadHostFile(dir + "/" + name, &bytes)) {
+    bytes.clear();
+  }
+  return bytes;
 }
 
 }  // namespace mms::bench

@@ -17,6 +17,10 @@ namespace mms::bench {
 constexpr size_t kImageBytes = 300 * 1024;
 constexpr wchar_t kImagePath[] = L"\\Temp\\photo.jpg";
 
+// The bytes of a file of the shared sample corpus (MMS_CORPUS, or the
+// shared folder beside the repository); empty when it cannot be read.
+std::vector<uint8_t> ReadCorpusFile(const std::string& name);
+
 class BenchMessage {
  public:
   BenchMessage();

@@ -10,7 +10,6 @@
 #include <stdlib.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -28,22 +27,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-std::string CorpusDir() {
-  const char* env = std::getenv("MMS_CORPUS");
-  if (env != nullptr) {
-    return env;
-  }
-  return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." /
-          "shared" / "corpus")
-      .string();
-}
-
-Bytes ReadHost(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)),
-               std::istreambuf_iterator<char>());
-}
 
 // The 300 KB PDU made by the encoder, on the benchmark message's device
 // root, where message files are stored too.
@@ -84,7 +67,7 @@ Bytes Input(int64_t which) {
   if (which < 0) {
     return Shared().large();
   }
-  return ReadHost(CorpusDir() + "/" + kSmallSamples[which]);
+  return mms::bench::ReadCorpusFile(kSmallSamples[which]);
 }
 
 void SetCounters(benchmark::State& state, size_t size) {

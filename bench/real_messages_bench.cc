@@ -12,10 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -31,22 +28,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-std::string CorpusDir() {
-  const char* env = std::getenv("MMS_CORPUS");
-  if (env != nullptr) {
-    return env;
-  }
-  return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." /
-          "shared" / "corpus")
-      .string();
-}
-
-Bytes ReadHost(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)),
-               std::istreambuf_iterator<char>());
-}
 
 const char* const kSamples[] = {
     "mms-engine/test_mms_codec/m-retrieve_10.conf",  // Korean From
@@ -67,7 +48,7 @@ double MemcpySeconds(size_t n) {
 }
 
 void BM_ParseRealMessage(benchmark::State& state) {
-  const Bytes pdu = ReadHost(CorpusDir() + "/" + kSamples[state.range(0)]);
+  const Bytes pdu = mms::bench::ReadCorpusFile(kSamples[state.range(0)]);
   if (pdu.empty()) {
     state.SkipWithError("no corpus");
     return;

@@ -1,6 +1,10 @@
 // whole_file.cc: ReadWholeFile over the platform file calls.
 #include "platform/whole_file.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace mms::platform {
 
 LocalBlock<unsigned char> ReadWholeFile(const wchar_t* path,
@@ -36,6 +40,30 @@ LocalBlock<unsigned char> ReadWholeFile(const wchar_t* path,
     *size = file_size;
   }
   return bytes;
+}
+
+// stdio, not streams: a stream that meets a folder throws from inside the
+// read instead of reporting it.
+bool ReadHostFile(const std::string& host_path, std::vector<uint8_t>* bytes,
+                  std::string* why) {
+  bytes->clear();
+  FILE* file = std::fopen(host_path.c_str(), "rb");
+  int error = errno;
+  bool read = file != nullptr;
+  if (read) {
+    uint8_t buffer[64 * 1024];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+      bytes->insert(bytes->end(), buffer, buffer + n);
+    }
+    read = std::ferror(file) == 0;
+    error = errno;
+    std::fclose(file);
+  }
+  if (!read && why != nullptr) {
+    *why = std::strerror(error);
+  }
+  return read;
 }
 
 }  // namespace mms::platform

@@ -1,8 +1,12 @@
-// whole_file.h: a whole file at a device path in one LocalAlloc block.
+// whole_file.h: a whole file read at once, by device path into a LocalAlloc
+// block, or by host path into a vector.
 #ifndef MMS_PLATFORM_WHOLE_FILE_H_
 #define MMS_PLATFORM_WHOLE_FILE_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/owned.h"
 
@@ -15,6 +19,13 @@ namespace mms::platform {
 LocalBlock<unsigned char> ReadWholeFile(const wchar_t* path,
                                         bool create_missing, size_t terminator,
                                         DWORD* size);
+
+// The bytes of the file at a host path into *bytes (replaced). False, with
+// the system's reason in *why when given, when it cannot be read whole (a
+// folder cannot).
+[[nodiscard]] bool ReadHostFile(const std::string& host_path,
+                                std::vector<uint8_t>* bytes,
+                                std::string* why = nullptr);
 
 }  // namespace mms::platform
 

@@ -15,6 +15,7 @@
 #include "codec/acknowledge.h"
 #include "codec/header_table.h"
 #include "diag/log.h"
+#include "platform/whole_file.h"
 #include "tools/mms-centre/log.h"
 
 namespace centre {
@@ -280,17 +281,11 @@ bool Centre::LoadKept(const std::string& id, Bytes* pdu) {
   }
   const std::filesystem::path file =
       std::filesystem::path(settings_.store) / (id + ".mms");
-  std::error_code ec;
-  // A stream reading a directory throws; only plain files are served.
-  if (!std::filesystem::is_regular_file(file, ec)) {
+  std::vector<uint8_t> bytes;
+  if (!mms::platform::ReadHostFile(file.string(), &bytes)) {
     return false;
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    return false;
-  }
-  pdu->assign(std::istreambuf_iterator<char>(in),
-              std::istreambuf_iterator<char>());
+  pdu->assign(bytes.begin(), bytes.end());
   return MessageType(*pdu) == codec::kMsgRetrieveConf;
 }
 

@@ -5,9 +5,7 @@
 // named from its one header table; everything is read through ByteReader,
 // so a short or damaged file prints what it can and says where it ended.
 // A whole WSP Push PDU (as pushed to a device) is unwrapped first.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -15,6 +13,7 @@
 #include "codec/byte_reader.h"
 #include "codec/header_fields.h"
 #include "codec/header_table.h"
+#include "platform/whole_file.h"
 #include "tools/mmsctl/command.h"
 #include "tools/mmsctl/dump_names.h"
 #include "tools/mmsctl/dump_values.h"
@@ -236,35 +235,11 @@ bool Push(ByteReader& r, Stop* stop) {
   return Pdu(r, stop);
 }
 
-// stdio, not streams: a stream that meets a directory throws from inside
-// the read instead of reporting it.
-bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes,
-              std::string* why) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    *why = std::strerror(errno);
-    return false;
-  }
-  uint8_t buffer[64 * 1024];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    bytes->insert(bytes->end(), buffer, buffer + n);
-  }
-  const bool failed = std::ferror(file) != 0;
-  const int error = errno;
-  std::fclose(file);
-  if (failed) {
-    *why = std::strerror(error);
-    return false;
-  }
-  return true;
-}
-
 // 0 when the file was read whole, else 1 (reported on stderr).
 int DumpFile(const std::string& path) {
   std::vector<uint8_t> bytes;
   std::string why;
-  if (!ReadFile(path, &bytes, &why)) {
+  if (!mms::platform::ReadHostFile(path, &bytes, &why)) {
     return Fail(kName, "cannot read '" + path + "': " + why);
   }
   std::printf("%s: %zu bytes\n", path.c_str(), bytes.size());

@@ -6,7 +6,6 @@
 // second, in-memory read of the same bytes (the message record keeps only
 // the part files' paths).
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "codec/decode/decoder.h"
 #include "codec/records.h"
 #include "mms.h"
+#include "platform/whole_file.h"
 #include "tools/mmsctl/command.h"
 #include "tools/mmsctl/compose.h"
 
@@ -66,12 +66,10 @@ int Run(const Args& args) {
     }
   }
   const std::string host = HostPath(device_path);
-  std::ifstream in(host, std::ios::binary);
-  if (host.empty() || !in) {
+  std::vector<uint8_t> pdu;
+  if (host.empty() || !mms::platform::ReadHostFile(host, &pdu)) {
     return Fail(kName, "cannot read " + Utf8(device_path));
   }
-  const std::vector<uint8_t> pdu((std::istreambuf_iterator<char>(in)),
-                                 std::istreambuf_iterator<char>());
   MMS_Custom_Data message;
   std::vector<wchar_t> path(device_path.begin(), device_path.end());
   path.push_back(L'\0');

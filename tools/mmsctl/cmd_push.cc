@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/whole_file.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_router_service.h"
 #include "pushrouter/push_store.h"
@@ -59,12 +59,10 @@ int Run(const Args& args) {
   if (path.empty()) {
     return Fail(kName, "which file?", kUsage);
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::vector<uint8_t> bytes;
+  if (!mms::platform::ReadHostFile(path, &bytes)) {
     return Fail(kName, "cannot read " + path);
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
   std::vector<uint8_t> datagram;
   switch (mms::platform::ClassifyPushFile(bytes)) {
     case mms::platform::PushFileKind::kPushPdu:
