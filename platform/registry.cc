@@ -78,10 +78,6 @@ std::wstring Fold(const std::wstring& text) {
   return folded;
 }
 
-bool ToUtf8(const std::wstring& wide, std::string* utf8) {
-  return WideToUtf8Text(wide, utf8);
-}
-
 std::wstring FromUtf8(const unsigned char* text) {
   std::wstring wide;
   if (text != nullptr &&
@@ -110,7 +106,7 @@ int64_t FindKey(RegistryDb& db, const std::string& folded) {
 bool InsertKey(RegistryDb& db, const std::wstring& path) {
   std::string folded;
   std::string spelled;
-  if (!ToUtf8(Fold(path), &folded) || !ToUtf8(path, &spelled)) {
+  if (!WideToUtf8Text(Fold(path), &folded) || !WideToUtf8Text(path, &spelled)) {
     return false;
   }
   Statement stmt(db.get(),
@@ -174,7 +170,7 @@ LONG ResolveSubkey(HKEY key, const wchar_t* subkey, LONG unconvertible,
     return ERROR_INVALID_HANDLE;
   }
   *path = JoinPath(base, subkey);
-  return ToUtf8(Fold(*path), folded) ? ERROR_SUCCESS : unconvertible;
+  return WideToUtf8Text(Fold(*path), folded) ? ERROR_SUCCESS : unconvertible;
 }
 
 // A value converted to its stored form, ready for Upsert.
@@ -192,8 +188,8 @@ LONG Prepare(const ValueWrite& write, PreparedValue* value) {
   if (converted != ERROR_SUCCESS) {
     return converted;
   }
-  if (!ToUtf8(Fold(name), &value->folded_name) ||
-      !ToUtf8(name, &value->spelled_name)) {
+  if (!WideToUtf8Text(Fold(name), &value->folded_name) ||
+      !WideToUtf8Text(name, &value->spelled_name)) {
     return ERROR_NO_UNICODE_TRANSLATION;
   }
   value->type = write.type;
@@ -271,7 +267,8 @@ bool ListStoredValues(const std::wstring& key,
   values->clear();
   RegistryDb db;
   std::string folded;
-  if (!db.Open() || !ToUtf8(Fold(JoinPath(L"", key.c_str())), &folded)) {
+  if (!db.Open() ||
+      !WideToUtf8Text(Fold(JoinPath(L"", key.c_str())), &folded)) {
     return false;
   }
   Statement stmt(db.get(),
@@ -461,7 +458,7 @@ LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD /*reserved*/,
     return ERROR_INVALID_HANDLE;
   }
   std::string folded_key;
-  if (!ToUtf8(Fold(path), &folded_key)) {
+  if (!WideToUtf8Text(Fold(path), &folded_key)) {
     return ERROR_NO_UNICODE_TRANSLATION;
   }
   std::vector<PreparedValue> value(1);
@@ -485,8 +482,8 @@ LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* /*reserved*/,
   }
   std::string folded_key;
   std::string folded_name;
-  if (!ToUtf8(Fold(path), &folded_key) ||
-      !ToUtf8(Fold(name != nullptr ? name : L""), &folded_name)) {
+  if (!WideToUtf8Text(Fold(path), &folded_key) ||
+      !WideToUtf8Text(Fold(name != nullptr ? name : L""), &folded_name)) {
     return ERROR_FILE_NOT_FOUND;
   }
   RegistryDb db;

@@ -19,6 +19,7 @@
 
 #include "platform/handle_table.h"
 #include "platform/owned.h"
+#include "platform/text_convert.h"
 #include "platform/thread.h"
 #include "transport/wininet.h"
 
@@ -89,19 +90,13 @@ std::shared_ptr<T> Lookup(HINTERNET h, Kind kind) {
 }
 
 std::string Narrow(const wchar_t* text, int length = -1) {
-  if (text == nullptr || length == 0) {
-    return std::string();
-  }
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0,
-                                        nullptr, nullptr);
-  if (bytes <= 0) {
-    return std::string();
-  }
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), bytes, nullptr,
-                      nullptr);
-  if (length < 0 && !out.empty() && out.back() == '\0') {
-    out.pop_back();
+  std::string out;
+  if (text == nullptr || length == 0 ||
+      !mms::platform::WideToUtf8Text(
+          length < 0 ? std::wstring(text)
+                     : std::wstring(text, static_cast<size_t>(length)),
+          &out)) {
+    out.clear();
   }
   return out;
 }

@@ -12,6 +12,7 @@
 #include "connmgr/connmgr_entries.h"
 #include "platform/text_convert.h"
 #include "tools/mmsctl/command.h"
+#include "tools/mmsctl/compose.h"
 
 namespace mmsctl {
 namespace {
@@ -19,18 +20,6 @@ namespace {
 constexpr char kName[] = "connections";
 
 namespace connmgr = mms::platform::connmgr;
-
-std::string Utf8(const std::wstring& wide) {
-  std::string out;
-  if (!mms::platform::WideToUtf8Text(wide, &out)) {
-    out = "<not convertible>";
-  }
-  return out;
-}
-
-bool Wide(const std::string& utf8, std::wstring* wide) {
-  return mms::platform::Utf8ToWideText(utf8, wide);
-}
 
 std::string TypeName(DWORD type) {
   switch (type) {
@@ -96,7 +85,7 @@ int Add(const Args& args) {
     }
     const std::string& value = args[++i];
     std::wstring wide;
-    if (!Wide(value, &wide)) {
+    if (!mms::platform::Utf8ToWideText(value, &wide)) {
       return Fail(kName, "not UTF-8: " + value, kUsage);
     }
     if (a == "--apn") {
@@ -123,8 +112,8 @@ int Add(const Args& args) {
       return Fail(kName, "unknown argument '" + a + "' (see --help)", kUsage);
     }
   }
-  if (args.empty() || !Wide(args[0], &entry.name) || entry.name.empty() ||
-      entry.name.find(L'\\') != std::wstring::npos) {
+  if (args.empty() || !mms::platform::Utf8ToWideText(args[0], &entry.name) ||
+      entry.name.empty() || entry.name.find(L'\\') != std::wstring::npos) {
     return Fail(kName, "add needs an entry name without '\\'", kUsage);
   }
   if (!has_apn) {

@@ -7,21 +7,13 @@
 #include <vector>
 
 #include "platform/prompt.h"
-#include "platform/text_convert.h"
 #include "tools/mmsctl/command.h"
+#include "tools/mmsctl/compose.h"
 
 namespace mmsctl {
 namespace {
 
 constexpr char kName[] = "prompts";
-
-std::string Utf8(const std::wstring& wide) {
-  std::string out;
-  if (!mms::platform::WideToUtf8Text(wide, &out)) {
-    out = "<not convertible>";
-  }
-  return out;
-}
 
 int List(const std::vector<mms::platform::PendingPrompt>& pending) {
   if (pending.empty()) {

@@ -19,6 +19,7 @@
 #include "platform/text_convert.h"
 #include "store/registry_values.h"
 #include "tools/mmsctl/command.h"
+#include "tools/mmsctl/compose.h"
 #include "tools/mmsctl/dump_values.h"
 #include "tools/mmsctl/net_wait.h"
 
@@ -44,14 +45,6 @@ const std::vector<Group>& Groups() {
         client::kWapType}},
   };
   return groups;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  std::string out;
-  if (!mms::platform::WideToUtf8Text(wide, &out)) {
-    out = "<not convertible>";
-  }
-  return out;
 }
 
 std::string Hex(const std::vector<uint8_t>& bytes) {

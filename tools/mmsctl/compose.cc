@@ -63,7 +63,7 @@ std::wstring Wide(const std::string& utf8) {
 std::string Utf8(const std::wstring& wide) {
   std::string utf8;
   if (!mms::platform::WideToUtf8Text(wide, &utf8)) {
-    utf8 = "?";
+    utf8 = "<not convertible>";
   }
   return utf8;
 }
