@@ -7,7 +7,8 @@
 // "\Windows\Messaging", "\Temp" and "\program files\Varnholt"; a root in
 // use is never laid out again, so a folder removed from it stays removed.
 // Each device path component takes the spelling of an existing host entry
-// (exact match first, then one that differs only in letter case); "." and
+// (exact match first, then one that differs only in letter case, found in
+// the folder's name index, see folder_index.cc); "." and
 // ".." are refused outright, so no device path reaches outside the root.
 //
 // Folders once resolved are remembered: every spelling of a folder maps to
@@ -16,11 +17,8 @@
 // is full, and by ForgetDevicePaths after a remembered folder went missing.
 #include "platform/device_fs.h"
 
-#include <dirent.h>
-#include <locale.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <wctype.h>
 
 #include <filesystem>
 #include <mutex>
@@ -28,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/folder_index.h"
 #include "platform/text_convert.h"
 
 namespace fs = std::filesystem;
@@ -77,28 +76,6 @@ void LayOut(const fs::path& root) {
   fs::create_directories(root / "program files" / "Varnholt", ignored);
 }
 
-// Letter case folding for one character; C.UTF-8 knows the non-ASCII
-// letters, the plain C locale only ASCII.
-wchar_t FoldCase(wchar_t c) {
-  static locale_t folding = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-  if (folding != nullptr) {
-    return static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), folding));
-  }
-  return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c;
-}
-
-bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Splits on "\" (and "/", which the phone also accepts); empty components
 // from doubled or leading separators are dropped.
 std::vector<std::wstring> SplitDevicePath(const std::wstring& path) {
@@ -120,31 +97,9 @@ std::vector<std::wstring> SplitDevicePath(const std::wstring& path) {
   return parts;
 }
 
-bool IsAscii(const std::string& text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool SameAsciiIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? a[i] - 'A' + 'a' : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? b[i] - 'A' + 'a' : b[i];
-    if (x != y) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The host spelling of one component inside folder dir: the exact name when
-// it exists, else the first entry that differs only in letter case.
+// it exists, else an entry that differs only in letter case (from the
+// folder's name index, so a new name lists nothing).
 std::string MatchComponent(const std::string& dir, const std::wstring& wanted,
                            const std::string& wanted_utf8) {
   std::string exact = dir + "/" + wanted_utf8;
@@ -152,26 +107,8 @@ std::string MatchComponent(const std::string& dir, const std::wstring& wanted,
   if (lstat(exact.c_str(), &st) == 0) {
     return wanted_utf8;
   }
-  DIR* listing = opendir(dir.c_str());
-  if (listing == nullptr) {
-    return wanted_utf8;
-  }
-  const bool ascii = IsAscii(wanted_utf8);
-  std::string found = wanted_utf8;
-  std::wstring wide;
-  while (const dirent* entry = readdir(listing)) {
-    std::string name = entry->d_name;
-    bool same =
-        ascii && IsAscii(name)
-            ? SameAsciiIgnoringCase(name, wanted_utf8)
-            : Utf8ToWideText(name, &wide) && SameIgnoringCase(wide, wanted);
-    if (same && name != "." && name != "..") {
-      found = name;
-      break;
-    }
-  }
-  closedir(listing);
-  return found;
+  std::string found;
+  return FindByCase(dir, wanted, &found) ? found : wanted_utf8;
 }
 
 void AppendFolded(const std::wstring& part, std::wstring* key) {
@@ -224,6 +161,7 @@ std::string DeviceRoot() {
   if (cache.root != root || !present || cache.root_dev != st.st_dev ||
       cache.root_ino != st.st_ino) {
     cache.folders.clear();
+    ForgetFolderNames();
     cache.root = root;
     cache.root_dev = present ? st.st_dev : 0;
     cache.root_ino = present ? st.st_ino : 0;
@@ -238,6 +176,7 @@ void SetDeviceRoot(const std::string& host_path) {
   cache.override_root = host_path;
   cache.root_ready = false;
   cache.folders.clear();
+  ForgetFolderNames();
 }
 
 bool ForgetDevicePaths() {
@@ -246,6 +185,7 @@ bool ForgetDevicePaths() {
   bool had = cache.root_ready || !cache.folders.empty();
   cache.root_ready = false;
   cache.folders.clear();
+  ForgetFolderNames();
   return had;
 }
 
@@ -309,6 +249,13 @@ bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path) {
   }
   *host_path = std::move(host);
   return true;
+}
+
+bool DeviceFolderEntries(const std::wstring& device_folder, size_t at_least,
+                         std::string* host_folder,
+                         std::vector<std::string>* names) {
+  return DeviceToHostPath(device_folder, host_folder) &&
+         FolderEntries(*host_folder, at_least, names);
 }
 
 }  // namespace mms::platform

@@ -14,6 +14,7 @@
 #define MMS_PLATFORM_DEVICE_FS_H_
 
 #include <string>
+#include <vector>
 
 namespace mms::platform {
 
@@ -33,6 +34,14 @@ bool ForgetDevicePaths();
 // regard to case; the rest keep the spelling given. False for a path that
 // cannot name anything under the root (for instance one that climbs out).
 bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path);
+
+// Host folder for a device folder and the names of its entries when it
+// holds at least at_least of them, else none (from the folder's name index:
+// listed once per process, then kept current); false when the folder cannot
+// be listed.
+bool DeviceFolderEntries(const std::wstring& device_folder, size_t at_least,
+                         std::string* host_folder,
+                         std::vector<std::string>* names);
 
 }  // namespace mms::platform
 

@@ -1,10 +1,12 @@
-// test_seams.h: fixed clock, tick count and random draw for tests, and an
-// injected thread-creation failure.
+// test_seams.h: fixed clock, tick count and random draw for tests, an
+// injected thread-creation failure, and the count of directory entries read.
 //
 // Tests that check exact bytes holding a date, a transaction ID or a file
 // name fix these values; production code never calls the setters.
 #ifndef MMS_PLATFORM_TEST_SEAMS_H_
 #define MMS_PLATFORM_TEST_SEAMS_H_
+
+#include <cstdint>
 
 #include "mms.h"
 
@@ -19,6 +21,9 @@ void FixRandom(DWORD value);
 // The nth CreateThread from now (1 = the next one) fails as if the
 // system had no thread to give; 0 cancels a pending failure.
 void FailNthThreadCreation(int nth);
+// Directory entries the device file system has read so far (a listing
+// of a folder reads each of its entries once).
+uint64_t DirectoryEntriesRead();
 // Back to the real clock, tick count and random source.
 void ResetSeams();
 

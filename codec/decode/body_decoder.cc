@@ -24,6 +24,7 @@
 #include "platform/heap.h"
 #include "platform/move_file.h"
 #include "platform/winapi.h"
+#include "store/decode_folder.h"
 #include "store/store.h"
 
 namespace mms::codec {
@@ -260,6 +261,7 @@ int DecodeMessageUnguarded(const uint8_t* pdu, size_t size,
     names.push_back(PartFileName(parsed.parts[i], static_cast<int>(i)));
   }
   MakeCaseDistinct(&names);
+  mms::client::KeepDecodeFolderBounded(names);
   for (size_t i = 0; i < parsed.parts.size(); ++i) {
     if (WritePartFile(parsed.parts[i], names[i], message,
                       static_cast<int>(i)) != 1) {

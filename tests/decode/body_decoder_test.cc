@@ -1,7 +1,11 @@
 // body_decoder_test.cc: whole PDUs into part files and the message's file
 // array, the names those files get, and what cut or hostile bodies give.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <set>
@@ -12,7 +16,9 @@
 #include "codec/decode/decoder.h"
 #include "codec/decode/part_name.h"
 #include "decode/pdu_builder.h"
+#include "platform/test_seams.h"
 #include "platform/winapi.h"
+#include "store/decode_folder.h"
 #include "support/test_support.h"
 
 namespace mms::codec {
@@ -184,6 +190,68 @@ TEST_F(BodyDecoder, HostileNamesStayInTheDecodeFolder) {
   EXPECT_EQ(FileName(std::size(kCases)), "\\temp\\mmsdecode\\part12.jpg");
   expected.insert("part12.jpg");
   EXPECT_EQ(DecodeFolderNames(), expected);
+}
+
+// New part names are looked up in the decode folder's name index: a folder
+// already holding thousands of files costs no listing.
+TEST_F(BodyDecoder, FolderSizeCostsNoListing) {
+  uint64_t entries_read[4];
+  for (int m = 0; m < 4; ++m) {
+    std::vector<Bytes> entries;
+    for (int i = 0; i < 1024; ++i) {
+      const std::string name = std::to_string(m) + "-" + std::to_string(i);
+      entries.push_back(Entry(ImageHeaders(name + ".jpg"), Bytes()));
+    }
+    const Bytes pdu = Message(entries);
+    const uint64_t before = mms::platform::test::DirectoryEntriesRead();
+    ASSERT_EQ(Decode(pdu), 0);
+    entries_read[m] = mms::platform::test::DirectoryEntriesRead() - before;
+  }
+  EXPECT_EQ(DecodeFolderNames().size(), 4096u);
+  EXPECT_LE(entries_read[3], entries_read[0]);
+  EXPECT_LT(entries_read[0], 64u);
+}
+
+// A's process still runs, so A's files stay whatever their age; other old
+// files go oldest first down to the bound; young files stay.
+TEST_F(BodyDecoder, FolderBoundSparesEachProcessLastMessage) {
+  int ready[2];
+  int done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    const Bytes pdu = Message({Entry(ImageHeaders("a.jpg"), Raw("A"))});
+    char c = Decode(pdu) == 0 ? 'y' : 'n';
+    (void)!write(ready[1], &c, 1);
+    (void)!read(done[0], &c, 1);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  const std::string folder = Host(L"\\temp\\mmsdecode") + "/";
+  const time_t now = time(nullptr);
+  auto age = [&](const std::string& name, time_t seconds) {
+    const timespec times[2] = {{now - seconds, 0}, {now - seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (folder + name).c_str(), times, 0), 0);
+  };
+  age("a.jpg", 7200);
+  for (int i = 0; i < 4200; ++i) {
+    mms::testing::WriteHostFile(folder + "old" + std::to_string(i), "");
+    age("old" + std::to_string(i), 7200 - i);
+  }
+  mms::testing::WriteHostFile(folder + "young", "");
+  ASSERT_EQ(Decode(Message({Entry(ImageHeaders("b.jpg"), Raw("B"))})), 0);
+  EXPECT_EQ(Part("a.jpg"), Raw("A"));
+  EXPECT_EQ(Part("b.jpg"), Raw("B"));
+  EXPECT_TRUE(mms::testing::HostFileExists(folder + "young"));
+  EXPECT_FALSE(mms::testing::HostFileExists(folder + "old2153"));
+  EXPECT_TRUE(mms::testing::HostFileExists(folder + "old2154"));
+  EXPECT_EQ(DecodeFolderNames().size(), mms::client::kDecodeFolderKeep + 1);
+  c = 'x';
+  ASSERT_EQ(write(done[1], &c, 1), 1);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
 }
 
 // Parts as other systems write them: bare types, textual headers, names
