@@ -6,9 +6,10 @@
 // serialised by their own mutex, held across the thread's start and end,
 // so at most one listen thread exists at any moment. Stop ends the listen
 // thread at its blocking point (the wait for a push or a prompt); the push
-// router registration and handle stay as the listener left them. Receive
-// threads run on: Stop only forgets the newest one's buffer, which that
-// thread frees when it ends.
+// router registration and handle stay as the listener left them. Stop also
+// ends every running retrieval, its transfer and its thread (the state goes
+// idle, so a waiting request starts at once); each receive thread frees its
+// own buffer as it unwinds.
 #include <memory>
 #include <new>
 #include <utility>
@@ -133,6 +134,7 @@ int CMMS::Stop(void) {
     LogText(GetLog(), L"g_pMMS");
   }
   mms::push::EndPrompts();
+  mms::client::EndEveryRetrieval();
   LogText(GetLog(), L"RemoveRegListened");
   LogText(GetLog(), L"finished");
   return 0;

@@ -57,6 +57,29 @@ uint64_t BusyForMsLocked() {
                                mms::platform::TimeScale());
 }
 
+// Threads of retrievals outside the queue (GetMMS_Manual, ReciveMMS); the
+// ended ones are closed as new ones come. Guarded by StateMutex().
+std::vector<HANDLE>& DirectFetches() {
+  static auto* threads = new std::vector<HANDLE>;
+  return *threads;
+}
+
+// Closes the handles of direct fetches that have ended; the caller holds
+// StateMutex().
+void ForgetEndedFetchesLocked() {
+  std::vector<HANDLE>& threads = DirectFetches();
+  for (size_t i = 0; i < threads.size();) {
+    DWORD code = 0;
+    if (GetExitCodeThread(threads[i], &code) && code == STILL_ACTIVE) {
+      ++i;
+    } else {
+      CloseHandle(threads[i]);
+      threads[i] = threads.back();
+      threads.pop_back();
+    }
+  }
+}
+
 // What a receive thread owns: its buffer (URL in, stored path out) and the
 // queue node it runs for (0: a retrieval outside the queue).
 struct ReceiveTask {
@@ -182,9 +205,47 @@ int StartReceive(const wchar_t* url, uint64_t node_id) {
     }
   }
   if (thread != nullptr) {
-    CloseHandle(thread);
+    // Outside the queue: kept so that Stop can end it.
+    std::lock_guard<std::mutex> lock(StateMutex());
+    ForgetEndedFetchesLocked();
+    DirectFetches().push_back(thread);
   }
   return 0;
+}
+
+void TakeRunningRetrievalsLocked(std::vector<HANDLE>* threads) {
+  IsNetWorked = kNetIdle;
+  while (g_pRecvQueue != nullptr && g_pRecvQueue->bStarted) {
+    if (g_pRecvQueue->hThread != nullptr) {
+      threads->push_back(std::exchange(g_pRecvQueue->hThread, nullptr));
+    }
+    PopRecvQueueLocked();
+  }
+}
+
+void EndRetrievals(const std::vector<HANDLE>& threads) {
+  // Their transfers and threads end here; nothing of them runs on.
+  for (HANDLE thread : threads) {
+    TerminateThread(thread, 0);
+    CloseHandle(thread);
+  }
+  ReleaseWebConnection(false);
+}
+
+void EndEveryRetrieval() {
+  std::vector<HANDLE> threads;
+  {
+    std::lock_guard<std::mutex> lock(StateMutex());
+    if (IsNetWorked == kNetBusy) {
+      TakeRunningRetrievalsLocked(&threads);
+    }
+    std::vector<HANDLE>& direct = DirectFetches();
+    threads.insert(threads.end(), direct.begin(), direct.end());
+    direct.clear();
+  }
+  if (!threads.empty()) {
+    EndRetrievals(threads);
+  }
 }
 
 int SendAcknowledgement(bool ends_retrieval) {
@@ -285,13 +346,7 @@ int CMMS::MMS_Recived(wchar_t* url) {
       if (busy && BusyForMsLocked() >= kGiveUpMs) {
         // Give the running retrieval up, even if it ended just now.
         gave_up_after_ms = BusyForMsLocked();
-        IsNetWorked = client::kNetIdle;
-        while (g_pRecvQueue != nullptr && g_pRecvQueue->bStarted) {
-          if (g_pRecvQueue->hThread != nullptr) {
-            abandoned.push_back(std::exchange(g_pRecvQueue->hThread, nullptr));
-          }
-          client::PopRecvQueueLocked();
-        }
+        client::TakeRunningRetrievalsLocked(&abandoned);
       }
       if (IsNetWorked != client::kNetBusy) {
         // Never null: this caller's own node still waits.
@@ -310,12 +365,7 @@ int CMMS::MMS_Recived(wchar_t* url) {
     if (gave_up_after_ms != 0) {
       LogText(GetLog(), L"Retrieval given up after %u s\n",
               static_cast<unsigned>(gave_up_after_ms / 1000));
-      // Its transfer and thread end here; nothing of it runs on.
-      for (HANDLE thread : abandoned) {
-        TerminateThread(thread, 0);
-        CloseHandle(thread);
-      }
-      client::ReleaseWebConnection(false);
+      client::EndRetrievals(abandoned);
     }
     const int result = client::StartReceive(location, start_id);
     if (start_id == own_id) {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "mms.h"
 #include "platform/winapi.h"
@@ -142,6 +143,15 @@ int AcknowledgeRetrieval(const std::string* transaction_id, const wchar_t* url,
 // for, 0 for a retrieval outside the queue. -1 for a null or too long URL
 // (nothing started), else 0.
 int StartReceive(const wchar_t* url, uint64_t node_id);
+
+// Takes the running queued retrievals out of the queue (their threads go
+// to threads) and makes the state idle; the caller holds StateMutex().
+void TakeRunningRetrievalsLocked(std::vector<HANDLE>* threads);
+// Ends those threads with their transfers and releases the connection.
+void EndRetrievals(const std::vector<HANDLE>& threads);
+// Ends every running retrieval, queued or not (Stop): no caller waits
+// behind a transfer nobody wants any more.
+void EndEveryRetrieval();
 
 }  // namespace mms::client
 

@@ -9,6 +9,7 @@
 // fetched publishes nothing.
 #include <strings.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -130,7 +131,17 @@ void PublishDeliveryReport(const WapPush_Message& push, PushGroup* group) {
   }
 }
 
+std::atomic<void (*)(const char*)> g_observer{nullptr};
+
 }  // namespace
+
+namespace mms::push::test {
+
+void ObserveHandedPushes(void (*observer)(const char* transaction_id)) {
+  g_observer = observer;
+}
+
+}  // namespace mms::push::test
 
 int CutAddressType(char* source, char* dest) {
   if (source == nullptr || dest == nullptr) {
@@ -152,6 +163,10 @@ int CMMS::HandMessage(tagPushMsg* push) {
       DecodeWapPush(push));
   if (message == nullptr) {
     return -1;
+  }
+  if (auto* observe = g_observer.load()) {
+    observe(message->pszTransactionId != nullptr ? message->pszTransactionId
+                                                 : "");
   }
   PushGroup group;
   switch (message->nMsgType) {

@@ -270,18 +270,27 @@ TEST_F(Retrieval, ConcurrentCallersStartEveryRequestOnceInOrder) {
   EXPECT_EQ(QueueLength(), 0);
 }
 
-TEST_F(Retrieval, StopLeavesTheRunningReceiveBufferToItsThread) {
-  // Operation 1 of the selector asks for the named location.
+TEST_F(Retrieval, StopEndsRunningRetrievalsAndTheirThreads) {
+  // Operation 1 of the selector queues the named location; a direct fetch
+  // runs beside it. The centre holds both.
   ASSERT_EQ(CMMS::MMS_NetOpretion(nullptr, WBuf(Url("slow")), 1), 0);
-  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
-  EXPECT_NE(g_MMSName, nullptr);
+  CMMS mms;
+  ASSERT_EQ(mms.GetMMS_Manual(WBuf(Url("hang"))), 0);
+  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 2; }));
   EXPECT_EQ(CMMS::Stop(), 0);
+  EXPECT_EQ(client::RunningWorkers(), 0);
   EXPECT_EQ(g_MMSName, nullptr);
-  second_gate_.Open();
+  EXPECT_EQ(IsNetWorked, 2);
+  EXPECT_EQ(QueueLength(), 0);
+  // Nobody waits behind them: the next request runs at once.
+  EXPECT_EQ(Receive("m2"), 0);
   WaitForWorkers();
-  // The thread wrote its file path into its own buffer and finished.
   EXPECT_EQ(Dword(L"NewMMS"), 1u);
-  EXPECT_EQ(Exchanges(), (std::vector<std::string>{"GET slow", "ACK slow"}));
+  EXPECT_EQ(StoredFiles().size(), 1u);
+  const std::vector<std::string> exchanges = Exchanges();
+  ASSERT_EQ(exchanges.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(exchanges.begin() + 2, exchanges.end()),
+            (std::vector<std::string>{"GET m2", "ACK m2"}));
 }
 
 TEST_F(Retrieval, RefusedRequestsQueueAndStartNothing) {

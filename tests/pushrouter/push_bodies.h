@@ -13,12 +13,14 @@
 namespace mms::testing {
 
 // m-notification-ind announcing url.
-inline Bytes NotificationBody(const std::string& url) {
-  Bytes body =
-      Hex("8c 82"        // X-Mms-Message-Type: m-notification-ind
-          "98 74 31 00"  // X-Mms-Transaction-Id: "t1"
-          "8d 90"        // X-Mms-MMS-Version: 1.0
-          "83");         // X-Mms-Content-Location:
+inline Bytes NotificationBody(const std::string& url,
+                              const std::string& transaction_id = "t1") {
+  Bytes body = Hex("8c 82 98");  // m-notification-ind, X-Mms-Transaction-Id
+  body.insert(body.end(), transaction_id.begin(), transaction_id.end());
+  const Bytes rest =
+      Hex("00 8d 90"  // X-Mms-MMS-Version: 1.0
+          "83");      // X-Mms-Content-Location:
+  body.insert(body.end(), rest.begin(), rest.end());
   body.insert(body.end(), url.begin(), url.end());
   body.push_back(0);
   return body;

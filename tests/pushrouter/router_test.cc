@@ -12,14 +12,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "mms.h"
+#include "push/wap_push.h"
 #include "push_bodies.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_router.h"
@@ -234,6 +238,39 @@ TEST_F(RouterTest, ABurstIsDrainedAndAFailedLaunchIsNotRepeated) {
       << Count("received") << " received";
   EXPECT_EQ(kBurst, Waiting());
   EXPECT_EQ(1, Count("launch-failed"));
+}
+
+// Counted where HandMessage decodes each push, by transaction ID.
+std::mutex g_handed_mu;
+std::set<std::string> g_handed;
+
+TEST_F(RouterTest, EveryNotificationOfABurstReachesHandMessage) {
+  mms::push::test::ObserveHandedPushes([](const char* id) {
+    std::lock_guard<std::mutex> lock(g_handed_mu);
+    g_handed.insert(id);
+  });
+  CMMS mms;
+  ASSERT_EQ(0, mms.RegisterClient());
+  std::atomic<bool> done{false};
+  std::thread listener([&] {
+    while (!done) {
+      mms.GetMMS_WapPush(200);
+    }
+  });
+  constexpr size_t kBurst = 1000;
+  for (size_t i = 0; i < kBurst; ++i) {
+    const std::string n = std::to_string(i);
+    Send(MmsPush(NotificationBody("http://mmsc/" + n, "t" + n)));
+  }
+  auto handed = [] {
+    std::lock_guard<std::mutex> lock(g_handed_mu);
+    return g_handed.size();
+  };
+  EXPECT_TRUE(WaitUntil([&] { return handed() == kBurst; }, 120000))
+      << handed() << " handed, " << Count("accepted") << " accepted";
+  done = true;
+  listener.join();
+  mms::push::test::ObserveHandedPushes(nullptr);
 }
 
 TEST_F(RouterTest, MalformedDatagramsAreDroppedAndCounted) {
