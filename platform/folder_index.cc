@@ -216,16 +216,14 @@ const Names* Watched(Index& index, const std::string& dir) {
     index.by_path.erase(same->second.path);
     index.by_watch.erase(same);
   }
-  Folder folder;
-  folder.path = dir;
-  if (!List(dir, &folder.names)) {
+  auto slot = index.by_watch.emplace(wd, Folder{dir, Names()}).first;
+  if (!List(dir, &slot->second.names)) {
+    index.by_watch.erase(slot);
     inotify_rm_watch(index.fd, wd);
     return nullptr;
   }
   index.by_path[dir] = wd;
-  Folder& slot = index.by_watch[wd];
-  slot = std::move(folder);
-  return &slot.names;
+  return &slot->second.names;
 }
 
 }  // namespace
