@@ -45,13 +45,20 @@ std::wstring Folded(const std::wstring& name) {
   return folded;
 }
 
+// The caller holds the mutex of KeepDecodeFolderBounded.
 void RecordLastMessage(const std::vector<std::wstring>& names) {
+  static std::vector<std::wstring> recorded;  // what the record holds
   std::string folder;
   if (!mms::platform::DeviceToHostPath(kRecordFolder, &folder)) {
     return;
   }
-  (void)mkdir(folder.c_str(), 0755);  // EEXIST after the first time
   const std::string record = folder + "/" + std::to_string(getpid());
+  struct stat st;
+  if (names == recorded && stat(record.c_str(), &st) == 0) {
+    return;  // the same message opened again
+  }
+  recorded.clear();
+  (void)mkdir(folder.c_str(), 0755);  // EEXIST after the first time
   const std::string temporary = record + ".new";
   std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
   std::string utf8;
@@ -63,6 +70,8 @@ void RecordLastMessage(const std::vector<std::wstring>& names) {
   out.close();
   if (!out || rename(temporary.c_str(), record.c_str()) != 0) {
     (void)unlink(temporary.c_str());
+  } else {
+    recorded = names;
   }
 }
 
