@@ -106,6 +106,7 @@ TEST_F(Sending, FailedSubmissionsReportTwo) {
 
   // The proxy is down: four failed sends, no request reaches the centre.
   proxy_.Stop();
+  setenv("MMS_WAP_PROXY", proxy_.address().c_str(), 1);
   ASSERT_FALSE(SendUserMessage(L"nobody listens").empty());
   WaitForWorkers();
   EXPECT_EQ(RequestCount(), 1u);

@@ -21,31 +21,6 @@ class DevicePath : public DeviceTest {
   std::string Root() { return DeviceRoot(); }
 };
 
-TEST_F(DevicePath, NewRootIsLaidOutOnceAndRemovedFoldersStayRemoved) {
-  ASSERT_FALSE(fs::exists(root_.host()));
-  std::string root = Root();
-  EXPECT_TRUE(fs::is_directory(root + "/Windows/Messaging"));
-  EXPECT_TRUE(fs::is_directory(root + "/Temp"));
-  EXPECT_TRUE(fs::is_directory(root + "/program files/Varnholt"));
-
-  fs::remove_all(root + "/Temp");
-  fs::remove_all(root + "/program files");
-  Root();
-  EXPECT_FALSE(fs::exists(root + "/Temp"));
-  EXPECT_FALSE(fs::exists(root + "/program files"));
-  EXPECT_EQ(GetFileAttributesW(L"\\Temp"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(DevicePath, AnEmptyFolderMadeForTheRootIsLaidOutToo) {
-  fs::create_directories(root_.host());
-  EXPECT_TRUE(fs::is_directory(Root() + "/Windows/Messaging"));
-
-  // A root in use is left as it is, even with its folders gone.
-  fs::remove_all(root_.host() + "/Windows");
-  EXPECT_FALSE(fs::exists(Root() + "/Windows"));
-}
-
 TEST_F(DevicePath, ComponentsTakeTheExistingSpellingWhateverTheCase) {
   std::string root = Root();
   std::string host;
@@ -110,14 +85,6 @@ TEST_F(DevicePath, ChineseNamesAreUtf8OnTheHost) {
   CloseHandle(file);
   std::string host = Root() + "/Temp/\xE5\xBD\xA9\xE4\xBF\xA1.txt";
   EXPECT_TRUE(HostFileExists(host));
-}
-
-TEST_F(DevicePath, NamesWithoutAFolderLiveInTheRoot) {
-  std::string host;
-  ASSERT_TRUE(DeviceToHostPath(L"readreport.txt", &host));
-  EXPECT_EQ(host, Root() + "/readreport.txt");
-  ASSERT_TRUE(DeviceToHostPath(L"\\", &host));
-  EXPECT_EQ(host, Root());
 }
 
 TEST_F(DevicePath, DotComponentsAndEscapesAreRefused) {

@@ -1,5 +1,5 @@
 // files_test.cc: CreateFileW dispositions and error codes, reads and writes,
-// sharing among handles, folders, and handle misuse.
+// sharing among handles, and handle misuse.
 #include <filesystem>
 
 #include "platform/winapi.h"
@@ -157,16 +157,6 @@ TEST_F(Files, SharingIsEnforcedAmongOpenHandles) {
   EXPECT_TRUE(DeleteFileW(kFile));
 }
 
-TEST_F(Files, SpellingsOfOneFileShareOneSharingRecord) {
-  Put("x");
-  HANDLE h = Open(GENERIC_WRITE, 0, OPEN_EXISTING);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open(GENERIC_READ, kShareAll, OPEN_EXISTING, L"\\TEMP\\A.BIN"),
-            INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  CloseHandle(h);
-}
-
 TEST_F(Files, ClosedAndUnknownHandlesFailCleanly) {
   HANDLE h = Open(kReadWrite, 0, CREATE_NEW);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -188,45 +178,6 @@ TEST_F(Files, ClosedAndUnknownHandlesFailCleanly) {
   }
   // The closed handle no longer blocks anyone.
   EXPECT_TRUE(DeleteFileW(kFile));
-}
-
-TEST_F(Files, FoldersAndAttributes) {
-  EXPECT_TRUE(CreateDirectoryW(L"\\Temp\\mmsdecode", nullptr));
-  EXPECT_FALSE(CreateDirectoryW(L"\\temp\\MMSDECODE", nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  EXPECT_FALSE(CreateDirectoryW(L"\\Missing\\sub", nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(GetFileAttributesW(L"\\Temp\\MmsDecode"), FILE_ATTRIBUTE_DIRECTORY);
-
-  WriteHostFile(Host(L"\\Temp\\mmsdecode\\p.txt"), "p");
-  EXPECT_EQ(GetFileAttributesW(L"\\temp\\mmsdecode\\P.TXT"),
-            FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(GetFileAttributesW(L"\\Missing\\p.txt"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-
-  EXPECT_FALSE(RemoveDirectoryW(L"\\Temp\\mmsdecode"));
-  EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
-  EXPECT_FALSE(DeleteFileW(L"\\Temp\\mmsdecode"));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(DeleteFileW(L"\\Temp\\mmsdecode\\p.txt"));
-  EXPECT_FALSE(DeleteFileW(L"\\Temp\\mmsdecode\\p.txt"));
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(RemoveDirectoryW(L"\\Temp\\mmsdecode"));
-  EXPECT_FALSE(RemoveDirectoryW(L"\\"));
-}
-
-TEST(ModuleFileName, IsTheProgramsHostPathWithBackslashes) {
-  wchar_t path[4096];
-  DWORD n = GetModuleFileNameW(nullptr, path, 4096);
-  ASSERT_GT(n, 0u);
-  std::wstring name(path, n);
-  EXPECT_EQ(name.find(L'/'), std::wstring::npos);
-  EXPECT_EQ(name.rfind(L"\\platform_tests"), name.size() - 15);
-
-  wchar_t small[5];
-  EXPECT_EQ(GetModuleFileNameW(nullptr, small, 5), 5u);
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(std::wstring(small), name.substr(0, 4));
 }
 
 }  // namespace

@@ -25,8 +25,6 @@ struct Probe {
   HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::atomic<bool> ran_after{false};
   std::atomic<bool> guard_released{false};
-  std::atomic<int> result{-1};
-  HANDLE self = nullptr;
   ~Probe() {
     CloseHandle(started);
     CloseHandle(never);
@@ -66,8 +64,6 @@ DWORD PollUntilAsked(void* arg) {
   }
   return 5;
 }
-
-DWORD ReturnSeven(void*) { return 7; }
 
 void ExpectTerminatedPromptly(LPTHREAD_START_ROUTINE body) {
   Probe probe;
@@ -113,90 +109,6 @@ TEST_F(Threads, TerminateLetsPollingCodeReturnAndKeepsTheGivenCode) {
   CloseHandle(thread);
 }
 
-TEST_F(Threads, FinishedThreadSignalsAndKeepsItsExitCode) {
-  DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, ReturnSeven, nullptr, 0, &id);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_NE(id, 0u);
-  ASSERT_EQ(WaitForSingleObject(thread, kGenerousMs), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-  DWORD code = 0;
-  ASSERT_TRUE(GetExitCodeThread(thread, &code));
-  EXPECT_EQ(code, 7u);
-  EXPECT_TRUE(CloseHandle(thread));
-  EXPECT_FALSE(GetExitCodeThread(thread, &code));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
-}
-
-DWORD TerminateSelf(void* arg) {
-  Probe* probe = static_cast<Probe*>(arg);
-  WaitForSingleObject(probe->started, INFINITE);  // until self is known
-  probe->result = TerminateThread(probe->self, 1);
-  return 0;
-}
-
-TEST_F(Threads, AThreadCannotTerminateItself) {
-  Probe probe;
-  probe.self = CreateThread(nullptr, 0, TerminateSelf, &probe, 0, nullptr);
-  SetEvent(probe.started);
-  ASSERT_EQ(WaitForSingleObject(probe.self, kGenerousMs), WAIT_OBJECT_0);
-  EXPECT_EQ(probe.result, FALSE);
-  CloseHandle(probe.self);
-}
-
-DWORD SignalWhenReleased(void* arg) {
-  Probe* probe = static_cast<Probe*>(arg);
-  WaitForSingleObject(probe->started, INFINITE);
-  probe->ran_after = true;
-  SetEvent(probe->never);
-  return 0;
-}
-
-TEST_F(Threads, ClosingARunningThreadsHandleLetsItRunOn) {
-  Probe probe;
-  HANDLE thread =
-      CreateThread(nullptr, 0, SignalWhenReleased, &probe, 0, nullptr);
-  EXPECT_TRUE(CloseHandle(thread));
-  SetEvent(probe.started);
-  EXPECT_EQ(WaitForSingleObject(probe.never, kGenerousMs), WAIT_OBJECT_0);
-  EXPECT_TRUE(probe.ran_after);
-}
-
-DWORD WaitOnStarted(void* arg) {
-  Probe* probe = static_cast<Probe*>(arg);
-  return WaitForSingleObject(probe->started, kGenerousMs);
-}
-
-TEST_F(Threads, SetEventWakesAWaiter) {
-  Probe probe;
-  HANDLE thread = CreateThread(nullptr, 0, WaitOnStarted, &probe, 0, nullptr);
-  SetEvent(probe.started);
-  ASSERT_EQ(WaitForSingleObject(thread, kGenerousMs), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeThread(thread, &code);
-  EXPECT_EQ(code, WAIT_OBJECT_0);
-  CloseHandle(thread);
-}
-
-TEST_F(Threads, AutoResetReleasesOneWaitManualResetStays) {
-  HANDLE automatic = CreateEventW(nullptr, FALSE, TRUE, nullptr);
-  EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_TIMEOUT);
-  SetEvent(automatic);
-  EXPECT_EQ(WaitForSingleObject(automatic, 10), WAIT_OBJECT_0);
-
-  HANDLE manual = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
-  SetEvent(manual);
-  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
-  ResetEvent(manual);
-  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
-  CloseHandle(automatic);
-  CloseHandle(manual);
-}
-
 TEST_F(Threads, TimedWaitsTimeOutAndTheTimeScaleShrinksThem) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   Clock::time_point before = Clock::now();
@@ -212,14 +124,6 @@ TEST_F(Threads, TimedWaitsTimeOutAndTheTimeScaleShrinksThem) {
   Sleep(60000);
   EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(kGenerousMs));
   CloseHandle(event);
-}
-
-TEST_F(Threads, BadHandlesFailTheWait) {
-  HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-  CloseHandle(event);
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(TerminateThread(event, 0));
 }
 
 TEST(CriticalSection, IsReentrantAndExcludesOtherThreads) {

@@ -64,18 +64,6 @@ Bytes Notification() {
   });
 }
 
-// An m-delivery-ind as an MMS centre sends it.
-Bytes DeliveryReport() {
-  return Join({
-      Hex("8c 86"),                         // X-Mms-Message-Type: delivery-ind
-      Hex("8d 90"),                         // X-Mms-MMS-Version 1.0
-      Hex("8b"), Text("MID-0042"), Hex("00"),  // Message-ID
-      Hex("97"), Text("+8613800000001/TYPE=PLMN"), Hex("00"),  // To
-      Hex("85 04 49 af 71 00"),             // Date: 1236234496 s
-      Hex("95 81"),                         // X-Mms-Status: retrieved
-  });
-}
-
 TEST(WapPushDecode, EmptyBodyGivesARecordOfZeros) {
   Record m = Decode({});
   ASSERT_NE(m, nullptr);
@@ -103,19 +91,6 @@ TEST(WapPushDecode, NotificationFieldsArriveAsSent) {
   for (uint32_t word : m->dwReserved) {
     EXPECT_EQ(word, 0u);
   }
-}
-
-TEST(WapPushDecode, DeliveryReportFieldsArriveAsSent) {
-  Record m = Decode(DeliveryReport());
-  ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->nMsgType, 134);
-  EXPECT_STREQ(m->pszMessageId, "MID-0042");
-  EXPECT_STREQ(m->pszTo, "+8613800000001");
-  EXPECT_EQ(m->nStatus, 129);
-  ASSERT_NE(m->pDate, nullptr);
-  EXPECT_EQ(m->pDate->wYear, 2009);
-  EXPECT_EQ(m->pszFrom, nullptr);
-  EXPECT_EQ(m->pszContentLocation, nullptr);
 }
 
 TEST(WapPushDecode, EveryTruncationStaysInsideTheBody) {

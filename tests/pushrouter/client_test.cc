@@ -177,34 +177,6 @@ TEST_F(PushClientTest, TheEventIsSetWhilePushesWaitAndPushesComeInOrder) {
   EXPECT_EQ(kPushOk, PushRouter_Close(router));
 }
 
-TEST_F(PushClientTest, PushesTakenButNeverFreedAreHandedOutAgain) {
-  RegisterAndRecordRouter();
-  Queue(NotificationBody("http://mmsc/kept"));
-  Queue(NotificationBody("http://mmsc/orphan"));
-  {
-    // Taken by a process that then dies.
-    OtherProcess other;
-    StoredPush taken;
-    bool found = false;
-    ASSERT_TRUE(store_.Take(kMmsMessageType, other.id(), &taken, &found));
-    ASSERT_TRUE(found);
-  }
-  HANDLE event = nullptr, router = nullptr;
-  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event, &router));
-  PUSHMSG push = Record();
-  ASSERT_EQ(kPushOk, PushRouter_GetMessage(router, &push));
-  EXPECT_EQ(ToHex(NotificationBody("http://mmsc/kept")), ToHex(Body(push)));
-  // Closing without freeing puts it back for the next open.
-  EXPECT_EQ(kPushOk, PushRouter_Close(router));
-  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event, &router));
-  PUSHMSG again = Record();
-  ASSERT_EQ(kPushOk, PushRouter_GetMessage(router, &again));
-  EXPECT_EQ(ToHex(NotificationBody("http://mmsc/kept")), ToHex(Body(again)));
-  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&again));
-  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&push));  // late, still fine
-  EXPECT_EQ(kPushOk, PushRouter_Close(router));
-}
-
 TEST_F(PushClientTest, AnOpenFromTheHoldingProcessTakesTheHoldOver) {
   RegisterAndRecordRouter();
   HANDLE event1 = nullptr, router1 = nullptr;

@@ -210,16 +210,6 @@ TEST_F(ListenerTest, AHundredFailedOpensGiveOne) {
   }
 }
 
-TEST_F(ListenerTest, WaitingPushesAreAllHandledInOrderThenTheWaitEnds) {
-  script_.pushes = {DeliveryBody("msg-1"), NotificationBody("http://mmsc/a")};
-  EXPECT_EQ(0, mms_.GetMMS_WapPush(20));
-  EXPECT_EQ("open get free get free close", Calls());
-  EXPECT_EQ(L"msg-1", ReadString(L"DeliveryReportMsgID"));
-  EXPECT_EQ(L"http://mmsc/a", ReadString(L"WapUrl"));
-  EXPECT_LT(WriteSeq(L"DeliveryReportMsgID"), WriteSeq(L"WapUrl"));
-  EXPECT_LT(WriteSeq(L"WapUrl"), WriteSeq(L"WapState"));
-}
-
 TEST_F(ListenerTest, AFailedFetchIsNotHandledButStillFreed) {
   script_.pushes = {NotificationBody("http://mmsc/lost"),
                     NotificationBody("http://mmsc/b")};

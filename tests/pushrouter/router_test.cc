@@ -297,32 +297,6 @@ TEST_F(RouterTest, MalformedDatagramsAreDroppedAndCounted) {
   EXPECT_EQ(0, kill(router_, 0)) << "the router died";
 }
 
-TEST_F(RouterTest, MmsctlSendsPushFilesAndShowsTheRouterState) {
-  CMMS mms;
-  ASSERT_EQ(0, mms.RegisterClient());
-  const std::string whole = root_.host() + "/whole.push";
-  const std::string neither = root_.host() + "/neither.bin";
-  mms::testing::WriteHostFile(whole, MmsPush(NotificationBody("http://m/1")));
-  mms::testing::WriteHostFile(neither, Hex("00 01 02"));
-  EXPECT_EQ(0, Run(kMmsctl, {"push", whole}));
-  EXPECT_EQ(1 << 8, Run(kMmsctl, {"push", neither}));
-  ASSERT_TRUE(WaitUntil([&] { return Count("accepted") == 1; }));
-
-  const std::string status = root_.host() + "/status.txt";
-  EXPECT_EQ(0,
-            Run("/bin/sh", {"-c", "'" + kMmsctl + "' pushrouter --status > '" +
-                                      status + "'"}));
-  const Bytes out = mms::testing::ReadHostFile(status);
-  const std::string text(out.begin(), out.end());
-  EXPECT_NE(std::string::npos,
-            text.find("router: running, pid " + std::to_string(router_) +
-                      ", 127.0.0.1:" + std::to_string(port_) + "\n"))
-      << text;
-  EXPECT_NE(std::string::npos,
-            text.find("waiting: application/vnd.wap.mms-message 1\n"));
-  EXPECT_NE(std::string::npos, text.find("count: accepted 1\n"));
-}
-
 TEST_F(RouterTest, RefusesASecondRouterAndAddressesOffLoopback) {
   EXPECT_EQ(1 << 8, Run(kRouterBinary, {"--port", "0"}));
   EXPECT_EQ(2 << 8, Run(kRouterBinary, {"--address", "192.0.2.1:2948"}));

@@ -1,6 +1,6 @@
 // processes_test.cc: the registry shared by several processes, as the
-// maker's programs share it with the library: ordered groups seen from
-// another process, groups written whole, and a writer killed mid-write.
+// maker's programs share it with the library: groups seen whole from
+// another process, and writers killed mid-write.
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -29,20 +29,6 @@ DWORD Read(const wchar_t* name) {
   return value;
 }
 
-// In the child: one group per round, its "state" last. Ends with _exit.
-[[noreturn]] void WriteGroups(DWORD rounds) {
-  WBuf key(L"software\\varnholt\\MMS"), a(L"GroupA"), b(L"GroupB"),
-      state(L"GroupState");
-  for (DWORD i = 1; i <= rounds; ++i) {
-    if (RegSetDword(HKEY_LOCAL_MACHINE, key, a, i) != 1 ||
-        RegSetDword(HKEY_LOCAL_MACHINE, key, b, i) != 1 ||
-        RegSetDword(HKEY_LOCAL_MACHINE, key, state, i) != 1) {
-      _exit(1);
-    }
-  }
-  _exit(0);
-}
-
 // In the child: counts up for ever, telling the parent each completed
 // write through the pipe.
 [[noreturn]] void CountForEver(int report_fd) {
@@ -55,20 +41,6 @@ DWORD Read(const wchar_t* name) {
       _exit(1);
     }
   }
-}
-
-// In the child: retrieval groups whose name and number agree.
-[[noreturn]] void WriteRetrievalGroups(DWORD rounds) {
-  using namespace mms::client;
-  for (DWORD i = 1; i <= rounds; ++i) {
-    const std::wstring name = L"m" + std::to_wstring(i);
-    const GroupValue group[] = {TextValue(kNewMmsName, name.c_str()),
-                                DwordValue(kNewMms, i)};
-    if (!WriteStatusGroup(kReciveState, group, 2)) {
-      _exit(1);
-    }
-  }
-  _exit(0);
 }
 
 // In the child: retrieval groups whose name and number both carry the
@@ -98,82 +70,16 @@ std::vector<uint8_t> Find(const std::vector<mms::platform::StoredValue>& all,
   return {};
 }
 
+void ExpectIntact() {
+  mms::platform::RegistryDb db;
+  ASSERT_TRUE(db.Open());
+  mms::platform::Statement check(db.get(), "PRAGMA integrity_check");
+  ASSERT_EQ(check.Step(), SQLITE_ROW);
+  EXPECT_STREQ(
+      reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)), "ok");
+}
+
 using RegistryProcessesTest = DeviceTest;
-
-TEST_F(RegistryProcessesTest, ReaderNeverSeesAGroupMixedFromTwoWrites) {
-  constexpr DWORD kRounds = 150;
-  ASSERT_EQ(Read(L"ReciveState"), kNothing);  // lays out the database first
-  const pid_t writer = fork();
-  ASSERT_GE(writer, 0);
-  if (writer == 0) {
-    WriteRetrievalGroups(kRounds);
-  }
-  DWORD last = 0;
-  int groups_seen = 0;
-  std::vector<mms::platform::StoredValue> all;
-  for (;;) {
-    int status = 0;
-    const bool ended = waitpid(writer, &status, WNOHANG) == writer;
-    ASSERT_TRUE(
-        mms::platform::ListStoredValues(L"software\\varnholt\\MMS", &all));
-    const std::vector<uint8_t> state = Find(all, L"ReciveState");
-    const std::vector<uint8_t> number = Find(all, L"NewMMS");
-    const std::vector<uint8_t> name = Find(all, L"NewMMSName");
-    if (!state.empty()) {
-      ASSERT_EQ(number.size(), 4u) << "a state without its values";
-      DWORD n = 0;
-      memcpy(&n, number.data(), 4);
-      const std::string expected_name = "m" + std::to_string(n);
-      std::string got;  // UTF-16LE, ASCII only here
-      for (size_t i = 0; i < name.size(); i += 2) {
-        got += static_cast<char>(name[i]);
-      }
-      ASSERT_EQ(got, expected_name) << "a group mixed from two writes";
-      ASSERT_GE(n, last);
-      groups_seen += n != last ? 1 : 0;
-      last = n;
-    }
-    if (ended) {
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-      break;
-    }
-  }
-  EXPECT_EQ(last, kRounds);
-  EXPECT_GT(groups_seen, 1);
-}
-
-TEST_F(RegistryProcessesTest, ReaderNeverSeesAStateBeforeItsGroup) {
-  constexpr DWORD kRounds = 25;
-  ASSERT_EQ(Read(L"GroupState"), kNothing);  // lays out the database first
-  const pid_t writer = fork();
-  ASSERT_GE(writer, 0);
-  if (writer == 0) {
-    WriteGroups(kRounds);
-  }
-  DWORD last_state = 0;
-  int changes = 0;
-  while (last_state < kRounds) {
-    const DWORD state = Read(L"GroupState");
-    if (state == kNothing || state == last_state) {
-      int status = 0;
-      if (waitpid(writer, &status, WNOHANG) == writer) {
-        ASSERT_EQ(Read(L"GroupState"), kRounds) << "writer ended early";
-      }
-      usleep(1000);
-      continue;
-    }
-    ASSERT_GT(state, last_state);
-    // Everything the state announces was written before it.
-    EXPECT_GE(Read(L"GroupA"), state);
-    EXPECT_GE(Read(L"GroupB"), state);
-    last_state = state;
-    ++changes;
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(writer, &status, 0), writer);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_GT(changes, 1);
-}
 
 TEST_F(RegistryProcessesTest, KilledWriterLeavesEveryCompletedWrite) {
   ASSERT_EQ(Read(L"Counter"), kNothing);
@@ -206,15 +112,7 @@ TEST_F(RegistryProcessesTest, KilledWriterLeavesEveryCompletedWrite) {
   EXPECT_GE(counter, reported);
   EXPECT_LE(counter, reported + 1);
 
-  {
-    mms::platform::RegistryDb db;
-    ASSERT_TRUE(db.Open());
-    mms::platform::Statement check(db.get(), "PRAGMA integrity_check");
-    ASSERT_EQ(check.Step(), SQLITE_ROW);
-    EXPECT_STREQ(
-        reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)),
-        "ok");
-  }  // lets go of the connection
+  ExpectIntact();
 
   WBuf key(L"software\\varnholt\\MMS"), name(L"Counter");
   EXPECT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, key, name, 1), 1);
@@ -268,12 +166,7 @@ TEST_F(RegistryProcessesTest, SixteenWritersKilledAtRandomLeaveNoStateAlone) {
                 (WIFEXITED(status) && WEXITSTATUS(status) == 0));
   }
   EXPECT_GT(states_seen, 0);
-  mms::platform::RegistryDb db;
-  ASSERT_TRUE(db.Open());
-  mms::platform::Statement check(db.get(), "PRAGMA integrity_check");
-  ASSERT_EQ(check.Step(), SQLITE_ROW);
-  EXPECT_STREQ(
-      reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)), "ok");
+  ExpectIntact();
 }
 
 }  // namespace

@@ -35,21 +35,27 @@ bool CanConnect(int port) {
   return ok;
 }
 
+// A TCP socket bound to a fresh port on 127.0.0.1, not listening: while it
+// is open, connections to the port are refused and no one else can bind it.
+int BoundSocket(int* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  *port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    *port = ntohs(addr.sin_port);
+  }
+  return fd;
+}
+
 }  // namespace
 
 int FreeTcpPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = 0;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
+  close(BoundSocket(&port));
   return port;
 }
 
@@ -97,6 +103,9 @@ TinyProxy::TinyProxy() {
 
 TinyProxy::~TinyProxy() {
   Stop();
+  if (dead_fd_ >= 0) {
+    close(dead_fd_);
+  }
   if (!dir_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
@@ -112,6 +121,9 @@ void TinyProxy::Stop() {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
+    // Its old port may go to another test's server at once; a port held
+    // bound for this object's life refuses every connection.
+    dead_fd_ = BoundSocket(&port_);
   }
 }
 

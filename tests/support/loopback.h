@@ -26,12 +26,14 @@ class TinyProxy {
   int port() const { return port_; }
   // "127.0.0.1:<port>"
   std::string address() const;
-  // Stops the proxy (a test of "proxy down").
+  // Stops the proxy (a test of "proxy down"); address() then names a port
+  // that refuses every connection until the object goes.
   void Stop();
 
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  int dead_fd_ = -1;
   std::string dir_;
 };
 

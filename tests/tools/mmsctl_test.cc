@@ -1,16 +1,25 @@
-// mmsctl_test.cc: the mmsctl program as a user runs it: `demo` and `save`
-// on a private device root, their output, exit codes and saved files.
+// mmsctl_test.cc: the mmsctl program as a user runs it on a private device
+// root: `demo`, `save`, `reg`, `connections` and `open`, one-line errors,
+// and the network commands against the loopback centre, tinyproxy and the
+// push router.
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "centre/centre_harness.h"
+#include "connmgr/connmgr_entries.h"
 #include "mms.h"
+#include "support/loopback.h"
 #include "support/test_support.h"
+#include "support/tshark.h"
 
 namespace mmsctl {
 namespace {
@@ -18,62 +27,115 @@ namespace {
 using mms::testing::Bytes;
 using mms::testing::Hex;
 using mms::testing::ReadHostFile;
+using mms::testing::ToolRun;
 using mms::testing::WriteHostFile;
 
-struct Outcome {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) {
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  }
-  return quoted + "'";
-}
+const std::string kBin = MMS_BINARY_DIR;
 
 std::string Slurp(const std::string& path) {
-  Bytes bytes = ReadHostFile(path);
+  const Bytes bytes = ReadHostFile(path);
   return std::string(bytes.begin(), bytes.end());
 }
 
-class MmsctlTest : public ::testing::Test {
+bool Contains(const Bytes& haystack, const Bytes& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(),
+                     needle.end()) != haystack.end();
+}
+
+// The value after "label" (and any blanks) up to the end of its line.
+std::string Field(const std::string& text, const std::string& label) {
+  size_t at = text.find(label);
+  if (at == std::string::npos) {
+    return "";
+  }
+  at += label.size();
+  while (at < text.size() && text[at] == ' ') {
+    ++at;
+  }
+  return text.substr(at, text.find('\n', at) - at);
+}
+
+// A child process with its output in a file; SIGTERM and reaped on scope
+// exit.
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::string& log) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      FILE* out = std::freopen(log.c_str(), "w", stdout);
+      if (out == nullptr || dup2(fileno(stdout), 2) < 0) {
+        _exit(127);
+      }
+      std::vector<char*> args;
+      for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+      }
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+    }
+    Wait();
+  }
+  int Wait() {
+    if (pid_ > 0) {
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      pid_ = -1;
+    }
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+bool WaitFor(const std::string& file, const std::string& text, int seconds) {
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (Slurp(file).find(text) != std::string::npos) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+class Mmsctl : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(std::filesystem::exists(kBinary))
+    ASSERT_TRUE(std::filesystem::exists(kBin + "/mmsctl"))
         << "build the mmsctl target first";
     scratch_ = root_.host() + "-scratch";
     std::filesystem::create_directories(scratch_);
+    // Nothing listens on any of these until a test starts it.
+    setenv("MMS_DEVICE_ROOT", root_.host().c_str(), 1);
+    SetAddress("MMS_WAP_PROXY", mms::testing::FreeTcpPort());
+    SetAddress("MMS_MMSC_HOST", mms::testing::FreeTcpPort());
+    SetAddress("MMS_PUSH_ADDR", mms::testing::FreeTcpPort());
+    setenv("LSAN_OPTIONS",
+           "suppressions=" MMS_SOURCE_DIR "/tests/tools/lsan_suppressions.txt",
+           1);
   }
   void TearDown() override { std::filesystem::remove_all(scratch_); }
 
-  Outcome Run(const std::vector<std::string>& args) {
-    std::string command =
-        "MMS_DEVICE_ROOT=" + Quote(root_.host()) + " " + Quote(kBinary);
-    for (const std::string& a : args) {
-      command += " " + Quote(a);
-    }
-    const std::string out = scratch_ + "/stdout";
-    const std::string err = scratch_ + "/stderr";
-    command += " >" + Quote(out) + " 2>" + Quote(err);
-    Outcome o;
-    int status = std::system(command.c_str());
-    o.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    o.out = Slurp(out);
-    o.err = Slurp(err);
-    return o;
+  static void SetAddress(const char* name, int port) {
+    setenv(name, ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+  }
+  static int PortOf(const char* name) {
+    const std::string v = std::getenv(name);
+    return std::stoi(v.substr(v.rfind(':') + 1));
   }
 
-  // The value after "label" on its own line of text.
-  static std::string Field(const std::string& text, const std::string& label) {
-    size_t at = text.find(label);
-    if (at == std::string::npos) {
-      return "";
-    }
-    at += label.size();
-    return text.substr(at, text.find('\n', at) - at);
+  ToolRun Run(const std::vector<std::string>& args) {
+    return mms::testing::RunTool(kBin + "/mmsctl", args, scratch_);
   }
 
   std::vector<std::string> SavedFiles() {
@@ -87,18 +149,20 @@ class MmsctlTest : public ::testing::Test {
     return files;
   }
 
-  static bool Contains(const Bytes& haystack, const Bytes& needle) {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(),
-                       needle.end()) != haystack.end();
+  std::string Picture() {
+    const std::string path = scratch_ + "/dot.gif";
+    WriteHostFile(path, Hex("47 49 46 38 39 61 01 00 01 00 80 00 00 ff 00 00"
+                            "00 00 00 2c 00 00 00 00 01 00 01 00 00 02 02 44"
+                            "01 00 3b"));
+    return path;
   }
 
-  const std::string kBinary = MMS_BINARY_DIR "/mmsctl";
   mms::testing::ScopedDeviceRoot root_;
   std::string scratch_;
 };
 
-TEST_F(MmsctlTest, DemoShowsTheMessageAndSavesIt) {
-  Outcome o = Run({"demo"});
+TEST_F(Mmsctl, DemoShowsTheMessageAndSavesIt) {
+  const ToolRun o = Run({"demo"});
   ASSERT_EQ(0, o.code) << o.err;
   EXPECT_EQ("", o.err);
   EXPECT_NE(std::string::npos, o.out.find("To:       +8613800000001\n"));
@@ -111,47 +175,47 @@ TEST_F(MmsctlTest, DemoShowsTheMessageAndSavesIt) {
                        "<text src=\"temptxt0.txt\" region=\"Text\" />\n"
                        "</par>\n"));
 
-  const std::string host = Field(o.out, "host:  ");
+  const std::string host = Field(o.out, "host:");
   ASSERT_EQ(std::vector<std::string>{host}, SavedFiles());
-  EXPECT_EQ(0u, Field(o.out, "saved: ").find("\\Windows\\Messaging\\Varnholt"));
+  EXPECT_EQ(0u, Field(o.out, "saved:").find("\\Windows\\Messaging\\Varnholt"));
   const Bytes pdu = ReadHostFile(host);
-  EXPECT_EQ(std::to_string(pdu.size()) + " bytes", Field(o.out, "size:  "));
+  EXPECT_EQ(std::to_string(pdu.size()) + " bytes", Field(o.out, "size:"));
   ASSERT_GE(pdu.size(), 2u);
   EXPECT_EQ(Hex("8c 80"), Bytes(pdu.begin(), pdu.begin() + 2));
   EXPECT_TRUE(Contains(pdu, Bytes{'G', 'I', 'F', '8', '9', 'a'}));
   EXPECT_TRUE(Contains(pdu, Bytes{'M', 'T', 'h', 'd'}));
 }
 
-TEST_F(MmsctlTest, SaveComposesFilesTextDurationsAndOptions) {
+TEST_F(Mmsctl, SaveComposesFilesTextDurationsAndOptions) {
   const std::string picture = scratch_ + "/photo.jpg";
   const std::string tune = scratch_ + "/ring.amr";
   WriteHostFile(picture, Hex("ff d8 ff e0 00 10 4a 46 49 46"));
   WriteHostFile(tune, std::string("#!AMR\n"));
-  Outcome o = Run({"save",
-                   "--to",
-                   "13800000001",
-                   "--cc",
-                   "13900000002",
-                   "--subject",
-                   "Trip",
-                   "--slide",
-                   picture + "," + tune,
-                   "--text",
-                   "1",
-                   "see you",
-                   "--duration",
-                   "0",
-                   "4000",
-                   "--priority",
-                   "high",
-                   "--class",
-                   "auto",
-                   "--hide-sender",
-                   "--delivery-report",
-                   "--read-report"});
+  const ToolRun o = Run({"save",
+                         "--to",
+                         "13800000001",
+                         "--cc",
+                         "13900000002",
+                         "--subject",
+                         "Trip",
+                         "--slide",
+                         picture + "," + tune,
+                         "--text",
+                         "1",
+                         "see you",
+                         "--duration",
+                         "0",
+                         "4000",
+                         "--priority",
+                         "high",
+                         "--class",
+                         "auto",
+                         "--hide-sender",
+                         "--delivery-report",
+                         "--read-report"});
   ASSERT_EQ(0, o.code) << o.err;
   EXPECT_EQ("", o.err);
-  const std::string host = Field(o.out, "host:  ");
+  const std::string host = Field(o.out, "host:");
   ASSERT_EQ(std::vector<std::string>{host}, SavedFiles());
   const Bytes pdu = ReadHostFile(host);
   EXPECT_TRUE(Contains(pdu, Hex("8a 83")));  // class Auto
@@ -170,7 +234,7 @@ TEST_F(MmsctlTest, SaveComposesFilesTextDurationsAndOptions) {
             ReadHostFile(root_.host() + "/Temp/mmsctl/photo.jpg"));
 }
 
-TEST_F(MmsctlTest, ReceivedValuesArePrintedWithControlsEscaped) {
+TEST_F(Mmsctl, ReceivedValuesArePrintedWithControlsEscaped) {
   // What a hostile push may leave: a screen-clearing escape sequence, a
   // forged line and a C1 control.
   wchar_t key[] = L"software\\varnholt\\MMS";
@@ -179,7 +243,7 @@ TEST_F(MmsctlTest, ReceivedValuesArePrintedWithControlsEscaped) {
   wchar_t text[] = L"http://x/\x1b[2J\r\nWapUrl: forged\x9b";
   RegSetDword(HKEY_LOCAL_MACHINE, key, type, 130);
   RegSetString(key, url, text);
-  const Outcome o = Run({"reg"});
+  const ToolRun o = Run({"reg"});
   EXPECT_EQ(o.code, 0) << o.err;
   EXPECT_EQ(o.out.find_first_of("\x1b\r"), std::string::npos) << o.out;
   EXPECT_NE(
@@ -188,11 +252,11 @@ TEST_F(MmsctlTest, ReceivedValuesArePrintedWithControlsEscaped) {
       << o.out;
 }
 
-TEST_F(MmsctlTest, ErrorsGiveOneLineAndTheirExitCodeAndHelpAnswers) {
+TEST_F(Mmsctl, ErrorsGiveOneLineAndTheirExitCodeAndHelpAnswers) {
   struct Case {
     std::vector<std::string> args;
     int code;
-    const char* says;
+    std::string says;
   };
   const Case cases[] = {
       {{"save"}, 2, "--to is required"},
@@ -204,25 +268,184 @@ TEST_F(MmsctlTest, ErrorsGiveOneLineAndTheirExitCodeAndHelpAnswers) {
       {{"save", "--to", "1", "--duration", "2", "100"}, 2, "holds nothing"},
       {{"save", "--to", "1", "--subject"}, 2, "needs a value"},
       {{"save", "--to", "1", "--frobnicate"}, 2, "unknown argument"},
-      {{"demo", "extra"}, 2, "takes no arguments"},
       {{"save", "--to", "1", "--slide", "/no/such/file.jpg"},
        1,
        "no such file: /no/such/file.jpg"},
+      {{"demo", "extra"}, 2, "takes no arguments"},
+      {{"send"}, 2, "--to is required"},
+      {{"send", "--to", "1380", "--timeout", "soon"}, 2, "--timeout"},
+      {{"send", "--to", "13800000001", "--slide", "/no/none.gif"},
+       1,
+       "none.gif"},
+      {{"retrieve", "http://a/1", "http://a/2"},
+       2,
+       "unexpected argument 'http://a/2'"},
+      {{"retrieve", "http://a/" + std::string(260, 'x')}, 2, "longer than 259"},
+      {{"read-report", "13a80", "seen"}, 2, "bad number '13a80'"},
+      {{"listen", "--count", "0"}, 2, "--count"},
+      {{"connections", "add", "x", "--apn", "a", "--status-script", "0x40,"},
+       2,
+       ""},
+      {{"connections", "add", "a\\b", "--apn", "a"}, 2, ""},
+      {{"open", "/no/such/file.mms"}, 1, ""},
+      {{"open", "a", "b"}, 2, ""},
+      {{"dump"}, 2, "name a PDU file to dump"},
+      {{"dump", "/no/such.mms"}, 1, "cannot read '/no/such.mms'"},
   };
   for (const Case& c : cases) {
-    Outcome o = Run(c.args);
-    EXPECT_EQ(c.code, o.code) << c.says;
-    EXPECT_EQ("", o.out) << c.says;
+    const ToolRun o = Run(c.args);
+    SCOPED_TRACE(c.args.back());
+    EXPECT_EQ(c.code, o.code) << o.err;
     EXPECT_EQ(0u, o.err.find("mmsctl " + c.args[0] + ": ")) << o.err;
     EXPECT_NE(std::string::npos, o.err.find(c.says)) << o.err;
     EXPECT_EQ(o.err.size() - 1, o.err.find('\n')) << "one line: " << o.err;
   }
   EXPECT_TRUE(SavedFiles().empty());
-  for (const char* command : {"save", "demo"}) {
-    Outcome o = Run({command, "--help"});
-    EXPECT_EQ(0, o.code);
+  for (const char* command : {"save", "demo", "send", "retrieve", "read-report",
+                              "listen", "connections", "open", "dump"}) {
+    const ToolRun o = Run({command, "--help"});
+    EXPECT_EQ(0, o.code) << command;
     EXPECT_EQ(0u, o.out.find(std::string("usage: mmsctl ") + command));
   }
+}
+
+TEST_F(Mmsctl, ConnectionsListsTheNewDevicesEntryAndAddsOne) {
+  ToolRun o = Run({"connections"});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_NE(o.out.find("GPRS                 cellular  cmwap      "
+                       "{436EF144-B4FB-4863-A041-8F905A62C572} connects\n"),
+            std::string::npos)
+      << o.out;
+
+  o = Run({"connections", "add", "Slow wap", "--apn", "CMWAP",
+           "--status-script", "0x40,0x26,0x10", "--dest",
+           "{00000000-1111-2222-3333-444444444444}"});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out, "Slow wap {00000000-1111-2222-3333-444444444444}\n");
+
+  // The library sees the entry the other process wrote.
+  std::vector<mms::platform::connmgr::Entry> entries;
+  ASSERT_TRUE(mms::platform::connmgr::ListEntries(&entries));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].name, L"Slow wap");
+  EXPECT_EQ(entries[1].apn, L"CMWAP");
+  EXPECT_EQ(entries[1].script, (std::vector<DWORD>{0x40, 0x26, 0x10}));
+}
+
+TEST_F(Mmsctl, OpenPrintsHeadersPartsAndSlidesOfASample) {
+  const std::string sample =
+      mms::testing::CorpusDir() + "/python-messaging/NOWMMS.MMS";
+  if (!std::filesystem::exists(sample)) {
+    GTEST_SKIP() << "no corpus";
+  }
+  const ToolRun o = Run({"open", sample});
+  ASSERT_EQ(o.code, 0) << o.err;
+  for (const char* line :
+       {"From: NowMMS <nowsms@now.co.uk>\n", "Subject: NowMMS Test Message\n",
+        "Date: 2002-", "Parts: 5\n",
+        "  1  pic1.gif  image/gif  4736 bytes  \\temp\\mmsdecode\\pic1.gif\n",
+        "Slides: 2\n", "     \\temp\\mmsdecode\\catchy_g.amr\n"}) {
+    EXPECT_NE(o.out.find(line), std::string::npos) << line << "\n" << o.out;
+  }
+  // The host file was copied into the device root and decoded there.
+  EXPECT_TRUE(
+      std::filesystem::exists(root_.host() + "/Temp/mmsctl/NOWMMS.MMS"));
+}
+
+TEST_F(Mmsctl, NothingListeningIsNamed) {
+  const std::string proxy = std::getenv("MMS_WAP_PROXY");
+  const std::string centre = std::getenv("MMS_MMSC_HOST");
+  const std::string picture = Picture();
+  auto expect = [&](const std::vector<std::string>& args,
+                    const std::string& what) {
+    const ToolRun o = Run(args);
+    EXPECT_EQ(1, o.code) << o.err;
+    EXPECT_EQ(0u, o.err.find("mmsctl " + args[0] + ": ")) << o.err;
+    EXPECT_NE(std::string::npos, o.err.find(what)) << o.err;
+  };
+  const std::string unreachable = "WAP proxy " + proxy + " is unreachable";
+  expect({"send", "--to", "13800000001", "--slide", picture}, unreachable);
+  expect({"retrieve", "http://" + centre + "/x.1"}, unreachable);
+  expect({"read-report", "13800000001", "seen"}, unreachable);
+  expect({"listen", "--timeout", "1"}, "no push router is running");
+
+  mms::testing::TinyProxy tinyproxy;
+  ASSERT_TRUE(tinyproxy.running());
+  setenv("MMS_WAP_PROXY", tinyproxy.address().c_str(), 1);
+  expect({"send", "--to", "13800000001", "--slide", picture},
+         "MMS centre " + centre + " is unreachable");
+  // Refused before anything was submitted or stored.
+  EXPECT_TRUE(SavedFiles().empty());
+}
+
+// The real programs with operators' habits: locations with a query,
+// chunked answers, messages without transaction ID, refused recipients.
+// The listener (another process) records the notification; retrieve
+// answers with an m-notifyresp-ind carrying its ID, which tshark reads
+// clean; a read report returns once its submission reached the centre.
+TEST_F(Mmsctl, NetworkCommandsAgainstAnOperatorsCentre) {
+  mms::testing::TinyProxy tinyproxy;
+  ASSERT_TRUE(tinyproxy.running());
+  setenv("MMS_WAP_PROXY", tinyproxy.address().c_str(), 1);
+  const std::string store = scratch_ + "/store";
+  Child router({kBin + "/mms-pushrouter"}, scratch_ + "/router.log");
+  Child centre({kBin + "/mms-centre", "--port",
+                std::to_string(PortOf("MMS_MMSC_HOST")), "--push-to",
+                std::getenv("MMS_PUSH_ADDR"), "--location", "/m/get?l={id}&r=7",
+                "--chunked", "--omit-transaction-id", "--store", store},
+               scratch_ + "/centre.log");
+  ASSERT_TRUE(WaitFor(scratch_ + "/centre.log", "listening on", 10));
+  ASSERT_TRUE(WaitFor(scratch_ + "/router.log", "listening on", 10));
+  Child listener(
+      {kBin + "/mmsctl", "listen", "--count", "1", "--timeout", "60"},
+      scratch_ + "/listen.log");
+  ASSERT_TRUE(WaitFor(scratch_ + "/listen.log", "listening for pushes", 10));
+
+  const ToolRun refused = Run(
+      {"send", "--to", "1380+0001", "--slide", Picture(), "--timeout", "30"});
+  EXPECT_EQ(1, refused.code) << refused.err;
+  EXPECT_EQ("2", Field(refused.out, "SendOK:"));
+  EXPECT_EQ("132 (Error-sending-address-unresolved)",
+            Field(refused.out, "Response-Status:"));
+  EXPECT_EQ("unknown recipient +861380+0001/TYPE=PLMN",
+            Field(refused.out, "Response-Text:"));
+  EXPECT_NE(std::string::npos, refused.err.find("refused the message"));
+
+  const ToolRun sent = Run(
+      {"send", "--to", "13800000001", "--slide", Picture(), "--timeout", "30"});
+  ASSERT_EQ(0, sent.code) << sent.err;
+  ASSERT_TRUE(WaitFor(scratch_ + "/listen.log", "WapUrl:", 20));
+  const std::string url = Field(Slurp(scratch_ + "/listen.log"), "WapUrl:");
+  const size_t at = url.find("/m/get?l=");
+  ASSERT_NE(std::string::npos, at) << url;
+  const std::string id = url.substr(at + 9, url.find('&') - at - 9);
+
+  const ToolRun fetched = Run({"retrieve", url, "--timeout", "30"});
+  ASSERT_EQ(0, fetched.code) << fetched.err;
+  EXPECT_EQ("1", Field(fetched.out, "NewMMS:"));
+  const std::string log = Slurp(scratch_ + "/centre.log");
+  EXPECT_NE(std::string::npos, log.find("served /m/get?l=" + id + "&r=7 ("))
+      << log;
+  EXPECT_NE(std::string::npos,
+            log.find("took m-notifyresp-ind (Retrieved) for " + id))
+      << log;
+
+  const ToolRun read = Run({"read-report", "13800000000", "seen"});
+  ASSERT_EQ(0, read.code) << read.err;
+  EXPECT_NE(
+      std::string::npos,
+      Slurp(scratch_ + "/centre.log").find("accepted m-send-req", log.size()));
+
+  if (!mms::testing::TsharkAvailable()) {
+    return;  // the bytes' independent reading needs tshark
+  }
+  const Bytes response = ReadHostFile(store + "/" + id + ".notifyresp.mms");
+  const auto packets = mms::testing::Dissect(
+      mms::testing::PcapOfHttpPosts({response}), scratch_ + "/resp.pcap");
+  ASSERT_EQ(1u, packets.size());
+  EXPECT_EQ("0x83", mms::testing::Shown(packets[0], "mmse.message_type"));
+  EXPECT_EQ(id, mms::testing::Shown(packets[0], "mmse.transaction_id"));
+  EXPECT_EQ("0x81", mms::testing::Shown(packets[0], "mmse.status"));
 }
 
 }  // namespace

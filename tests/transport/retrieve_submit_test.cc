@@ -226,6 +226,7 @@ TEST_F(TransportTest, OnlyA2xxRetrieveConfIsStored) {
 
 TEST_F(TransportTest, RetrievalGivesUpAfterFourFailedSends) {
   proxy_.Stop();
+  setenv("MMS_WAP_PROXY", proxy_.address().c_str(), 1);
   EXPECT_EQ(Retrieve(L"http://" + Wide(centre_.host()) + L"/x"), -1);
   EXPECT_TRUE(StoredFiles().empty());
 }
@@ -368,6 +369,7 @@ TEST_F(TransportTest, ACentreUrlIsPostedToAtItsPath) {
 
 TEST_F(TransportTest, SubmissionThroughADeadProxyFails) {
   proxy_.Stop();
+  setenv("MMS_WAP_PROXY", proxy_.address().c_str(), 1);
   EXPECT_EQ(Submit(std::string(100, 'x')), -1);
   EXPECT_TRUE(centre_.requests().empty());
 }
