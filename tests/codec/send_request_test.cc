@@ -52,18 +52,6 @@ class SendRequest : public mms::testing::SendTest {
   }
 };
 
-TEST_F(SendRequest, PlainMessageHasOnlyTheFixedFields) {
-  auto message = NewMessage();
-  const Bytes header = Cat({Head(), kTo, kContentType});
-  EXPECT_EQ(Header(message.get()), header);
-  Bytes pdu;
-  ASSERT_TRUE(Encode(message.get(), &pdu));
-  EXPECT_EQ(pdu, Cat({header, Hex("01"),  // entry count: the SMIL alone
-                      Hex("33 07 1c"), Text("application/smil"), Hex("85"),
-                      Text("cmms.smil"), Hex("c0 22"), Text("<CMSMMS>"),
-                      Hex("8e"), Text("cmms.smil"), Text("<smil/>", false)}));
-}
-
 TEST_F(SendRequest, OptionsInOrderAndTheirFallbacks) {
   EXPECT_EQ(WithOption({2, 24, 1, 0, 2, 1, 1, 1, 0}),
             Cat({Head(), kTo,

@@ -158,6 +158,13 @@ TEST(WspReader, EncodedStringsAndHeaderNames) {
   EXPECT_TRUE(TextIs(name, "x-foo"));
   EXPECT_FALSE(ReadHeaderName(h, &code, &name));  // 5 starts no name
   EXPECT_EQ(h.position(), 7u);
+
+  // A uintvar of six bytes, or past 32 bits, is refused.
+  uint32_t v = 0;
+  for (const Bytes& bad : {Hex("80 80 80 80 80 01"), Hex("90 80 80 80 00")}) {
+    ByteReader u(bad.data(), bad.size());
+    EXPECT_FALSE(u.ReadUintvar(&v));
+  }
 }
 
 }  // namespace

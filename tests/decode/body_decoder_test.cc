@@ -371,26 +371,5 @@ TEST_F(BodyDecoder, LengthLessDecodeStaysInsideALiveBlock) {
   EXPECT_EQ(Part("a.jpg"), Raw("abcdef"));
 }
 
-TEST(PartName, MappingKeepsPlainNamesAndFitsAPath) {
-  EXPECT_EQ(SafePartName("pic.jpg", 7), L"pic.jpg");
-  EXPECT_EQ(SafePartName("", 0), L"");
-  EXPECT_EQ(SafePartName("COM10", 5), L"COM10");
-  EXPECT_EQ(SafePartName("con", 3), L"_con");
-  EXPECT_EQ(SafePartName("a\x01"
-                         "b",
-                         3),
-            L"a_b");
-  // System code page text (GBK) comes through as its characters.
-  EXPECT_EQ(SafePartName("\xd6\xd0.txt", 6), L"\u4e2d.txt");
-  // Bytes the code page rejects become "_" and ASCII stays.
-  EXPECT_EQ(SafePartName("\xff"
-                         "a.txt",
-                         6),
-            L"_a.txt");
-  const std::string wide_long = std::string(300, 'q');
-  EXPECT_EQ(SafePartName(wide_long.data(), wide_long.size()).size(),
-            kMaxPartNameBytes);
-}
-
 }  // namespace
 }  // namespace mms::codec

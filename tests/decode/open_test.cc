@@ -43,42 +43,6 @@ class OpenMessage : public DeviceTest {
   }
 };
 
-// Runs a shell command in another process.
-int Shell(const std::string& command) { return std::system(command.c_str()); }
-
-TEST_F(OpenMessage, OpensAgainAfterItsFoldersAreRenamedOrTheRootReplaced) {
-  WriteDevice(L"\\Temp\\pic.jpg", "\xff\xd8 picture");
-  auto* out = new MMS_Custom_Data();
-  ASSERT_EQ(out->SetPhoneNumber(WBuf(L"13800000000")), 1);
-  ASSERT_EQ(out->AddPartFileName(0, WBuf(L"\\Temp\\pic.jpg")), 1);
-  wchar_t saved[260] = {};
-  ASSERT_EQ(CMMS::MMS_Save(out, saved, nullptr), 0);
-  MMS_Custom_Data first;
-  ASSERT_EQ(CMMS::MMS_Open(saved, &first), 0);
-  ASSERT_EQ(first.m_nFileNum, 2);
-
-  const std::string root = root_.host();
-  ASSERT_EQ(Shell("mv '" + root + "/Temp' '" + root + "/TEMP'"), 0);
-  MMS_Custom_Data second;
-  ASSERT_EQ(CMMS::MMS_Open(saved, &second), 0);
-  EXPECT_EQ(second.m_nFileNum, 2);
-  EXPECT_EQ(ReadHostFile(root + "/TEMP/MMSDeCode/pic.jpg").size(), 10u);
-  EXPECT_FALSE(std::filesystem::exists(root + "/Temp"));
-
-  // A copy of the root, its folder spelled "temp" and without the decoded
-  // parts, takes the root's place.
-  ASSERT_EQ(Shell("cp -a '" + root + "' '" + root + ".new' && mv '" + root +
-                  ".new/TEMP' '" + root + ".new/temp' && rm -r '" + root +
-                  ".new/temp/MMSDeCode' && mv '" + root + "' '" + root +
-                  ".old' && mv '" + root + ".new' '" + root + "'"),
-            0);
-  MMS_Custom_Data third;
-  EXPECT_EQ(CMMS::MMS_Open(saved, &third), 0);
-  EXPECT_EQ(third.m_nFileNum, 2);
-  EXPECT_EQ(ReadHostFile(root + "/temp/MMSDeCode/pic.jpg").size(), 10u);
-  std::filesystem::remove_all(root + ".old");
-}
-
 TEST_F(OpenMessage, FileErrorsAndNonPdus) {
   MMS_Custom_Data m;
   EXPECT_EQ(Open(Bytes(), &m), -1);
@@ -203,18 +167,6 @@ class CorpusOpen : public OpenMessage {
   }
   std::vector<Sample> samples_;
 };
-
-TEST_F(CorpusOpen, EverySampleOpens) {
-  for (const Sample& s : samples_) {
-    const Bytes bytes = ReadSample(s.path);
-    ASSERT_FALSE(bytes.empty()) << s.path;
-    MMS_Custom_Data m;
-    EXPECT_EQ(Open(bytes, &m), 0) << s.path;
-    for (int i = 0; i < m.m_nFileNum; ++i) {
-      EXPECT_EQ(FileName(m, i).rfind("\\temp\\mmsdecode\\", 0), 0u) << s.path;
-    }
-  }
-}
 
 // What the decoder makes of some samples, where its own rules decide.
 TEST_F(CorpusOpen, FactsOfKnownSamples) {

@@ -62,6 +62,8 @@ TEST_F(Sending, UserMessageIsStoredPostedAndReported) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].method, "POST");
   EXPECT_EQ(requests[0].target, "//");
+  EXPECT_EQ(requests[0].version, "HTTP/1.0");
+  EXPECT_EQ(requests[0].user_agent, "Corvix.exe");
   EXPECT_EQ(requests[0].content_type, "application/vnd.wap.mms-message");
   // The centre got exactly the stored bytes.
   EXPECT_EQ(requests[0].body, Text(ReadHostFile(Host(path))));

@@ -134,49 +134,6 @@ TEST_F(PushClientTest, RegistrationsAreKeyedByTypeAndApplication) {
             PushRouter_RegisterClient(L"", nullptr, kProgram, nullptr));
 }
 
-TEST_F(PushClientTest, TheEventIsSetWhilePushesWaitAndPushesComeInOrder) {
-  RegisterAndRecordRouter();
-  HANDLE event = nullptr, router = nullptr;
-  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event, &router));
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 0));
-  Queue(NotificationBody("http://mmsc/1"), "127.0.0.9");
-  Queue(NotificationBody("http://mmsc/2"));
-  // No router sends a wake-up here: the watcher's own polling finds them.
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 5000));
-
-  PUSHMSG first = Record(), second = Record(), none = Record();
-  ASSERT_EQ(kPushOk, PushRouter_GetMessage(router, &first));
-  EXPECT_EQ(ToHex(NotificationBody("http://mmsc/1")), ToHex(Body(first)));
-  EXPECT_EQ("af 84",
-            ToHex(Bytes(first.pbHeaders, first.pbHeaders + first.cbHeaders)));
-  EXPECT_EQ("127.0.0.9",
-            std::string(reinterpret_cast<char*>(first.pbSenderAddress),
-                        first.cbSenderAddress));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 0));  // one waits
-  ASSERT_EQ(kPushOk, PushRouter_GetMessage(router, &second));
-  EXPECT_EQ(ToHex(NotificationBody("http://mmsc/2")), ToHex(Body(second)));
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 0));  // none waits
-  EXPECT_EQ(kPushNoMessage, PushRouter_GetMessage(router, &none));
-  EXPECT_EQ(nullptr, none.pbBody);
-
-  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&first));
-  EXPECT_EQ(nullptr, first.pbBody);
-  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&second));
-  EXPECT_EQ(kPushOk, PushRouter_FreeMessage(&none));  // never filled
-  Bytes foreign = {1};
-  PUSHMSG not_ours = Record();
-  not_ours.pbBody = foreign.data();
-  EXPECT_EQ(kPushInvalidArg, PushRouter_FreeMessage(&not_ours));
-  PUSHMSG unsized = {};
-  EXPECT_EQ(kPushInvalidArg, PushRouter_GetMessage(router, &unsized));
-  EXPECT_EQ(kPushOk, PushRouter_Close(router));
-
-  // Freed pushes are gone for good.
-  ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event, &router));
-  EXPECT_EQ(kPushNoMessage, PushRouter_GetMessage(router, &none));
-  EXPECT_EQ(kPushOk, PushRouter_Close(router));
-}
-
 TEST_F(PushClientTest, AnOpenFromTheHoldingProcessTakesTheHoldOver) {
   RegisterAndRecordRouter();
   HANDLE event1 = nullptr, router1 = nullptr;

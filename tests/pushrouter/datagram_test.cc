@@ -96,46 +96,5 @@ TEST(PushDatagram, RefusesMalformedDatagrams) {
   }
 }
 
-TEST(PushDatagram, EveryCutBeforeTheBodyIsRefusedNoneReadsPastIt) {
-  const Bytes whole = Hex("01 06 03 be af 84") + kBody;
-  for (size_t n = 0; n < whole.size(); ++n) {
-    SCOPED_TRACE(n);
-    // A heap copy of exactly n bytes lets the sanitizer catch an overread.
-    std::unique_ptr<uint8_t[]> cut(new uint8_t[n == 0 ? 1 : n]);
-    std::copy(whole.begin(), whole.begin() + n, cut.get());
-    PushDatagram push;
-    const DatagramError error = ParsePushDatagram(cut.get(), n, &push);
-    if (n < 6) {
-      EXPECT_NE(DatagramError::kNone, error);
-    } else {
-      ASSERT_EQ(DatagramError::kNone, error);  // only the body is shorter
-      EXPECT_EQ(n - 6, push.body_size);
-    }
-  }
-}
-
-TEST(PushDatagram, BuildsTheMmsTypeAsItsCodeAndOthersAsText) {
-  Bytes out;
-  ASSERT_TRUE(BuildPushDatagram(0x07, "Application/VND.wap.mms-message", {},
-                                kBody, &out));
-  EXPECT_EQ("07 06 01 be " + ToHex(kBody), ToHex(out));
-
-  ASSERT_TRUE(BuildPushDatagram(0x08, "text/x", Hex("af 84"), kBody, &out));
-  EXPECT_EQ("08 06 09 74 65 78 74 2f 78 00 af 84 " + ToHex(kBody), ToHex(out));
-
-  // A body that would make the datagram oversized is refused.
-  EXPECT_FALSE(BuildPushDatagram(0, kMmsMessageType, {},
-                                 Bytes(kMaxPushDatagram, 0), &out));
-}
-
-TEST(PushDatagram, TellsPushFilesFromBareMmsPdus) {
-  EXPECT_EQ(PushFileKind::kPushPdu, ClassifyPushFile(Hex("01 06 01 be")));
-  // A Push PDU whose transaction ID happens to be 0x8C.
-  EXPECT_EQ(PushFileKind::kPushPdu, ClassifyPushFile(Hex("8c 06 01 be")));
-  EXPECT_EQ(PushFileKind::kMmsPdu, ClassifyPushFile(kBody));
-  EXPECT_EQ(PushFileKind::kUnknown, ClassifyPushFile(Hex("00 01 02")));
-  EXPECT_EQ(PushFileKind::kUnknown, ClassifyPushFile({}));
-}
-
 }  // namespace
 }  // namespace mms::platform

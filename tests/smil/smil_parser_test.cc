@@ -61,26 +61,6 @@ class SlidesOf {
   std::string text_;
 };
 
-TEST(SmilParser, WriterDocumentGivesItsTwoSlidesAndRootSize) {
-  ASSERT_EQ(sizeof(kWriterDocument) - 1, 385u);
-  SlidesOf s(kWriterDocument);
-  MMS_Custom_Data& m = s.message;
-  EXPECT_EQ(m.m_nPartNum, 2);
-  EXPECT_EQ(m.m_nRootWidth, 160);
-  EXPECT_EQ(m.m_nRootHeight, 140);
-  EXPECT_STREQ(s.region1.szId, "Text");
-  EXPECT_STREQ(s.region1.szHeight, "20");
-  ASSERT_NE(m.m_pSmilPart[0], nullptr);
-  ASSERT_NE(m.m_pSmilPart[1], nullptr);
-  EXPECT_EQ(m.m_pSmilPart[0]->m_nFileNum, 2);
-  EXPECT_EQ(SlideFile(m, 0, 0), L"\\temp\\mmsdecode\\pic.jpg");
-  EXPECT_EQ(SlideFile(m, 0, 1), L"\\temp\\mmsdecode\\temptxt0.txt");
-  EXPECT_EQ(m.m_pSmilPart[1]->m_nFileNum, 1);
-  EXPECT_EQ(SlideFile(m, 1, 0), L"\\temp\\mmsdecode\\song.amr");
-  EXPECT_EQ(m.m_pSmilPart[0]->m_nPartTime, 30000);
-  EXPECT_EQ(m.m_pSmilPart[1]->m_nPartTime, 30000);
-}
-
 TEST(SmilParser, DurationForms) {
   const struct {
     const char* par;
@@ -153,26 +133,6 @@ TEST(SmilParser, SlideSourcesUseThePartFileNameMapping) {
   EXPECT_EQ(SlideFile(s.message, 0, 0), L"\\temp\\mmsdecode\\.._.._evil.jpg");
   EXPECT_EQ(SlideFile(s.message, 0, 1), L"\\temp\\mmsdecode\\_CON");
   EXPECT_EQ(SlideFile(s.message, 0, 2), L"\\temp\\mmsdecode\\a_b.txt");
-}
-
-TEST(SmilParser, AttributeLookup) {
-  CSmil smil(nullptr);
-  const char tag[] = "img src=\"a.jpg\" region='Image' alt = \"x\"";
-  char* value = smil.GetAttribute(tag, "img", "src");
-  ASSERT_NE(value, nullptr);
-  EXPECT_STREQ(value, "a.jpg");
-  LocalFree(value);
-  // Only double quotes delimit: the single-quoted value is skipped and the
-  // next double-quoted one is taken.
-  value = smil.GetAttribute(tag, "img", "region");
-  ASSERT_NE(value, nullptr);
-  EXPECT_STREQ(value, "x");
-  LocalFree(value);
-  EXPECT_EQ(smil.GetAttribute(tag, "video", "src"), nullptr);
-  value = smil.GetAttribute(tag, "img", "alt");
-  ASSERT_NE(value, nullptr);
-  EXPECT_STREQ(value, "x");
-  LocalFree(value);
 }
 
 class ReceivedSmil : public DeviceTest {

@@ -25,12 +25,6 @@ class MmsTestAccess {
     return mms.DecodeWapPush(push);
   }
 
-  // CMMS::DecodeWapPush_Body: scans length bytes of body into message.
-  static int DecodeWapPushBody(CMMS& mms, unsigned char* body,
-                               WapPush_Message* message, int length) {
-    return mms.DecodeWapPush_Body(body, message, length);
-  }
-
   // CMMS::HandMessage: decodes and publishes or announces one push.
   static int HandMessage(CMMS& mms, tagPushMsg* push) {
     return mms.HandMessage(push);

@@ -240,26 +240,6 @@ std::string Confirmation(const std::string& message_id) {
          std::string(1, '\0');
 }
 
-TEST_F(TransportTest, SubmissionPostsThePduAndPublishesTheMessageId) {
-  centre_.SetHandler([](const httplib::Request&, httplib::Response& res) {
-    res.set_content(Confirmation("id-42"), "application/vnd.wap.mms-message");
-  });
-  const std::string pdu(
-      "\x8c\x80\x98"
-      "1\0\x8d\x90",
-      7);
-  ASSERT_EQ(Submit(pdu), 0);
-  const auto requests = centre_.requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].method, "POST");
-  EXPECT_EQ(requests[0].target, "//");
-  EXPECT_EQ(requests[0].version, "HTTP/1.0");
-  EXPECT_EQ(requests[0].user_agent, "Corvix.exe");
-  EXPECT_EQ(requests[0].content_type, "application/vnd.wap.mms-message");
-  EXPECT_EQ(requests[0].body, pdu);
-  EXPECT_EQ(String(mms::client::kMessageId), L"id-42");
-}
-
 // A send request of `size` bytes (at least 7).
 std::string SendReq(size_t size) {
   std::string pdu(
