@@ -96,5 +96,14 @@ TEST(PushDatagram, RefusesMalformedDatagrams) {
   }
 }
 
+TEST(PushDatagram, TellsPushFilesFromBareMmsPdus) {
+  EXPECT_EQ(PushFileKind::kPushPdu, ClassifyPushFile(Hex("01 06 01 be")));
+  // A Push PDU whose transaction ID happens to be 0x8C.
+  EXPECT_EQ(PushFileKind::kPushPdu, ClassifyPushFile(Hex("8c 06 01 be")));
+  EXPECT_EQ(PushFileKind::kMmsPdu, ClassifyPushFile(kBody));
+  EXPECT_EQ(PushFileKind::kUnknown, ClassifyPushFile(Hex("00 01 02")));
+  EXPECT_EQ(PushFileKind::kUnknown, ClassifyPushFile({}));
+}
+
 }  // namespace
 }  // namespace mms::platform

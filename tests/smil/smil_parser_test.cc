@@ -135,6 +135,26 @@ TEST(SmilParser, SlideSourcesUseThePartFileNameMapping) {
   EXPECT_EQ(SlideFile(s.message, 0, 2), L"\\temp\\mmsdecode\\a_b.txt");
 }
 
+TEST(SmilParser, AttributeLookup) {
+  CSmil smil(nullptr);
+  const char tag[] = "img src=\"a.jpg\" region='Image' alt = \"x\"";
+  char* value = smil.GetAttribute(tag, "img", "src");
+  ASSERT_NE(value, nullptr);
+  EXPECT_STREQ(value, "a.jpg");
+  LocalFree(value);
+  // Only double quotes delimit: the single-quoted value is skipped and the
+  // next double-quoted one is taken.
+  value = smil.GetAttribute(tag, "img", "region");
+  ASSERT_NE(value, nullptr);
+  EXPECT_STREQ(value, "x");
+  LocalFree(value);
+  EXPECT_EQ(smil.GetAttribute(tag, "video", "src"), nullptr);
+  value = smil.GetAttribute(tag, "img", "alt");
+  ASSERT_NE(value, nullptr);
+  EXPECT_STREQ(value, "x");
+  LocalFree(value);
+}
+
 class ReceivedSmil : public DeviceTest {
  protected:
   void SetUp() override { ASSERT_EQ(CreateDeCodeFolder(), 1); }
