@@ -118,11 +118,9 @@ int ParseInMemory(const std::vector<uint8_t>& pdu) {
 
 std::vector<uint8_t> ReadCorpusFile(const std::string& name) {
   const char* env = std::getenv("MMS_CORPUS");
-  const std::string dir = env != nullptr
-                              ? env
-                              : (std::filesystem::path(__FILE__).parent_path() /
-                                 ".." / ".." / "shared" / "corpus")
-                                    .string();
+  // The build names the corpus folder: a compiler cache may give __FILE__
+  // as a relative path.
+  const std::string dir = env != nullptr ? env : MMS_CORPUS_DIR;
   std::vector<uint8_t> bytes;
   if (!platform::ReadHostFile(dir + "/" + name, &bytes)) {
     bytes.clear();

@@ -6,7 +6,9 @@
 
 #include <strings.h>
 
+#include <array>
 #include <cstring>
+#include <string>
 
 namespace mms::codec {
 namespace {
@@ -178,7 +180,9 @@ constexpr const char* kContentTypes[] = {
     "audio/*",
     "video/*",
 };
-static_assert(sizeof(kContentTypes) / sizeof(kContentTypes[0]) == 0x51,
+constexpr size_t kContentTypeCount =
+    sizeof(kContentTypes) / sizeof(kContentTypes[0]);
+static_assert(kContentTypeCount == 0x51,
               "one content type per code 0x00..0x50");
 
 // WSP well-known parameters, indexed by code 0x00..0x1D.
@@ -293,8 +297,7 @@ const char* HeaderName(uint8_t code) {
 }
 
 const char* ContentTypeName(uint32_t code) {
-  const size_t count = sizeof(kContentTypes) / sizeof(kContentTypes[0]);
-  return code < count ? kContentTypes[code] : nullptr;
+  return code < kContentTypeCount ? kContentTypes[code] : nullptr;
 }
 
 const char* ParameterName(uint8_t code) {
@@ -327,12 +330,45 @@ const CharsetRow* FindCharsetByName(const char* name, size_t size) {
   return nullptr;
 }
 
+// ContentTypeCode's buckets: names of at most kMaxTypeLength characters,
+// at most kMaxSameLength of each length.
+constexpr size_t kMaxTypeLength = 48;
+constexpr size_t kMaxSameLength = 8;
+constexpr bool TypesFitBuckets() {
+  size_t count[kMaxTypeLength + 1] = {};
+  for (const char* name : kContentTypes) {
+    const size_t n = std::char_traits<char>::length(name);
+    if (n > kMaxTypeLength || ++count[n] > kMaxSameLength) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(TypesFitBuckets(), "ContentTypeCode's buckets hold every name");
+
 uint32_t ContentTypeCode(const char* text, size_t size) {
-  const size_t count = sizeof(kContentTypes) / sizeof(kContentTypes[0]);
-  for (size_t i = 0; i < count; ++i) {
-    if (std::strlen(kContentTypes[i]) == size &&
-        strncasecmp(kContentTypes[i], text, size) == 0) {
-      return static_cast<uint32_t>(i);
+  // The codes of each length, built once: a part's textual media type is
+  // looked up here, and most such types are in no row.
+  constexpr size_t kMaxLength = kMaxTypeLength;
+  struct Bucket {
+    uint8_t count = 0;
+    uint8_t codes[kMaxSameLength] = {};
+  };
+  static const auto buckets = [] {
+    std::array<Bucket, kMaxLength + 1> table{};
+    for (size_t i = 0; i < kContentTypeCount; ++i) {
+      Bucket& bucket = table[std::strlen(kContentTypes[i])];
+      bucket.codes[bucket.count++] = static_cast<uint8_t>(i);
+    }
+    return table;
+  }();
+  if (size > kMaxLength) {
+    return kNoCode;
+  }
+  const Bucket& bucket = buckets[size];
+  for (uint8_t k = 0; k < bucket.count; ++k) {
+    if (strncasecmp(kContentTypes[bucket.codes[k]], text, size) == 0) {
+      return bucket.codes[k];
     }
   }
   return kNoCode;

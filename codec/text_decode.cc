@@ -1,7 +1,9 @@
 // text_decode.cc: charset conversion of PDU texts, through iconv.
 #include "codec/text_decode.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "codec/header_table.h"
 #include "platform/text_convert.h"
@@ -10,53 +12,78 @@
 namespace mms::codec {
 namespace {
 
-bool IsAscii(const uint8_t* bytes, size_t n) {
+constexpr char kBom[] = "\xEF\xBB\xBF";
+constexpr size_t kBomBytes = 3;
+// A field's conversion runs in buffers on the stack up to this size.
+constexpr size_t kStackBytes = 1200;
+
+// Bytes before the first one of 128 or more, eight at a time.
+size_t AsciiRun(const uint8_t* bytes, size_t n) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  size_t i = 0;
+  for (uint64_t word = 0; i + 8 <= n; i += 8) {
+    std::memcpy(&word, bytes + i, 8);
+    if ((word & kHighBits) != 0) {
+      break;
+    }
+  }
+  while (i < n && bytes[i] < 0x80) {
+    ++i;
+  }
+  return i;
+}
+
+bool IsAscii(const uint8_t* bytes, size_t n) { return AsciiRun(bytes, n) == n; }
+
+// Bytes of the longest whole-character prefix of UTF-8 text[0..n) that is
+// at most max bytes long.
+size_t Utf8PrefixOf(const char* text, size_t n, size_t max) {
+  if (n <= max) {
+    return n;
+  }
+  size_t end = max;
+  while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  return end;
+}
+
+// Each byte a Latin-1 character, as UTF-8 into out[0..room), whole
+// characters only; the bytes written.
+size_t Latin1Into(const uint8_t* bytes, size_t n, char* out, size_t room) {
+  size_t size = 0;
   for (size_t i = 0; i < n; ++i) {
-    if (bytes[i] >= 0x80) {
-      return false;
+    const uint8_t c = bytes[i];
+    if (c < 0x80) {
+      if (size + 1 > room) {
+        break;
+      }
+      out[size++] = static_cast<char>(c);
+    } else {
+      if (size + 2 > room) {
+        break;
+      }
+      out[size++] = static_cast<char>(0xC0 | c >> 6);
+      out[size++] = static_cast<char>(0x80 | (c & 0x3F));
     }
   }
-  return true;
+  return size;
 }
 
-void AppendUtf8(uint32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | c >> 6));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | c >> 12));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | c >> 18));
-    out->push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-// The text as UTF-8, or false when its charset cannot convert it.
-bool ToUtf8(uint32_t charset, const uint8_t* bytes, size_t n,
-            std::string* out) {
-  const CharsetRow* row = charset == 0 ? nullptr : FindCharset(charset);
-  const bool utf8 = row == nullptr || row->mib == kCharsetUtf8 || row->mib == 3;
-  if (utf8 && IsUtf8(bytes, n)) {
-    out->assign(reinterpret_cast<const char*>(bytes), n);
-    return true;
-  }
-  if (utf8) {
-    // Not UTF-8 after all: each byte is a Latin-1 character.
-    out->clear();
-    for (size_t i = 0; i < n; ++i) {
-      AppendUtf8(bytes[i], out);
+// A buffer of n bytes: on the stack when n is small, else on the heap.
+class Scratch {
+ public:
+  explicit Scratch(size_t n) {
+    if (n > sizeof stack_) {
+      heap_.resize(n);
     }
-    return true;
   }
-  return platform::ConvertText(row->iconv, "UTF-8", bytes, n, out) ==
-         platform::ConvertResult::kOk;
-}
+  char* data() { return heap_.empty() ? stack_ : heap_.data(); }
+
+ private:
+  alignas(wchar_t) char stack_[kStackBytes];
+  std::vector<char> heap_;
+};
 
 }  // namespace
 
@@ -66,7 +93,7 @@ bool IsUtf8(const uint8_t* bytes, size_t n) {
     const uint8_t b = bytes[i];
     size_t more = 0;
     if (b < 0x80) {
-      ++i;
+      i += AsciiRun(bytes + i, n - i);
       continue;
     }
     if (b >= 0xC2 && b <= 0xDF) {
@@ -91,52 +118,111 @@ bool IsUtf8(const uint8_t* bytes, size_t n) {
   return true;
 }
 
-std::string TextToUtf8(uint32_t charset, const ByteReader& text) {
-  std::string out;
+size_t TextToUtf8Into(uint32_t charset, const ByteReader& text, char* out,
+                      size_t cap) {
   const uint8_t* bytes = text.current();
   const size_t n = text.remaining();
-  if (!ToUtf8(charset, bytes, n, &out)) {
-    (void)ToUtf8(0, bytes, n, &out);
+  // One byte past cap (after a byte-order mark) tells whether the byte at
+  // cap starts a character.
+  const size_t room = cap + kIntoSlack;
+  const CharsetRow* row = charset == 0 ? nullptr : FindCharset(charset);
+  const bool utf8 = row == nullptr || row->mib == kCharsetUtf8 || row->mib == 3;
+  size_t size = 0;
+  bool converted = false;
+  if (!utf8) {
+    // iconv stops before a character that does not fit, so a cut
+    // conversion still ends on a whole one.
+    size_t produced = 0;
+    const platform::ConvertResult result = platform::ConvertInto(
+        row->iconv, "UTF-8", bytes, n, out, room, &produced, &size);
+    converted = result == platform::ConvertResult::kOk ||
+                result == platform::ConvertResult::kOutputTooSmall;
   }
-  if (out.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    out.erase(0, 3);
+  if (!converted) {
+    if (IsUtf8(bytes, n)) {
+      size = std::min(n, room);
+      std::memcpy(out, bytes, size);
+    } else {
+      size = Latin1Into(bytes, n, out, room);  // not UTF-8 after all
+    }
   }
-  return out;
+  if (size >= kBomBytes && std::memcmp(out, kBom, kBomBytes) == 0) {
+    size -= kBomBytes;
+    std::memmove(out, out + kBomBytes, size);
+  }
+  return Utf8PrefixOf(out, size, cap);
 }
 
-std::string TextToAnsi(uint32_t charset, const ByteReader& text) {
+size_t TextToAnsiInto(uint32_t charset, const ByteReader& text, char* out,
+                      size_t cap) {
   const uint8_t* bytes = text.current();
   const size_t n = text.remaining();
   const CharsetRow* row = charset == 0 ? nullptr : FindCharset(charset);
   const bool sixteen = row != nullptr && row->mib >= 1000 && row->mib <= 1017;
   if (!sixteen && IsAscii(bytes, n)) {
-    return std::string(reinterpret_cast<const char*>(bytes), n);
+    const size_t size = std::min(n, cap);
+    std::memcpy(out, bytes, size);
+    return size;
   }
-  const std::string utf8 = TextToUtf8(charset, text);
-  std::wstring wide;
-  if (!platform::Utf8ToWideText(utf8, &wide) || wide.empty()) {
-    return std::string();
+  // cap bytes hold at most cap characters, each at most 4 UTF-8 bytes; a
+  // text of n bytes makes at most 4n.
+  const size_t utf8_cap = std::min(cap, n + 1) * 4;
+  Scratch utf8(utf8_cap + kIntoSlack);
+  const size_t utf8_size = TextToUtf8Into(charset, text, utf8.data(), utf8_cap);
+  const size_t wide_cap = std::min(cap, utf8_size) + 1;
+  Scratch wide_bytes(wide_cap * sizeof(wchar_t));
+  auto* wide = reinterpret_cast<wchar_t*>(wide_bytes.data());
+  size_t produced = 0;
+  size_t written = 0;
+  const platform::ConvertResult result = platform::ConvertInto(
+      "UTF-8", platform::kWideCharset, utf8.data(), utf8_size, wide,
+      wide_cap * sizeof(wchar_t), &produced, &written);
+  if (result != platform::ConvertResult::kOk &&
+      result != platform::ConvertResult::kOutputTooSmall) {
+    return 0;
   }
-  std::string out(wide.size() * 4 + 1, '\0');
-  int got = WideCharToMultiByte(CP_ACP, 0, wide.data(),
-                                static_cast<int>(wide.size()), out.data(),
-                                static_cast<int>(out.size()), nullptr, nullptr);
+  const size_t chars = written / sizeof(wchar_t);
+  if (chars == 0) {
+    return 0;
+  }
+  const int got =
+      WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(chars), out,
+                          static_cast<int>(cap), nullptr, nullptr);
   if (got > 0) {
-    out.resize(static_cast<size_t>(got));
-    return out;
+    return static_cast<size_t>(got);
   }
   // One character at a time: what the code page cannot hold becomes "?".
-  out.clear();
-  for (wchar_t c : wide) {
+  size_t size = 0;
+  for (size_t i = 0; i < chars; ++i) {
     char one[8];
-    got = WideCharToMultiByte(CP_ACP, 0, &c, 1, one, sizeof one, nullptr,
-                              nullptr);
-    if (got > 0) {
-      out.append(one, static_cast<size_t>(got));
-    } else {
-      out.push_back('?');
+    int bytes_of_one = WideCharToMultiByte(CP_ACP, 0, &wide[i], 1, one,
+                                           sizeof one, nullptr, nullptr);
+    if (bytes_of_one <= 0) {
+      one[0] = '?';
+      bytes_of_one = 1;
     }
+    if (size + static_cast<size_t>(bytes_of_one) > cap) {
+      break;
+    }
+    std::memcpy(out + size, one, static_cast<size_t>(bytes_of_one));
+    size += static_cast<size_t>(bytes_of_one);
   }
+  return size;
+}
+
+std::string TextToUtf8(uint32_t charset, const ByteReader& text) {
+  // Every conversion makes at most 4 UTF-8 bytes of an input byte.
+  const size_t cap = text.remaining() * 4 + 4;
+  std::string out(cap + kIntoSlack, '\0');
+  out.resize(TextToUtf8Into(charset, text, out.data(), cap));
+  return out;
+}
+
+std::string TextToAnsi(uint32_t charset, const ByteReader& text) {
+  // At most one character an input byte, at most 4 bytes a character.
+  const size_t cap = text.remaining() * 4 + 4;
+  std::string out(cap + kIntoSlack, '\0');
+  out.resize(TextToAnsiInto(charset, text, out.data(), cap));
   return out;
 }
 
@@ -172,14 +258,7 @@ bool ReadTextRule(ByteReader& r, EncodedString* out) {
 }
 
 size_t Utf8Prefix(const std::string& utf8, size_t max) {
-  if (utf8.size() <= max) {
-    return utf8.size();
-  }
-  size_t end = max;
-  while (end > 0 && (static_cast<uint8_t>(utf8[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  return end;
+  return Utf8PrefixOf(utf8.data(), utf8.size(), max);
 }
 
 }  // namespace mms::codec

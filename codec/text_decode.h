@@ -26,6 +26,15 @@ std::string TextToUtf8(uint32_t charset, const ByteReader& text);
 // text in charset as system code page text.
 std::string TextToAnsi(uint32_t charset, const ByteReader& text);
 
+// The same into a caller's buffer, without allocating for a short field:
+// the longest prefix of whole characters of at most cap bytes is written
+// to out, which holds cap + kIntoSlack bytes; the bytes written.
+constexpr size_t kIntoSlack = 4;
+size_t TextToUtf8Into(uint32_t charset, const ByteReader& text, char* out,
+                      size_t cap);
+size_t TextToAnsiInto(uint32_t charset, const ByteReader& text, char* out,
+                      size_t cap);
+
 // Longest prefix of utf8 of at most max bytes that ends on a whole
 // character.
 size_t Utf8Prefix(const std::string& utf8, size_t max);

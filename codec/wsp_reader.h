@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "codec/byte_reader.h"
 #include "codec/header_table.h"
@@ -63,7 +64,9 @@ struct EncodedString {
 
 // Content-type value, constrained (Short-integer or text) or general
 // (Value-length, media type, parameters). The parameters the library uses
-// are kept; every other parameter is stepped over by its form.
+// are kept; every other parameter is stepped over by its form. *out is
+// reset first, also when the read fails.
+// ReadContentType resets every field: one added here is reset there too.
 struct ContentTypeValue {
   uint32_t code = kNoCode;       // well-known media type, else kNoCode
   ByteReader text;               // the media type as text when code is kNoCode
@@ -90,7 +93,7 @@ std::string MediaTypeText(const ContentTypeValue& type);
                                   ByteReader* name);
 
 // Case-insensitive comparison of a text with a literal.
-bool TextIs(const ByteReader& text, const char* literal);
+bool TextIs(const ByteReader& text, std::string_view literal);
 
 // The bytes of a reader's remaining span as a string.
 std::string TextOf(const ByteReader& text);

@@ -10,13 +10,19 @@
 //
 // The heap also knows its live blocks (an open-addressing set under one
 // lock), so a length-less decoder given the start of a block reads no
-// further than the block holds.
+// further than the block holds. The lock is a spin lock held for a few
+// instructions, and each block's prefix remembers its slot, so freeing it
+// looks nothing up. The decoders' own text fields are never read as a
+// PDU: they are not listed (LocalAllocUnlisted) and cost no lock at all,
+// which keeps the set out of the parse of every message.
 #include "platform/heap.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/winapi.h"
@@ -24,21 +30,46 @@
 namespace {
 
 constexpr size_t kMaxBlockBytes = size_t{256} * 1024 * 1024;
-// The size sits in a prefix as wide as malloc's alignment, so the block
-// handed out keeps that alignment.
+// The size and the block's slot in the live set sit in a prefix as wide
+// as malloc's alignment, so the block handed out keeps that alignment.
 constexpr size_t kPrefixBytes = alignof(std::max_align_t);
-static_assert(kPrefixBytes >= sizeof(size_t), "prefix holds the size");
+struct Prefix {
+  size_t size;
+  uint32_t slot;    // index in the live set, kept up to date under its lock
+  uint32_t listed;  // 1 when the block is in the live set; set once
+};
+static_assert(kPrefixBytes >= sizeof(Prefix), "prefix holds size and slot");
 
-unsigned char* Prefix(HLOCAL block) {
-  return static_cast<unsigned char*>(block) - kPrefixBytes;
+Prefix* PrefixOf(const void* block) {
+  return reinterpret_cast<Prefix*>(
+      const_cast<unsigned char*>(static_cast<const unsigned char*>(block)) -
+      kPrefixBytes);
 }
+
+// Held for a few instructions (a rehash is rare), so waiting threads spin,
+// yielding the processor between looks.
+class SpinLock {
+ public:
+  void lock() {
+    while (held_.exchange(true, std::memory_order_acquire)) {
+      while (held_.load(std::memory_order_relaxed)) {
+        std::this_thread::yield();
+      }
+    }
+  }
+  void unlock() { held_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> held_{false};
+};
 
 // Addresses of the blocks LocalAlloc handed out and LocalFree has not yet
 // taken back. Slots hold an address, 0 (empty) or 1 (removed).
 class LiveBlocks {
  public:
+  // block is a LocalAlloc block whose prefix gets the slot.
   void Add(const void* block) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(lock_);
     if ((used_ + 1) * 2 > slots_.size()) {
       Rehash();
     }
@@ -48,16 +79,17 @@ class LiveBlocks {
     }
     used_ += slots_[i] == kEmpty ? 1 : 0;
     slots_[i] = reinterpret_cast<uintptr_t>(block);
+    PrefixOf(block)->slot = static_cast<uint32_t>(i);
   }
   void Remove(const void* block) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const size_t i = Find(block);
-    if (i != kNone) {
+    std::lock_guard<SpinLock> lock(lock_);
+    const size_t i = PrefixOf(block)->slot;
+    if (i < slots_.size() && slots_[i] == reinterpret_cast<uintptr_t>(block)) {
       slots_[i] = kRemoved;
     }
   }
   bool Contains(const void* block) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(lock_);
     return Find(block) != kNone;
   }
 
@@ -104,12 +136,14 @@ class LiveBlocks {
           i = (i + 1) & (slots_.size() - 1);
         }
         slots_[i] = slot;
+        PrefixOf(reinterpret_cast<const void*>(slot))->slot =
+            static_cast<uint32_t>(i);
         ++used_;
       }
     }
   }
 
-  std::mutex mutex_;
+  SpinLock lock_;
   std::vector<uintptr_t> slots_;  // size a power of two
   size_t used_ = 0;               // slots not empty
 };
@@ -120,9 +154,8 @@ LiveBlocks& Live() {
   return *live;
 }
 
-}  // namespace
-
-extern "C" HLOCAL LocalAlloc(UINT flags, size_t bytes) {
+// A block with its prefix: listed in the live set or not.
+HLOCAL Allocate(UINT flags, size_t bytes, bool listed) {
   if (bytes > kMaxBlockBytes) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -135,16 +168,32 @@ extern "C" HLOCAL LocalAlloc(UINT flags, size_t bytes) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  *static_cast<size_t*>(raw) = bytes;
+  auto* prefix = static_cast<Prefix*>(raw);
+  prefix->size = bytes;
+  prefix->listed = listed ? 1 : 0;
   unsigned char* block = static_cast<unsigned char*>(raw) + kPrefixBytes;
-  Live().Add(block);
+  if (listed) {
+    Live().Add(block);
+  }
   return block;
+}
+
+}  // namespace
+
+extern "C" HLOCAL LocalAlloc(UINT flags, size_t bytes) {
+  return Allocate(flags, bytes, /*listed=*/true);
+}
+
+HLOCAL LocalAllocUnlisted(UINT flags, size_t bytes) {
+  return Allocate(flags, bytes, /*listed=*/false);
 }
 
 extern "C" HLOCAL LocalFree(HLOCAL block) {
   if (block != nullptr) {
-    Live().Remove(block);
-    std::free(Prefix(block));
+    if (PrefixOf(block)->listed != 0) {
+      Live().Remove(block);
+    }
+    std::free(PrefixOf(block));
   }
   return nullptr;
 }
@@ -153,7 +202,7 @@ size_t LocalSize(HLOCAL block) {
   if (block == nullptr) {
     return 0;
   }
-  return *reinterpret_cast<const size_t*>(Prefix(block));
+  return PrefixOf(block)->size;
 }
 
 bool IsLiveBlock(const void* block) {

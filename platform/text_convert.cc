@@ -157,8 +157,11 @@ bool Step(iconv_t cd, char** src, size_t* src_left, char** out,
 
 ConvertResult ConvertInto(const char* from_charset, const char* to_charset,
                           const void* in, size_t in_bytes, void* out,
-                          size_t out_bytes, size_t* produced) {
+                          size_t out_bytes, size_t* produced, size_t* written) {
   *produced = 0;
+  if (written != nullptr) {
+    *written = 0;
+  }
   Lease lease(from_charset, to_charset);
   if (lease.get() == kNoDescriptor) {
     return ConvertResult::kUnknownCharset;
@@ -177,6 +180,9 @@ ConvertResult ConvertInto(const char* from_charset, const char* to_charset,
   if (!Step(lease.get(), nullptr, nullptr, &dst, &dst_left, produced,
             &counting)) {
     return ConvertResult::kInvalidInput;
+  }
+  if (written != nullptr && out != nullptr) {
+    *written = out_bytes - dst_left;
   }
   return *produced > (out == nullptr ? 0 : out_bytes)
              ? ConvertResult::kOutputTooSmall

@@ -26,11 +26,13 @@ enum class ConvertResult {
 // Converts in_bytes bytes at in into out (out_bytes of room; out may be null
 // when out_bytes is 0, which only counts). *produced receives the bytes the
 // whole conversion makes, also when they do not fit. Invalid input is
-// reported as such even when the buffer is too small.
+// reported as such even when the buffer is too small. *written (when
+// given) receives the bytes in out: whole characters, also when cut.
 [[nodiscard]] ConvertResult ConvertInto(const char* from_charset,
                                         const char* to_charset, const void* in,
                                         size_t in_bytes, void* out,
-                                        size_t out_bytes, size_t* produced);
+                                        size_t out_bytes, size_t* produced,
+                                        size_t* written = nullptr);
 
 // Converts in_bytes bytes at in from one iconv charset to another; out
 // receives the bytes (no terminator added).

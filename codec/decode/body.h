@@ -34,7 +34,8 @@ struct BytesView {
 
 enum class TransferEncoding : uint8_t { kNone, kBase64, kQuotedPrintable };
 
-// One entry of the body; every view borrows the PDU.
+// One entry of the body; every view borrows the PDU. DecodePart resets
+// every field: one added here is reset there too.
 struct PartView {
   uint32_t header_length = 0;     // bytes of the header block
   uint32_t data_length = 0;       // bytes at data

@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <string>
 
 #include "codec/byte_reader.h"
 #include "codec/decode/decoder.h"
@@ -48,23 +47,55 @@ constexpr char kRecipientSeparator = ',';
 enum class Scan { kOk, kTruncated, kNoMemory };
 
 // New NUL-terminated LocalAlloc copy of bytes; null when out of memory.
-char* CopyText(const char* bytes, size_t size) {
-  char* copy = static_cast<char*>(LocalAlloc(LPTR, size + 1));
-  if (copy != nullptr && size > 0) {
-    std::memcpy(copy, bytes, size);
+// Not inlined: knowing that a field holds at most kTextCap bytes, the
+// compiler would copy with a string instruction that starts slower than a
+// whole short copy through memcpy.
+__attribute__((noinline)) char* CopyText(const char* bytes, size_t size) {
+  char* copy = static_cast<char*>(LocalAllocUnlisted(LMEM_FIXED, size + 1));
+  if (copy != nullptr) {
+    if (size > 0) {
+      std::memcpy(copy, bytes, size);
+    }
+    copy[size] = '\0';
   }
   return copy;
 }
 
-// Replaces an owned text field with the first kTextCap bytes of text.
-bool ReplaceText(char** field, const std::string& text) {
-  char* copy = CopyText(text.data(), std::min(text.size(), kTextCap));
+// Replaces an owned text field with the first kTextCap of size bytes.
+bool ReplaceText(char** field, const void* bytes, size_t size) {
+  char* copy =
+      CopyText(static_cast<const char*>(bytes), std::min(size, kTextCap));
   if (copy == nullptr) {
     return false;
   }
   LocalFree(*field);
   *field = copy;
   return true;
+}
+
+// A text converted on the stack, so that a kept field costs one block.
+// One byte more than a field holds tells whether the text was longer.
+struct FieldText {
+  char bytes[kTextCap + 1 + kIntoSlack];
+  size_t size = 0;
+};
+
+// The field as a block of kTextCap + 1 bytes that texts are appended to
+// (an earlier value moved into it); null when out of memory.
+char* AppendableField(char** field) {
+  if (*field != nullptr && LocalSize(*field) >= kTextCap + 1) {
+    return *field;
+  }
+  auto* block = static_cast<char*>(LocalAllocUnlisted(LPTR, kTextCap + 1));
+  if (block == nullptr) {
+    return nullptr;
+  }
+  if (*field != nullptr) {
+    std::memcpy(block, *field, strnlen(*field, kTextCap));
+    LocalFree(*field);
+  }
+  *field = block;
+  return block;
 }
 
 // Steps over the value of a field that could not be read in its own form.
@@ -105,7 +136,8 @@ Scan DecodeDate(ByteReader& r, MMS_Header* header) {
   if (!SecondsToLocalTime(value, DateSign::kSigned, &time)) {
     return Scan::kOk;
   }
-  auto* block = static_cast<SYSTEMTIME*>(LocalAlloc(LPTR, sizeof(time)));
+  auto* block =
+      static_cast<SYSTEMTIME*>(LocalAllocUnlisted(LPTR, sizeof(time)));
   if (block == nullptr) {
     return Scan::kNoMemory;
   }
@@ -144,91 +176,98 @@ Scan DecodeTime(ByteReader& r, MMS_Header* header, bool relative_to_date) {
   return Scan::kOk;
 }
 
-// An address up to its first "/", without the token byte.
-std::string AddressOf(const std::string& text) {
-  return text.substr(0, text.find(kAddressTypeSeparator));
-}
-
 Scan DecodeFrom(ByteReader& r, MMS_Header* header) {
   ByteReader value;
   if (!SplitLengthPrefixed(r, &value)) {
     return SkipField(r, kFrom) ? Scan::kOk : Scan::kTruncated;
   }
-  std::string text;
+  FieldText text;
   uint8_t token = 0;
   EncodedString address;
   ByteReader rest = value;
   if (rest.ReadByte(&token) && token == kAddressPresentToken &&
       ReadEncodedString(rest, &address)) {
-    text = AddressOf(TextToAnsi(address.charset, address.text));
+    // The address up to its first "/".
+    text.size =
+        TextToAnsiInto(address.charset, address.text, text.bytes, kTextCap);
+    const void* slash =
+        std::memchr(text.bytes, kAddressTypeSeparator, text.size);
+    if (slash != nullptr) {
+      text.size =
+          static_cast<size_t>(static_cast<const char*>(slash) - text.bytes);
+    }
   } else {
     // Not an address the standard way: the bytes, 128 dropped.
     const uint8_t* bytes = value.current();
-    for (size_t i = 0; i < value.remaining(); ++i) {
+    for (size_t i = 0; i < value.remaining() && text.size < kTextCap; ++i) {
       if (bytes[i] == 0 || bytes[i] == kAddressTypeSeparator) {
         break;
       }
       if (bytes[i] != kAddressPresentToken) {
-        text.push_back(static_cast<char>(bytes[i]));
+        text.bytes[text.size++] = static_cast<char>(bytes[i]);
       }
     }
   }
-  return ReplaceText(&header->pszFrom, text) ? Scan::kOk : Scan::kNoMemory;
+  return ReplaceText(&header->pszFrom, text.bytes, text.size) ? Scan::kOk
+                                                              : Scan::kNoMemory;
 }
 
 // Reads a text-rule field; a value in no readable form is stepped over.
-Scan ReadAddressText(ByteReader& r, uint8_t code, std::string* text,
-                     bool* got) {
+Scan ReadAddressText(ByteReader& r, uint8_t code, FieldText* text, bool* got) {
   EncodedString value;
   *got = ReadTextRule(r, &value);
   if (!*got) {
     return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;
   }
-  *text = TextToAnsi(value.charset, value.text);
+  text->size =
+      TextToAnsiInto(value.charset, value.text, text->bytes, kTextCap + 1);
   return Scan::kOk;
 }
 
 // Cc texts run together without separator, up to the 259 bytes the
 // message's field holds; what does not fit is dropped.
 Scan DecodeCc(ByteReader& r, MMS_Header* header, MMS_Custom_Data* message) {
-  std::string text;
+  FieldText text;
   bool got = false;
   const Scan scan = ReadAddressText(r, kCc, &text, &got);
   if (!got) {
     return scan;
   }
-  if (header->pszCc == nullptr) {
-    header->pszCc = static_cast<char*>(LocalAlloc(LPTR, kTextCap + 1));
-    if (header->pszCc == nullptr) {
-      return Scan::kNoMemory;
-    }
+  char* cc = AppendableField(&header->pszCc);
+  if (cc == nullptr) {
+    return Scan::kNoMemory;
   }
-  const size_t used = strnlen(header->pszCc, kTextCap);
-  const size_t take = std::min(text.size(), kTextCap - used);
-  std::memcpy(header->pszCc + used, text.data(), take);
-  std::memcpy(message->m_szCcName, header->pszCc, kTextCap + 1);
+  const size_t used = strnlen(cc, kTextCap);
+  const size_t take = std::min(text.size, kTextCap - used);
+  std::memcpy(cc + used, text.bytes, take);
+  std::memcpy(message->m_szCcName, cc, kTextCap + 1);
   return Scan::kOk;
 }
 
 // Every To in PDU order, joined by ","; a recipient that no longer fits
 // the 259 bytes is left out whole.
 Scan DecodeTo(ByteReader& r, MMS_Header* header) {
-  std::string text;
+  FieldText text;
   bool got = false;
   const Scan scan = ReadAddressText(r, kTo, &text, &got);
   if (!got) {
     return scan;
   }
-  std::string joined = header->pszTo == nullptr ? "" : header->pszTo;
-  const size_t extra = text.size() + (joined.empty() ? 0 : 1);
-  if (header->pszTo != nullptr && joined.size() + extra > kTextCap) {
+  const bool first = header->pszTo == nullptr;
+  char* to = AppendableField(&header->pszTo);
+  if (to == nullptr) {
+    return Scan::kNoMemory;
+  }
+  size_t used = strnlen(to, kTextCap);
+  const size_t extra = text.size + (used == 0 ? 0 : 1);
+  if (!first && used + extra > kTextCap) {
     return Scan::kOk;
   }
-  if (!joined.empty()) {
-    joined.push_back(kRecipientSeparator);
+  if (used > 0) {
+    to[used++] = kRecipientSeparator;
   }
-  joined += text;
-  return ReplaceText(&header->pszTo, joined) ? Scan::kOk : Scan::kNoMemory;
+  std::memcpy(to + used, text.bytes, std::min(text.size, kTextCap - used));
+  return Scan::kOk;
 }
 
 // Subject: an Encoded-string-value, converted to UTF-8 and cut back to a
@@ -239,9 +278,11 @@ Scan DecodeSubject(ByteReader& r, MMS_Header* header) {
   if (!ReadEncodedString(r, &value)) {
     return SkipField(r, kSubject) ? Scan::kOk : Scan::kTruncated;
   }
-  std::string text = TextToUtf8(value.charset, value.text);
-  text.resize(Utf8Prefix(text, kTextCap));
-  return ReplaceText(&header->pszSubject, text) ? Scan::kOk : Scan::kNoMemory;
+  FieldText text;
+  text.size = TextToUtf8Into(value.charset, value.text, text.bytes, kTextCap);
+  return ReplaceText(&header->pszSubject, text.bytes, text.size)
+             ? Scan::kOk
+             : Scan::kNoMemory;
 }
 
 Scan DecodePlainText(ByteReader& r, uint8_t code, char** field) {
@@ -249,7 +290,9 @@ Scan DecodePlainText(ByteReader& r, uint8_t code, char** field) {
   if (!ReadTextRule(r, &value)) {
     return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;
   }
-  return ReplaceText(field, TextOf(value.text)) ? Scan::kOk : Scan::kNoMemory;
+  return ReplaceText(field, value.text.current(), value.text.remaining())
+             ? Scan::kOk
+             : Scan::kNoMemory;
 }
 
 // Content-Type ends the header; the body starts right after its value.
@@ -260,7 +303,7 @@ Scan DecodeContentType(ByteReader& r, MMS_Header* header,
     return Scan::kTruncated;
   }
   if (at[0] == kMultipartMixedByte) {
-    auto* block = static_cast<unsigned char*>(LocalAlloc(LPTR, 1));
+    auto* block = static_cast<unsigned char*>(LocalAllocUnlisted(LPTR, 1));
     if (block == nullptr) {
       return Scan::kNoMemory;
     }
@@ -269,16 +312,19 @@ Scan DecodeContentType(ByteReader& r, MMS_Header* header,
     header->pContentType = block;
     return Scan::kOk;
   }
-  std::string start = TextOf(type->start);
-  std::string type_text = TextOf(type->type);
-  if (type_text.empty() && type->type_code != kNoCode &&
+  const char* type_text = reinterpret_cast<const char*>(type->type.current());
+  size_t type_size = type->type.remaining();
+  if (type_size == 0 && type->type_code != kNoCode &&
       ContentTypeName(type->type_code) != nullptr) {
     type_text = ContentTypeName(type->type_code);
+    type_size = std::strlen(type_text);
   }
-  if ((!type->start.empty() && !ReplaceText(&header->pszStart, start)) ||
-      ((!type->type.empty() || !type_text.empty()) &&
-       !ReplaceText(reinterpret_cast<char**>(&header->pContentType),
-                    type_text))) {
+  if ((!type->start.empty() &&
+       !ReplaceText(&header->pszStart, type->start.current(),
+                    type->start.remaining())) ||
+      ((!type->type.empty() || type_size > 0) &&
+       !ReplaceText(reinterpret_cast<char**>(&header->pContentType), type_text,
+                    type_size))) {
     return Scan::kNoMemory;
   }
   return Scan::kOk;

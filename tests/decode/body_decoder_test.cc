@@ -7,6 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/allocator_interface.h>
+#endif
+
 #include <cstring>
 #include <set>
 #include <string>
@@ -369,6 +373,68 @@ TEST_F(BodyDecoder, LengthLessDecodeStaysInsideALiveBlock) {
   std::memcpy(stack, pdu.data(), pdu.size());
   EXPECT_EQ(mms.MMS_DeCode(stack, &message_), 0);
   EXPECT_EQ(Part("a.jpg"), Raw("abcdef"));
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+size_t g_allocations = 0;
+bool g_counting = false;
+void CountAllocation(const volatile void*, size_t) {
+  g_allocations += g_counting ? 1 : 0;
+}
+void IgnoreFree(const volatile void*) {}
+#endif
+
+// The in-memory parse allocates one block per header text it keeps (To
+// and Cc gather every recipient in one), plus the parts' list: texts are
+// converted on the stack, and parts are views into the PDU.
+TEST(ParseMessage, OneAllocationPerKeptTextField) {
+#if !defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "allocations are counted through the sanitizer's hooks";
+#else
+  static const bool installed = __sanitizer_install_malloc_and_free_hooks(
+                                    CountAllocation, IgnoreFree) != 0;
+  ASSERT_TRUE(installed);
+  const Bytes to = Cat({Hex("97"), Str("+8613900000001/TYPE=PLMN")});
+  const Bytes related =
+      Cat({Hex("b3 8a"), Str("<s>"), Hex("89"), Str("application/smil")});
+  const Bytes pdus[] = {
+      Cat({RetrieveHeader(), Uintvar(2), Entry(ImageHeaders("a.jpg"), Raw("x")),
+           Entry(Cat({Hex("83")}), Raw("hello"))}),
+      // An EUC-KR From, a UTF-8 subject with its byte-order mark, a UCS-2
+      // subject, three To and two Cc, a related type with its Start.
+      Cat({Hex("98"), Str("T2"), Hex("89 08 80 06 a6 b0 a1 b0 a2 00"),
+           Hex("96 0a ea ef bb bf e2 82 ac 41 42 00"),
+           Hex("96 08 02 03 e8 00 48 00 69 00"), to, to, to, Hex("82"),
+           Str("a@b"), Hex("82"), Str("c@d"), Hex("84"),
+           ValueLength(related.size()), related, Uintvar(1),
+           Entry(Hex("83"), Raw("x"))}),
+  };
+  for (const Bytes& pdu : pdus) {
+    for (int round = 0; round < 2; ++round) {  // the first opens converters
+      MMS_Header header{};
+      MMS_Custom_Data message;
+      ParsedMessage parsed;
+      g_allocations = 0;
+      g_counting = round == 1;
+      (void)ParseMessage(pdu.data(), pdu.size(), &header, &message, &parsed);
+      g_counting = false;
+      const void* fields[] = {header.pszSubject,   header.pszTransactionId,
+                              header.pszMessageId, header.pszFrom,
+                              header.pszTo,        header.pContentType,
+                              header.pszCc,        header.pszStart,
+                              header.pDate};
+      size_t kept = 0;
+      for (const void* field : fields) {
+        kept += field != nullptr ? 1 : 0;
+      }
+      if (round == 1) {
+        EXPECT_GE(kept, 5u);
+        EXPECT_LE(g_allocations, kept + 1) << "kept " << kept;
+      }
+      FreeMmsHeader(&header);
+    }
+  }
+#endif
 }
 
 }  // namespace
