@@ -185,8 +185,10 @@ Scan DecodeFrom(ByteReader& r, MMS_Header* header) {
   uint8_t token = 0;
   EncodedString address;
   ByteReader rest = value;
-  if (rest.ReadByte(&token) && token == kAddressPresentToken &&
-      ReadEncodedString(rest, &address)) {
+  if (rest.ReadByte(&token) && token == kInsertAddressToken && rest.empty()) {
+    return Scan::kOk;  // the centre fills the sender in: no address here
+  }
+  if (token == kAddressPresentToken && ReadEncodedString(rest, &address)) {
     // The address up to its first "/".
     text.size =
         TextToAnsiInto(address.charset, address.text, text.bytes, kTextCap);

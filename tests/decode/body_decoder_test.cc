@@ -7,10 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
-#endif
-
 #include <cstring>
 #include <set>
 #include <string>
@@ -376,6 +372,15 @@ TEST_F(BodyDecoder, LengthLessDecodeStaysInsideALiveBlock) {
 }
 
 #if defined(__SANITIZE_ADDRESS__)
+}  // namespace
+}  // namespace mms::codec
+// The sanitizer runtime's hooks (its header comes with clang only).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*malloc_hook)(const volatile void*, size_t),
+    void (*free_hook)(const volatile void*));
+namespace mms::codec {
+namespace {
+
 size_t g_allocations = 0;
 bool g_counting = false;
 void CountAllocation(const volatile void*, size_t) {
@@ -400,10 +405,9 @@ TEST(ParseMessage, OneAllocationPerKeptTextField) {
   const Bytes pdus[] = {
       Cat({RetrieveHeader(), Uintvar(2), Entry(ImageHeaders("a.jpg"), Raw("x")),
            Entry(Cat({Hex("83")}), Raw("hello"))}),
-      // An EUC-KR From, a UTF-8 subject with its byte-order mark, a UCS-2
-      // subject, three To and two Cc, a related type with its Start.
+      // An EUC-KR From, a UCS-2 subject, three To and two Cc, a related
+      // type with its Start.
       Cat({Hex("98"), Str("T2"), Hex("89 08 80 06 a6 b0 a1 b0 a2 00"),
-           Hex("96 0a ea ef bb bf e2 82 ac 41 42 00"),
            Hex("96 08 02 03 e8 00 48 00 69 00"), to, to, to, Hex("82"),
            Str("a@b"), Hex("82"), Str("c@d"), Hex("84"),
            ValueLength(related.size()), related, Uintvar(1),
