@@ -4,11 +4,13 @@
 // checked against the real end; a failed read returns false and leaves the
 // cursor where it was, so calls chain with &&. Split() hands out a child
 // reader bounded by a length field and advances the parent past it.
-// CountInto() makes a reader (and the children it splits off) add every
-// byte it examines to a counter, so tests can show a decoder is linear.
+// While a CountExamined lives, every reader adds the bytes it examines to
+// its counter, so tests can show a decoder is linear. Readers are copied
+// and cleared on every step of a parse, so they hold three words only.
 #ifndef MMS_CODEC_BYTE_READER_H_
 #define MMS_CODEC_BYTE_READER_H_
 
+#include <atomic>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -18,10 +20,35 @@
 
 namespace mms::codec {
 
+// The counter of CountExamined; null (the usual case) counts nothing.
+inline std::atomic<uint64_t*> examined_bytes{nullptr};
+
+// Counts the bytes every reader examines while it lives. For tests: one at
+// a time, with no other decode running.
+class CountExamined {
+ public:
+  explicit CountExamined(uint64_t* counter) {
+    examined_bytes.store(counter, std::memory_order_relaxed);
+  }
+  ~CountExamined() { examined_bytes.store(nullptr, std::memory_order_relaxed); }
+  CountExamined(const CountExamined&) = delete;
+  CountExamined& operator=(const CountExamined&) = delete;
+};
+
 class ByteReader {
  public:
   ByteReader() = default;
   ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  // Copied field by field: a reader is written that way, and a copy as one
+  // block of a reader just written waits for the writes to reach memory.
+  ByteReader(const ByteReader& o)
+      : data_(o.data_), size_(o.size_), pos_(o.pos_) {}
+  ByteReader& operator=(const ByteReader& o) {
+    data_ = o.data_;
+    size_ = o.size_;
+    pos_ = o.pos_;
+    return *this;
+  }
 
   size_t position() const { return pos_; }
   size_t size() const { return size_; }
@@ -29,9 +56,6 @@ class ByteReader {
   bool empty() const { return pos_ >= size_; }
   // Borrowed pointer to the next unread byte.
   const uint8_t* current() const { return data_ + pos_; }
-
-  // Adds the bytes examined from now on to *counter (null: stop).
-  void CountInto(uint64_t* counter) { examined_ = counter; }
 
   [[nodiscard]] bool PeekByte(uint8_t* b) const {
     if (pos_ >= size_) {
@@ -100,7 +124,6 @@ class ByteReader {
       return false;
     }
     *child = ByteReader(data_ + pos_, n);
-    child->examined_ = examined_;
     pos_ += n;
     return true;
   }
@@ -112,16 +135,16 @@ class ByteReader {
   }
 
  private:
-  void Count(size_t n) const {
-    if (examined_ != nullptr) {
-      *examined_ += n;
+  static void Count(size_t n) {
+    uint64_t* counter = examined_bytes.load(std::memory_order_relaxed);
+    if (counter != nullptr) {
+      *counter += n;
     }
   }
 
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t pos_ = 0;  // always <= size_
-  uint64_t* examined_ = nullptr;
 };
 
 }  // namespace mms::codec

@@ -232,11 +232,13 @@ TEST(HeaderDecoder, CraftedSubjectsTakeLinearWork) {
     pdu.insert(pdu.end(), {0x84, 0xA3, 0x00});
     ByteReader r(pdu.data(), pdu.size());
     uint64_t count = 0;
-    r.CountInto(&count);
     MMS_Header header{};
     MMS_Custom_Data message;
     HeaderInfo info;
-    EXPECT_EQ(DecodeHeader(r, &header, &message, &info), 0);
+    {
+      CountExamined counting(&count);
+      EXPECT_EQ(DecodeHeader(r, &header, &message, &info), 0);
+    }
     FreeMmsHeader(&header);
     return count;
   };
