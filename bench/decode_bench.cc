@@ -23,6 +23,7 @@
 #include "mms.h"
 #include "platform/device_fs.h"
 #include "platform/winapi.h"
+#include "store/decode_message.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ void BM_DecodeWithPartFiles(benchmark::State& state) {
   for (auto _ : state) {
     MMS_Custom_Data message;
     benchmark::DoNotOptimize(
-        mms::codec::DecodeMessage(pdu.data(), pdu.size(), &message));
+        mms::store::DecodeMessage(pdu.data(), pdu.size(), &message));
   }
   SetCounters(state, pdu.size());
 }

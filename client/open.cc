@@ -6,11 +6,11 @@
 #include <new>
 
 #include "codec/decode/body.h"
-#include "codec/decode/decoder.h"
 #include "mms.h"
 #include "platform/whole_file.h"
 #include "platform/winapi.h"
-#include "smil/received.h"
+#include "store/decode_message.h"
+#include "store/slide_files.h"
 
 int CMMS::MMS_Open(wchar_t* path, MMS_Custom_Data* message) {
   if (path == nullptr || message == nullptr) {
@@ -27,8 +27,8 @@ int CMMS::MMS_Open(wchar_t* path, MMS_Custom_Data* message) {
     // slides come from the presentation the decode found, not from the
     // first file whose name holds "smil".
     mms::codec::DecodedFiles files;
-    (void)mms::codec::DecodeMessageFiles(pdu.get(), size, message, &files);
-    (void)mms::smil::ParseDecodedSlides(message, files);
+    (void)mms::store::DecodeMessageFiles(pdu.get(), size, message, &files);
+    (void)mms::store::ParseDecodedSlides(message, files);
     return 0;
   } catch (const std::bad_alloc&) {
     return -1;

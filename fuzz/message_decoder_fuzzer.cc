@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "codec/decode/decoder.h"
 #include "mms.h"
 #include "platform/device_fs.h"
 #include "platform/winapi.h"
+#include "store/decode_message.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char folder[] = "/tmp/mms-fuzz-XXXXXX";
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MMS_Custom_Data message;
-  (void)mms::codec::DecodeMessage(data, size, &message);
+  (void)mms::store::DecodeMessage(data, size, &message);
   (void)message.RecivedToParseSmil();
   // Remove this input's part files so that the root does not fill up.
   for (int i = 0; i < message.m_nFileNum; ++i) {

@@ -1,6 +1,7 @@
-// received.cc: a received message's slides from its SMIL part
-// (MMS_Custom_Data::RecivedToParseSmil and ParseSmilToData, and the slide
-// step of opening a message).
+// received.cc: a received message's slides from the text of its SMIL part
+// (MMS_Custom_Data::ParseSmilToData, and the parsing behind
+// RecivedToParseSmil and the slide step of opening a message, whose file
+// reading is in store/slide_files.cc).
 //
 // On its own, RecivedToParseSmil takes the first file of the message whose
 // path, lowered, contains "smil", and names slide files with the decoder's
@@ -19,10 +20,8 @@
 
 #include "codec/decode/part_name.h"
 #include "mms.h"
-#include "platform/whole_file.h"
 #include "platform/winapi.h"
 #include "smil/parser.h"
-#include "store/store.h"
 
 namespace mms::smil {
 namespace {
@@ -69,33 +68,6 @@ int DurationMs(const char* dur) {
   return ClampToInt(LeadingNumber(dur, digits) * 1000);
 }
 
-// Index of the first file whose lowered path contains "smil", or -1.
-int FindSmilFile(MMS_Custom_Data* message, std::wstring* path) {
-  for (int i = 0; i < message->m_nFileNum; ++i) {
-    wchar_t name[MAX_PATH] = {};
-    if (message->GetFileName(i, name) != 1) {
-      continue;
-    }
-    std::wstring lowered(name);
-    for (wchar_t& c : lowered) {
-      c = static_cast<wchar_t>(std::towlower(c));
-    }
-    if (lowered.find(L"smil") != std::wstring::npos) {
-      *path = name;
-      return i;
-    }
-  }
-  return -1;
-}
-
-// The whole file plus a NUL in a new LocalAlloc block; null when it cannot
-// be read. A missing file is created empty and reads as "".
-char* ReadTextFile(const std::wstring& path) {
-  DWORD size = 0;
-  return reinterpret_cast<char*>(
-      platform::ReadWholeFile(path.c_str(), true, 1, &size).release());
-}
-
 // The file a slide's "src" names: through the decode's names when given
 // ("cid:" and Content-Location), else by the part-name mapping.
 std::wstring SlideFile(const char* src, const codec::DecodedFiles* files) {
@@ -140,7 +112,7 @@ int FillSlides(MMS_Custom_Data* message, CSmil* smil,
         continue;
       }
       std::wstring path =
-          std::wstring(client::kDecodeFolder) + SlideFile(src, files);
+          std::wstring(codec::kDecodeFolder) + SlideFile(src, files);
       (void)slide->AddFileToPart(path.data());
     }
     if (par.szDur[0] != '\0') {
@@ -152,54 +124,35 @@ int FillSlides(MMS_Custom_Data* message, CSmil* smil,
 
 }  // namespace
 
-int ParseDecodedSlides(MMS_Custom_Data* message,
-                       const codec::DecodedFiles& files) {
-  if (message == nullptr || files.presentation.empty()) {
-    return 1;
-  }
-  try {
-    message->m_bSmilParsed = 1;
-    char* text = ReadTextFile(files.presentation);
-    if (text == nullptr) {
-      return 0;
+int FindSmilFile(MMS_Custom_Data* message, std::wstring* path) {
+  for (int i = 0; i < message->m_nFileNum; ++i) {
+    wchar_t name[MAX_PATH] = {};
+    if (message->GetFileName(i, name) != 1) {
+      continue;
     }
-    LocalFree(message->m_pSimlContent);
-    message->m_pSimlContent = text;
-    CSmil smil(message->m_pSimlContent);
-    smil.SetBodyMediaSlides(true);
-    smil.Parse();
-    return FillSlides(message, &smil, &files);
-  } catch (const std::bad_alloc&) {
-    return 0;
+    std::wstring lowered(name);
+    for (wchar_t& c : lowered) {
+      c = static_cast<wchar_t>(std::towlower(c));
+    }
+    if (lowered.find(L"smil") != std::wstring::npos) {
+      *path = name;
+      return i;
+    }
   }
+  return -1;
+}
+
+int TakeSlides(MMS_Custom_Data* message, char* text,
+               const codec::DecodedFiles* files) {
+  LocalFree(message->m_pSimlContent);
+  message->m_pSimlContent = text;
+  CSmil smil(message->m_pSimlContent);
+  smil.SetBodyMediaSlides(files != nullptr);
+  smil.Parse();
+  return FillSlides(message, &smil, files);
 }
 
 }  // namespace mms::smil
-
-int MMS_Custom_Data::RecivedToParseSmil(void) {
-  if (m_nFileNum == 0) {
-    return 0;
-  }
-  try {
-    std::wstring path;
-    if (mms::smil::FindSmilFile(this, &path) < 0) {
-      return 1;
-    }
-    m_bSmilParsed = 1;
-    char* text = mms::smil::ReadTextFile(path);
-    if (text == nullptr) {
-      return 0;
-    }
-    LocalFree(m_pSimlContent);
-    m_pSimlContent = text;
-    CSmil smil(m_pSimlContent);
-    smil.Parse();
-    (void)ParseSmilToData(&smil);
-    return 1;
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-}
 
 int MMS_Custom_Data::ParseSmilToData(CSmil* smil) {
   return mms::smil::FillSlides(this, smil, nullptr);

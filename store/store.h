@@ -2,8 +2,9 @@
 // names a new file, and the routine that writes one PDU to such a file.
 //
 // A message file holds raw PDU bytes and nothing else. Saving, sending and
-// retrieval all store through StoreMessageFile; decoders put their part
-// files into the decode folder, which CreateDeCodeFolder (mms.h) makes.
+// retrieval all store through StoreMessageFile; decoding a message puts
+// its part files into the decode folder (decode_folder.h), which
+// CreateDeCodeFolder (mms.h) makes.
 #ifndef MMS_STORE_STORE_H_
 #define MMS_STORE_STORE_H_
 
@@ -13,10 +14,9 @@ namespace mms::client {
 
 // Holds one file per stored message.
 inline constexpr wchar_t kMessageFolder[] = L"\\Windows\\Messaging\\";
-// The decode folder as it is created, and the prefix its file paths are
-// built on; the device file system ignores case, so both name one folder.
+// The decode folder as it is created; its part files' paths are built on
+// codec::kDecodeFolder, the same folder (the file system ignores case).
 inline constexpr wchar_t kDecodeFolderCreate[] = L"\\Temp\\MMSDeCode";
-inline constexpr wchar_t kDecodeFolder[] = L"\\temp\\mmsdecode\\";
 
 // Writes length bytes of pdu to a freshly named file in kMessageFolder.
 // 1 when every byte was written; then the full device path goes to path

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codec/byte_reader.h"
@@ -80,11 +81,13 @@ int ParseMessage(const uint8_t* pdu, size_t size, MMS_Header* header,
 // its media type; ".smil" is added to a SMIL part whose name lacks it.
 std::wstring PartFileName(const PartView& part, int index);
 
-// Records "\temp\mmsdecode\<name>" as file index of the message and writes
-// the part's bytes there (decoded when sent as base64 or
-// quoted-printable). 1, or -1 when the file cannot be recorded or written.
-int WritePartFile(const PartView& part, const std::wstring& name,
-                  MMS_Custom_Data* message, int index);
+// The file names of the parts (PartFileName), made distinct in letter
+// case: the device's file system ignores it, so a later name that differs
+// from an earlier one only in case gets "_<index>" before its extension.
+std::vector<std::wstring> PartFileNames(const ParsedMessage& parsed);
+
+// The header's From, To, Subject and Date into the message.
+void CopyHeaderFields(MMS_Header* header, MMS_Custom_Data* message);
 
 // What the slide step of opening a message needs from its decode: the
 // presentation's file and, for each Content-ID (brackets removed) and
@@ -93,6 +96,9 @@ struct DecodedFiles {
   std::wstring presentation;  // full path; empty when there is none
   std::vector<std::pair<std::string, std::wstring>> names;
 };
+// The same from a parse and its part names (PartFileNames).
+void DescribeFiles(const ParsedMessage& parsed,
+                   const std::vector<std::wstring>& names, DecodedFiles* files);
 
 }  // namespace mms::codec
 

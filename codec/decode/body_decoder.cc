@@ -1,36 +1,23 @@
-// body_decoder.cc: a whole PDU into a message: the header fields, one file
-// per part in the decode folder, the file array naming them.
-//
-// The PDU is parsed in memory first (header, then every entry as views into
-// the PDU), the names are chosen, then each file is written straight from
-// the PDU's bytes. A body that is not multipart is one part. The bounded
-// form (DecodeMessage) is what the library calls.
+// body_decoder.cc: a whole PDU parsed in memory: the header, then every
+// entry as views into the PDU, and the file name each part gets. A body
+// that is not multipart is one part. Nothing is written here: the store
+// layer writes the part files (store/decode_folder.h).
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cstring>
 #include <cwctype>
-#include <new>
 #include <string>
 
 #include "codec/byte_reader.h"
 #include "codec/decode/body.h"
 #include "codec/decode/decoder.h"
-#include "codec/decode/file_array.h"
 #include "codec/decode/part_name.h"
-#include "codec/decode/transfer.h"
 #include "codec/header_table.h"
 #include "codec/records.h"
-#include "platform/heap.h"
-#include "platform/move_file.h"
-#include "platform/winapi.h"
-#include "store/decode_folder.h"
-#include "store/store.h"
 
 namespace mms::codec {
 namespace {
 
-constexpr DWORD kMaxWriteChunk = 1u << 30;
 constexpr uint8_t kLengthQuote = 31;
 constexpr uint8_t kFirstTextByte = 32;
 
@@ -39,19 +26,6 @@ constexpr uint8_t kWspContentDisposition = 0x2E;
 constexpr uint8_t kWspContentDisposition14 = 0x45;
 
 constexpr char kSmilType[] = "application/smil";
-
-// The header record of one decode, released however the decode ends.
-class HeaderRecord {
- public:
-  HeaderRecord() { std::memset(&record_, 0, sizeof(record_)); }
-  ~HeaderRecord() { FreeMmsHeader(&record_); }
-  HeaderRecord(const HeaderRecord&) = delete;
-  HeaderRecord& operator=(const HeaderRecord&) = delete;
-  MMS_Header* get() { return &record_; }
-
- private:
-  MMS_Header record_;
-};
 
 BytesView ViewOf(const ByteReader& r) {
   return BytesView{r.current(), r.remaining()};
@@ -230,70 +204,6 @@ void CopyField(const char* text, char* field) {
   }
 }
 
-void CopyHeaderFields(MMS_Header* h, MMS_Custom_Data* message) {
-  CopyField(h->pszFrom, message->m_szSenderPhoneNumber);
-  CopyField(h->pszTo, message->m_szPhoneNumber);
-  CopyField(h->pszSubject, message->m_szSubject);
-  if (h->pDate != nullptr) {
-    message->m_stDate = *h->pDate;
-  }
-}
-
-int DecodeMessageUnguarded(const uint8_t* pdu, size_t size,
-                           MMS_Custom_Data* message, DecodedFiles* files) {
-  (void)CreateDeCodeFolder();
-  HeaderRecord header;
-  ParsedMessage parsed;
-  const int result = ParseMessage(pdu, size, header.get(), message, &parsed);
-  if (result == 1) {
-    // No Content-Type: the header fields, and no parts.
-    message->m_nFileNum = 0;
-    CopyHeaderFields(header.get(), message);
-    return 0;
-  }
-  if (parsed.parts.empty() ||
-      !RemakeFileArray(message, static_cast<int>(parsed.parts.size()))) {
-    return -1;
-  }
-  std::vector<std::wstring> names;
-  names.reserve(parsed.parts.size());
-  for (size_t i = 0; i < parsed.parts.size(); ++i) {
-    names.push_back(PartFileName(parsed.parts[i], static_cast<int>(i)));
-  }
-  MakeCaseDistinct(&names);
-  mms::client::KeepDecodeFolderBounded(names);
-  for (size_t i = 0; i < parsed.parts.size(); ++i) {
-    if (WritePartFile(parsed.parts[i], names[i], message,
-                      static_cast<int>(i)) != 1) {
-      // Only the parts written whole are listed.
-      std::memset(message->m_pFileNameArray[i], 0, MAX_PATH);
-      message->m_nFileNum = static_cast<int>(i);
-      return -1;
-    }
-  }
-  if (result != 0) {
-    return -1;  // only the whole entries were written
-  }
-  CopyHeaderFields(header.get(), message);
-  if (files != nullptr) {
-    if (parsed.presentation >= 0) {
-      files->presentation = std::wstring(mms::client::kDecodeFolder) +
-                            names[static_cast<size_t>(parsed.presentation)];
-    }
-    for (size_t i = 0; i < parsed.parts.size(); ++i) {
-      const PartView& part = parsed.parts[i];
-      const std::string id = BareId(part.content_id);
-      if (!id.empty()) {
-        files->names.emplace_back(id, names[i]);
-      }
-      if (part.location.size > 0) {
-        files->names.emplace_back(StringOf(part.location), names[i]);
-      }
-    }
-  }
-  return 0;
-}
-
 }  // namespace
 
 bool ReadEntryCount(ByteReader& r, uint32_t* count) {
@@ -443,79 +353,42 @@ std::wstring PartFileName(const PartView& part, int index) {
   return SafePartName(raw.data(), raw.size());
 }
 
-int WritePartFile(const PartView& part, const std::wstring& name,
-                  MMS_Custom_Data* message, int index) {
-  if (message == nullptr) {
-    return -1;
+std::vector<std::wstring> PartFileNames(const ParsedMessage& parsed) {
+  std::vector<std::wstring> names;
+  names.reserve(parsed.parts.size());
+  for (size_t i = 0; i < parsed.parts.size(); ++i) {
+    names.push_back(PartFileName(parsed.parts[i], static_cast<int>(i)));
   }
-  std::wstring path = std::wstring(mms::client::kDecodeFolder) + name;
-  if (message->SetFileNameArray(index, path.data()) != 1) {
-    return -1;
-  }
-  std::vector<uint8_t> decoded;
-  const uint8_t* bytes = part.data;
-  size_t size = part.data_length;
-  if (part.encoding != TransferEncoding::kNone) {
-    decoded = part.encoding == TransferEncoding::kBase64
-                  ? DecodeBase64(part.data, part.data_length)
-                  : DecodeQuotedPrintable(part.data, part.data_length);
-    bytes = decoded.data();
-    size = decoded.size();
-  }
-  // Written under a name of its own, then renamed: the part's name holds
-  // the whole part or nothing new (a full disk leaves no cut file).
-  static std::atomic<unsigned> serial{0};
-  const std::wstring temp = std::wstring(mms::client::kDecodeFolder) + L"~" +
-                            std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(serial++) + L".part";
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return -1;
-  }
-  ByteReader data(bytes, size);
-  bool ok = true;
-  while (ok && !data.empty()) {
-    const DWORD chunk =
-        static_cast<DWORD>(std::min<size_t>(data.remaining(), kMaxWriteChunk));
-    const uint8_t* run = nullptr;
-    DWORD written = 0;
-    ok = data.ReadBytes(chunk, &run) &&
-         WriteFile(file, run, chunk, &written, nullptr) && written == chunk;
-  }
-  ok = CloseHandle(file) && ok &&
-       MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-  if (!ok) {
-    DeleteFileW(temp.c_str());
-    return -1;
-  }
-  return 1;
+  MakeCaseDistinct(&names);
+  return names;
 }
 
-int DecodeMessageFiles(const uint8_t* pdu, size_t size,
-                       MMS_Custom_Data* message, DecodedFiles* files) {
-  if (pdu == nullptr || message == nullptr ||
-      size > static_cast<size_t>(INT_MAX)) {
-    return -1;
-  }
-  try {
-    return DecodeMessageUnguarded(pdu, size, message, files);
-  } catch (const std::bad_alloc&) {
-    return -1;
+void CopyHeaderFields(MMS_Header* h, MMS_Custom_Data* message) {
+  CopyField(h->pszFrom, message->m_szSenderPhoneNumber);
+  CopyField(h->pszTo, message->m_szPhoneNumber);
+  CopyField(h->pszSubject, message->m_szSubject);
+  if (h->pDate != nullptr) {
+    message->m_stDate = *h->pDate;
   }
 }
 
-int DecodeMessage(const uint8_t* pdu, size_t size, MMS_Custom_Data* message) {
-  return DecodeMessageFiles(pdu, size, message, nullptr);
+void DescribeFiles(const ParsedMessage& parsed,
+                   const std::vector<std::wstring>& names,
+                   DecodedFiles* files) {
+  if (parsed.presentation >= 0) {
+    files->presentation = std::wstring(kDecodeFolder) +
+                          names[static_cast<size_t>(parsed.presentation)];
+  }
+  for (size_t i = 0; i < parsed.parts.size(); ++i) {
+    const PartView& part = parsed.parts[i];
+    const std::string id = BareId(part.content_id);
+    if (!id.empty()) {
+      files->names.emplace_back(id, names[i]);
+    }
+    if (part.location.size > 0) {
+      files->names.emplace_back(StringOf(part.location), names[i]);
+    }
+  }
 }
 
 }  // namespace mms::codec
-
-// Given no length: when pdu is the start of a live LocalAlloc block (as a
-// PDU the library hands out is), the block's size bounds the decode; any
-// other pointer is read as far as the PDU's own length fields say, as the
-// phone did. Callers that hold the length call DecodeMessage instead.
-int CMMS::MMS_DeCode(unsigned char* pdu, MMS_Custom_Data* message) {
-  const size_t size = IsLiveBlock(pdu) ? LocalSize(pdu) : INT_MAX;
-  return mms::codec::DecodeMessage(pdu, size, message);
-}

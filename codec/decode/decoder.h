@@ -41,15 +41,6 @@ int DecodeHeader(ByteReader& r, MMS_Header* header, MMS_Custom_Data* message,
 int DecodeMmsHeaderBounded(MMS_Header* header, const uint8_t* pdu, size_t size,
                            MMS_Custom_Data* message, int* headerLength);
 
-// A whole PDU of size bytes into message: header fields, part files in the
-// decode folder, the file array. 0 or -1, as CMMS::MMS_DeCode.
-int DecodeMessage(const uint8_t* pdu, size_t size, MMS_Custom_Data* message);
-
-struct DecodedFiles;
-// The same, also giving what the slide step needs (files may be null).
-int DecodeMessageFiles(const uint8_t* pdu, size_t size,
-                       MMS_Custom_Data* message, DecodedFiles* files);
-
 }  // namespace mms::codec
 
 #endif  // MMS_CODEC_DECODE_DECODER_H_

@@ -13,6 +13,10 @@
 
 namespace mms::codec {
 
+// The folder part files are named into (the device file system ignores
+// case; store/store.h creates it).
+inline constexpr wchar_t kDecodeFolder[] = L"\\temp\\mmsdecode\\";
+
 // Longest name (in system code page bytes) that still fits a 260-byte path
 // entry behind "\temp\mmsdecode\".
 constexpr size_t kMaxPartNameBytes = 259 - 16;

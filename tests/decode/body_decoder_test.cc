@@ -19,6 +19,7 @@
 #include "platform/test_seams.h"
 #include "platform/winapi.h"
 #include "store/decode_folder.h"
+#include "store/decode_message.h"
 #include "support/test_support.h"
 
 namespace mms::codec {
@@ -58,8 +59,8 @@ class BodyDecoder : public DeviceTest {
   int Decode(const Bytes& pdu) {
     std::vector<uint8_t> exact(pdu);
     exact.shrink_to_fit();
-    return DecodeMessage(exact.empty() ? nullptr : exact.data(), exact.size(),
-                         &message_);
+    return store::DecodeMessage(exact.empty() ? nullptr : exact.data(),
+                                exact.size(), &message_);
   }
   std::string FileName(int index) {
     char name[260] = {};
@@ -290,7 +291,7 @@ TEST_F(BodyDecoder, SinglePartBodiesAndHeadersWithoutContentType) {
   EXPECT_EQ(Part("part0.txt"), Raw("hello"));
 
   MMS_Custom_Data fresh;
-  ASSERT_EQ(DecodeMessage(header.data(), header.size(), &fresh), 0);
+  ASSERT_EQ(store::DecodeMessage(header.data(), header.size(), &fresh), 0);
   EXPECT_EQ(fresh.m_nFileNum, 0);
   EXPECT_STREQ(fresh.m_szSenderPhoneNumber, "+4411");
   EXPECT_STREQ(fresh.m_szSubject, "Hi");
@@ -337,9 +338,9 @@ TEST_F(BodyDecoder, RefusedCountsChangeNothing) {
   char name[260] = {};
   ASSERT_EQ(message_.GetFileName(0, name), 1);
   EXPECT_STREQ(name, "\\keep.jpg");
-  EXPECT_EQ(DecodeMessage(nullptr, 4, &message_), -1);
+  EXPECT_EQ(store::DecodeMessage(nullptr, 4, &message_), -1);
   const Bytes pdu = Message({Entry(ImageHeaders("a.jpg"), Raw("a"))});
-  EXPECT_EQ(DecodeMessage(pdu.data(), pdu.size(), nullptr), -1);
+  EXPECT_EQ(store::DecodeMessage(pdu.data(), pdu.size(), nullptr), -1);
 }
 
 TEST_F(BodyDecoder, UnboundedFormTrustsAWholePdu) {
