@@ -122,17 +122,17 @@ void BM_PushBurst(benchmark::State& state) {
   mms::platform::DeviceRoot();
   const double fsync_us = FsyncMicros(folder);
 
-  mms::platform::RouterOptions options;
+  mms::pushrouter::RouterOptions options;
   options.port = 0;
   std::atomic<bool> stop{false};
-  std::thread router([&] { mms::platform::RunPushRouter(options, stop); });
+  std::thread router([&] { mms::pushrouter::RunPushRouter(options, stop); });
   int port = 0;
   for (int i = 0; i < 500 && port == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    mms::platform::PushStore store;
-    mms::platform::RouterRow row;
+    mms::pushrouter::PushStore store;
+    mms::pushrouter::RouterRow row;
     bool live = false;
-    if (store.Open(mms::platform::PushStorePath()) &&
+    if (store.Open(mms::pushrouter::PushStorePath()) &&
         store.Router(&row, &live) && live) {
       port = row.port;
     }
@@ -142,10 +142,10 @@ void BM_PushBurst(benchmark::State& state) {
   if (port != 0 && CMMS::Start() == 0) {
     for (int i = 0; i < 500 && !held; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      mms::platform::PushStore store;
+      mms::pushrouter::PushStore store;
       int holder = 0;
-      held = store.Open(mms::platform::PushStorePath()) &&
-             store.LiveHolderPort(mms::platform::kMmsMessageType, &holder) &&
+      held = store.Open(mms::pushrouter::PushStorePath()) &&
+             store.LiveHolderPort(mms::pushrouter::kMmsMessageType, &holder) &&
              holder > 0;
     }
   }

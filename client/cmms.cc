@@ -22,7 +22,7 @@ CMMS::~CMMS() {}
 int CMMS::RegisterCorvix(void) { return 0; }
 
 int CMMS::MakeMMSFileToSave(unsigned char* pdu, int length, wchar_t* path) {
-  return mms::client::StoreMessageFile(pdu, length, path);
+  return mms::store::StoreMessageFile(pdu, length, path);
 }
 
 int CMMS::SaveMMS(MMS_Custom_Data* message, char* /*unused*/,

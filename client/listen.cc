@@ -1,5 +1,7 @@
-// listen.cc: Start, Stop and the listen thread that holds the MMS content
-// type open and hands every push to HandMessage.
+// listen.cc: Start, Stop, the listen thread that holds the MMS content
+// type open, and HandMessage, to which it hands every push: the push is
+// read (push/dispatch.h), its prompt queued (a prompt never holds up the
+// pushes behind it) and its values published (store/push_values.h).
 //
 // Each listen thread owns its object from start to end and deletes it as
 // it unwinds; g_pMMS only names the running one. Start and Stop are
@@ -14,12 +16,16 @@
 #include <new>
 #include <utility>
 
+#include "client/prompts.h"
 #include "client/threads.h"
 #include "diag/log.h"
 #include "mms.h"
+#include "platform/owned.h"
 #include "platform/prompt.h"
 #include "platform/winapi.h"
-#include "push/prompts.h"
+#include "push/dispatch.h"
+#include "push/wap_push.h"
+#include "store/push_values.h"
 
 namespace {
 
@@ -133,9 +139,28 @@ int CMMS::Stop(void) {
     // Deleted by its thread as it ended.
     LogText(GetLog(), L"g_pMMS");
   }
-  mms::push::EndPrompts();
+  mms::client::EndPrompts();
   mms::client::EndEveryRetrieval();
   LogText(GetLog(), L"RemoveRegListened");
   LogText(GetLog(), L"finished");
+  return 0;
+}
+
+int CMMS::HandMessage(tagPushMsg* push) {
+  mms::push::PushOutcome outcome;
+  {
+    // Freed before a prompt is queued: nothing here waits on one.
+    mms::platform::Owned<WapPush_Message, mms::push::FreeWapPushMessage>
+        message(DecodeWapPush(push));
+    if (message == nullptr) {
+      return -1;
+    }
+    mms::push::ReadPush(*message, &outcome);
+  }
+  if (outcome.prompt != nullptr) {
+    mms::client::QueuePrompt(outcome.prompt);
+    LogText(GetLog(), L"%ls\n", outcome.prompt);
+  }
+  mms::store::PublishPush(outcome);
   return 0;
 }

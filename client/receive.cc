@@ -24,15 +24,15 @@
 #include "codec/acknowledge.h"
 #include "diag/log.h"
 #include "mms.h"
-#include "platform/announcements.h"
 #include "platform/owned.h"
 #include "platform/text_convert.h"
 #include "platform/thread.h"
 #include "platform/winapi.h"
 #include "push/wap_push.h"
+#include "store/announcements.h"
 #include "store/registry_values.h"
+#include "store/transfers.h"
 #include "transport/connection.h"
-#include "transport/transport.h"
 #include "transport/wininet.h"
 
 namespace {
@@ -119,7 +119,7 @@ unsigned char* NotifyResponseFor(const wchar_t* url, int* length) {
   std::string narrow;
   std::string transaction_id;
   if (!mms::platform::WideToUtf8Text(url, &narrow) ||
-      !mms::platform::FindAnnouncement(narrow, &transaction_id)) {
+      !mms::store::FindAnnouncement(narrow, &transaction_id)) {
     LogText(GetLog(),
             L"no transaction ID in the message or its notification: %ls\n",
             url);
@@ -252,8 +252,9 @@ int SendAcknowledgement(bool ends_retrieval) {
   // One character less than the buffer: the stored text has no
   // terminator, so the last zero must stay.
   wchar_t path[MAX_PATH] = {};
-  RegGetValue(const_cast<wchar_t*>(kMmsKey), const_cast<wchar_t*>(kNewMmsName),
-              path, (MAX_PATH - 1) * sizeof(wchar_t));
+  RegGetValue(const_cast<wchar_t*>(store::kMmsKey),
+              const_cast<wchar_t*>(store::kNewMmsName), path,
+              (MAX_PATH - 1) * sizeof(wchar_t));
   std::unique_ptr<CMMS> temp(new (std::nothrow) CMMS());
   mms::platform::LocalBlock<unsigned char> id;
   if (temp != nullptr) {

@@ -19,7 +19,7 @@
 #include "platform/owned.h"
 #include "platform/thread.h"
 #include "platform/winapi.h"
-#include "transport/transport.h"
+#include "store/transfers.h"
 
 namespace {
 

@@ -19,7 +19,10 @@
 #include "connmgr/connmgr_entries.h"
 #include "platform/text_convert.h"
 
-namespace mms::platform::connmgr {
+namespace mms::connmgr {
+
+using platform::Utf8ToWideText;
+using platform::WideToUtf8Text;
 
 namespace {
 
@@ -196,11 +199,11 @@ HRESULT Process(const wchar_t* document, std::wstring* answer) {
 
 }  // namespace
 
-}  // namespace mms::platform::connmgr
+}  // namespace mms::connmgr
 
 HRESULT DMProcessConfigXML(const wchar_t* document, DWORD flags,
                            wchar_t** result) {
-  using namespace mms::platform::connmgr;
+  using namespace mms::connmgr;
   if (result != nullptr) {
     *result = nullptr;
   }

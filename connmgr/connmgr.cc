@@ -14,7 +14,13 @@
 #include "platform/handle_table.h"
 #include "platform/thread.h"
 
-namespace mms::platform::connmgr {
+namespace mms::connmgr {
+
+using platform::AddHandle;
+using platform::CloseHandlesOfKind;
+using platform::HandleObject;
+using platform::IsKind;
+using platform::OpenHandleCount;
 
 namespace {
 
@@ -93,9 +99,9 @@ void Reset() {
 
 }  // namespace test
 
-}  // namespace mms::platform::connmgr
+}  // namespace mms::connmgr
 
-using namespace mms::platform::connmgr;
+using namespace mms::connmgr;
 
 HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* info,
                                    HANDLE* connection) {

@@ -132,14 +132,14 @@ HRESULT ConnMgrEnumDestinations(int index, CONNMGR_DESTINATION_INFO* info);
 HRESULT DMProcessConfigXML(const wchar_t* document, DWORD flags,
                            wchar_t** result);
 
-namespace mms::platform::connmgr {
+namespace mms::connmgr {
 
 // DMProcessConfigXML keeps each document it is given for test::Documents.
 void RecordDocument(const std::wstring& document);
 
-}  // namespace mms::platform::connmgr
+}  // namespace mms::connmgr
 
-namespace mms::platform::connmgr::test {
+namespace mms::connmgr::test {
 
 // Documents passed to DMProcessConfigXML, in call order.
 std::vector<std::wstring> Documents();
@@ -152,6 +152,6 @@ size_t LiveConnections();
 // Forgets the records above and releases every live connection.
 void Reset();
 
-}  // namespace mms::platform::connmgr::test
+}  // namespace mms::connmgr::test
 
 #endif  // MMS_CONNMGR_CONNMGR_H_

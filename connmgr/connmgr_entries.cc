@@ -10,9 +10,17 @@
 #include <map>
 
 #include "platform/registry.h"
+#include "platform/registry_db.h"
 #include "platform/text_convert.h"
 
-namespace mms::platform::connmgr {
+namespace mms::connmgr {
+
+using platform::ConvertResult;
+using platform::ConvertText;
+using platform::kWideCharset;
+using platform::ListStoredValues;
+using platform::SetNewDeviceSeed;
+using platform::StoredValue;
 
 namespace {
 
@@ -389,4 +397,11 @@ void SeedNewDevice() {
   (void)WriteEntry(gprs);
 }
 
-}  // namespace mms::platform::connmgr
+namespace {
+// A new device's registry gets them as it is laid out; every program that
+// links the connection manager sets this before main.
+[[maybe_unused]] const bool g_seed_set =
+    (SetNewDeviceSeed(&SeedNewDevice), true);
+}  // namespace
+
+}  // namespace mms::connmgr

@@ -16,7 +16,7 @@
 
 #include "connmgr/connmgr.h"
 
-namespace mms::platform::connmgr {
+namespace mms::connmgr {
 
 constexpr wchar_t kConnMgrKey[] = L"Comm\\ConnMgr";
 constexpr wchar_t kDestinationsKey[] = L"Comm\\ConnMgr\\Destinations";
@@ -83,10 +83,10 @@ bool WriteDword(const std::wstring& key, const wchar_t* name, DWORD value);
 bool ReadText(const std::wstring& key, const wchar_t* name, std::wstring* text);
 
 // What a new device offers: the "Internet" network and one cellular entry
-// "GPRS" with access point "cmwap" leading to it. Called once, when the
-// device's registry is first laid out (registry_db.cc).
+// "GPRS" with access point "cmwap" leading to it. Run once, when the
+// device's registry is first laid out (the registry's new-device seed).
 void SeedNewDevice();
 
-}  // namespace mms::platform::connmgr
+}  // namespace mms::connmgr
 
 #endif  // MMS_CONNMGR_CONNMGR_ENTRIES_H_

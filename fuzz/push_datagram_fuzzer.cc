@@ -13,10 +13,10 @@
 
 namespace {
 
-using mms::platform::BuildPushDatagram;
-using mms::platform::DatagramError;
-using mms::platform::ParsePushDatagram;
-using mms::platform::PushDatagram;
+using mms::pushrouter::BuildPushDatagram;
+using mms::pushrouter::DatagramError;
+using mms::pushrouter::ParsePushDatagram;
+using mms::pushrouter::PushDatagram;
 
 void Check(bool ok) {
   if (!ok) {
@@ -56,21 +56,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string key;
   const uint8_t* pdu = nullptr;
   size_t pdu_size = 0;
-  if (mms::platform::ParseHandoverRequest(data, size, &key, &pdu, &pdu_size)) {
+  if (mms::pushrouter::ParseHandoverRequest(data, size, &key, &pdu,
+                                            &pdu_size)) {
     Check(Within(pdu, pdu_size, data, size));
     std::vector<uint8_t> again;
-    if (mms::platform::BuildHandoverRequest(
+    if (mms::pushrouter::BuildHandoverRequest(
             key, std::vector<uint8_t>(pdu, pdu + pdu_size), &again)) {
       Check(again == std::vector<uint8_t>(data, data + size));
     }
   }
   std::vector<uint8_t> wrapped;
-  if (BuildPushDatagram(0, mms::platform::kMmsMessageType, {},
+  if (BuildPushDatagram(0, mms::pushrouter::kMmsMessageType, {},
                         std::vector<uint8_t>(data, data + size), &wrapped)) {
     PushDatagram reread;
     Check(ParsePushDatagram(wrapped.data(), wrapped.size(), &reread) ==
           DatagramError::kNone);
-    Check(reread.well_known_code == mms::platform::kWellKnownMmsMessage);
+    Check(reread.well_known_code == mms::pushrouter::kWellKnownMmsMessage);
     Check(reread.body_size == size);
   }
   return 0;

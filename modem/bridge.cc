@@ -27,7 +27,7 @@
 namespace mms::modem {
 namespace {
 
-using platform::HandoverOutcome;
+using pushrouter::HandoverOutcome;
 
 constexpr char kNameOwnerChanged[] =
     "type='signal',sender='org.freedesktop.DBus',"
@@ -74,7 +74,7 @@ class Bridge {
 
   const BridgeOptions options_;
   MmClient mm_;
-  platform::PushStore store_;
+  pushrouter::PushStore store_;
   sd_event* event_ = nullptr;
   std::set<std::string> modems_;
   std::map<std::string, std::string> receiving_;  // SMS -> its modem
@@ -96,7 +96,7 @@ void Bridge::Count(const std::string& name) {
   // Counters live in the router's store, beside the router's own.
   if (!store_.AddCounts({{"modem." + name, 1}})) {
     Log("cannot count %s in %s", name.c_str(),
-        platform::PushStorePath().c_str());
+        pushrouter::PushStorePath().c_str());
   }
 }
 
@@ -152,7 +152,7 @@ void Bridge::RemoveModem(const std::string& modem) {
 }
 
 HandoverOutcome Bridge::HandOver(const SmsInfo& info) {
-  platform::RouterRow router;
+  pushrouter::RouterRow router;
   bool live = false;
   if (!store_.Router(&router, &live) || !live) {
     if (!router_missing_told_) {
@@ -165,8 +165,8 @@ HandoverOutcome Bridge::HandOver(const SmsInfo& info) {
   router_missing_told_ = false;
   HandoverOutcome outcome = HandoverOutcome::kLater;
   std::string error;
-  if (!platform::HandOverPush(router.address, router.port, HandoverKey(info),
-                              info.data, &outcome, &error)) {
+  if (!pushrouter::HandOverPush(router.address, router.port, HandoverKey(info),
+                                info.data, &outcome, &error)) {
     Log("%s", error.c_str());
     return HandoverOutcome::kLater;
   }
@@ -201,7 +201,7 @@ void Bridge::Consider(const std::string& sms, const std::string& modem) {
     return;
   }
   const HandoverOutcome outcome = HandOver(info);
-  Count(platform::HandoverOutcomeName(outcome));
+  Count(pushrouter::HandoverOutcomeName(outcome));
   if (outcome == HandoverOutcome::kLater) {
     later_[sms] = modem;
     ArmRetry();
@@ -213,7 +213,7 @@ void Bridge::Consider(const std::string& sms, const std::string& modem) {
         sms.c_str(), info.number.c_str(), info.data.size());
   } else if (options_.verbose) {
     Log("%s from %s: %s", sms.c_str(), info.number.c_str(),
-        platform::HandoverOutcomeName(outcome));
+        pushrouter::HandoverOutcomeName(outcome));
   }
   if (!mm_.DeleteSms(modem, sms, &error)) {
     Count("delete-failed");
@@ -320,14 +320,14 @@ bool Bridge::Start() {
     Log("%s", error.c_str());
     return false;
   }
-  platform::ProcessId other;
+  pushrouter::ProcessId other;
   bool running = false;
-  const std::string path = platform::PushStorePath();
+  const std::string path = pushrouter::PushStorePath();
   if (!store_.Open(path) || !store_.Bridge(&other, &running)) {
     Log("cannot open %s", path.c_str());
     return false;
   }
-  if (running && other.pid != platform::SelfProcess().pid) {
+  if (running && other.pid != pushrouter::SelfProcess().pid) {
     Log("a bridge already runs for %s (pid %u)", platform::DeviceRoot().c_str(),
         other.pid);
     return false;
@@ -338,7 +338,7 @@ bool Bridge::Start() {
   sigaddset(&stop, SIGTERM);
   sigaddset(&stop, SIGINT);
   const bool ok =
-      store_.SetBridge(platform::SelfProcess()) &&
+      store_.SetBridge(pushrouter::SelfProcess()) &&
       sigprocmask(SIG_BLOCK, &stop, nullptr) == 0 &&
       sd_event_new(&event_) >= 0 &&
       sd_event_add_signal(event_, nullptr, SIGTERM, OnStop, this) >= 0 &&

@@ -8,14 +8,14 @@
 namespace mms::modem {
 
 SmsKind ClassifySms(const SmsInfo& sms) {
-  platform::PushDatagram push;
+  pushrouter::PushDatagram push;
   if (sms.data.empty() ||
-      platform::ParsePushDatagram(sms.data.data(), sms.data.size(), &push) !=
-          platform::DatagramError::kNone) {
+      pushrouter::ParsePushDatagram(sms.data.data(), sms.data.size(), &push) !=
+          pushrouter::DatagramError::kNone) {
     return SmsKind::kNotPush;
   }
-  return platform::FoldContentType(push.content_type) ==
-                 platform::kMmsMessageType
+  return pushrouter::FoldContentType(push.content_type) ==
+                 pushrouter::kMmsMessageType
              ? SmsKind::kMmsPush
              : SmsKind::kOtherPush;
 }

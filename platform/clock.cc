@@ -16,7 +16,7 @@
 #include <random>
 #include <string>
 
-#include "platform/test_seams.h"
+#include "platform/seam_state.h"
 #include "platform/winapi.h"
 
 namespace mms::platform {
@@ -26,11 +26,6 @@ constexpr int64_t kTicksPerSecond = 10000000;  // FILETIME units
 constexpr int64_t kTicksPerMs = 10000;
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 constexpr int64_t kSecondsPerDay = 86400;
-
-std::mutex g_seam_mu;
-std::optional<SYSTEMTIME> g_fixed_utc;  // guarded by g_seam_mu
-std::optional<DWORD> g_fixed_ticks;     // guarded by g_seam_mu
-std::optional<DWORD> g_fixed_random;    // guarded by g_seam_mu
 
 std::mutex g_random_mu;
 std::mt19937* g_random = nullptr;  // guarded by g_random_mu; made on first use
@@ -122,41 +117,24 @@ void UtcToLocal(const SYSTEMTIME& utc, SYSTEMTIME* local) {
 
 }  // namespace
 
-namespace test {
+namespace seams {
 
-void FixClock(const SYSTEMTIME& utc) {
-  std::lock_guard<std::mutex> lock(g_seam_mu);
-  g_fixed_utc = utc;
+FixedValues& Fixed() {
+  static FixedValues* values = new FixedValues;  // never destroyed
+  return *values;
 }
 
-void FixTickCount(DWORD ticks) {
-  std::lock_guard<std::mutex> lock(g_seam_mu);
-  g_fixed_ticks = ticks;
-}
-
-void FixRandom(DWORD value) {
-  std::lock_guard<std::mutex> lock(g_seam_mu);
-  g_fixed_random = value;
-}
-
-void ResetSeams() {
-  std::lock_guard<std::mutex> lock(g_seam_mu);
-  g_fixed_utc.reset();
-  g_fixed_ticks.reset();
-  g_fixed_random.reset();
-  FailNthThreadCreation(0);
-}
-
-}  // namespace test
+}  // namespace seams
 }  // namespace mms::platform
 
 using namespace mms::platform;
 
 void GetSystemTime(SYSTEMTIME* utc) {
   {
-    std::lock_guard<std::mutex> lock(g_seam_mu);
-    if (g_fixed_utc) {
-      *utc = *g_fixed_utc;
+    seams::FixedValues& fixed = seams::Fixed();
+    std::lock_guard<std::mutex> lock(fixed.mu);
+    if (fixed.utc) {
+      *utc = *fixed.utc;
       return;
     }
   }
@@ -237,9 +215,10 @@ BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
 
 DWORD GetTickCount(void) {
   {
-    std::lock_guard<std::mutex> lock(g_seam_mu);
-    if (g_fixed_ticks) {
-      return *g_fixed_ticks;
+    seams::FixedValues& fixed = seams::Fixed();
+    std::lock_guard<std::mutex> lock(fixed.mu);
+    if (fixed.ticks) {
+      return *fixed.ticks;
     }
   }
   auto since = std::chrono::steady_clock::now().time_since_epoch();
@@ -251,9 +230,10 @@ DWORD GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 
 DWORD Random(void) {
   {
-    std::lock_guard<std::mutex> lock(g_seam_mu);
-    if (g_fixed_random) {
-      return *g_fixed_random;
+    seams::FixedValues& fixed = seams::Fixed();
+    std::lock_guard<std::mutex> lock(fixed.mu);
+    if (fixed.random) {
+      return *fixed.random;
     }
   }
   std::lock_guard<std::mutex> lock(g_random_mu);

@@ -8,7 +8,8 @@
 
 #include <unistd.h>
 
-#include "connmgr/connmgr_entries.h"
+#include <atomic>
+
 #include "platform/device_fs.h"
 #include "platform/sqlite_wait.h"
 
@@ -63,6 +64,7 @@ std::mutex g_mu;
 sqlite3* g_db = nullptr;  // guarded by g_mu; opened by g_pid for g_path
 std::string g_path;
 pid_t g_pid = 0;
+std::atomic<NewDeviceSeed> g_seed{nullptr};
 
 bool ExecOn(sqlite3* db, const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -106,6 +108,8 @@ sqlite3* OpenAndLayOut(const std::string& path, bool* laid_out) {
 
 std::string RegistryDbPath() { return DeviceRoot() + "/registry.db"; }
 
+void SetNewDeviceSeed(NewDeviceSeed seed) { g_seed.store(seed); }
+
 RegistryDb::RegistryDb() : lock_(g_mu) {}
 
 bool RegistryDb::Open() {
@@ -131,7 +135,9 @@ bool RegistryDb::Open() {
     // The seed writes through the registry calls, which take the
     // connection themselves: let go of it meanwhile.
     lock_.unlock();
-    connmgr::SeedNewDevice();
+    if (const NewDeviceSeed seed = g_seed.load()) {
+      seed();
+    }
     lock_.lock();
     if (g_db == nullptr || g_path != path) {
       return false;  // another thread moved the connection meanwhile

@@ -19,6 +19,12 @@ namespace mms::platform {
 // Host path of the database file under the current device root.
 std::string RegistryDbPath();
 
+// Runs once when a device's registry is first laid out, to give a new
+// device what it starts with; the connection manager sets it to seed its
+// entries. One seed per process; null removes it.
+using NewDeviceSeed = void (*)();
+void SetNewDeviceSeed(NewDeviceSeed seed);
+
 // The process's connection, held for one call: other threads of the
 // process wait until the object goes.
 class RegistryDb {

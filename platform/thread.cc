@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/seam_state.h"
 #include "platform/sync_internal.h"
-#include "platform/test_seams.h"
 #include "platform/winapi.h"
 
 namespace mms::platform {
@@ -38,14 +38,11 @@ void ForgetLocked(const ThreadControl* control) {
   }
 }
 
-// Creations left until the injected failure; 0: none pending.
-std::atomic<int> g_fail_countdown{0};
-
 // True when this creation is the one a test asked to fail.
 bool InjectedFailure() {
-  int left = g_fail_countdown.load();
+  int left = seams::thread_fail_countdown.load();
   while (left > 0) {
-    if (g_fail_countdown.compare_exchange_weak(left, left - 1)) {
+    if (seams::thread_fail_countdown.compare_exchange_weak(left, left - 1)) {
       return left == 1;
     }
   }
@@ -142,11 +139,10 @@ void RequestEndOfAllThreads() {
   SyncCondition().notify_all();
 }
 
-namespace test {
+namespace seams {
+std::atomic<int> thread_fail_countdown{0};
+}  // namespace seams
 
-void FailNthThreadCreation(int nth) { g_fail_countdown = nth > 0 ? nth : 0; }
-
-}  // namespace test
 }  // namespace mms::platform
 
 using mms::platform::LookupHandle;

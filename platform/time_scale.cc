@@ -1,4 +1,5 @@
-// time_scale.cc: the test time scale that shrinks sleeps and timed waits.
+// time_scale.cc: the test time scale that shrinks sleeps and timed waits
+// (set by SetTimeScaleForTest, in test_seams.cc).
 //
 // Production keeps 1.0. INFINITE (0xFFFFFFFF) stays infinite, a finite
 // duration never becomes it, and a nonzero duration never shrinks to zero,
@@ -6,24 +7,24 @@
 #include <atomic>
 #include <cmath>
 
+#include "platform/seam_state.h"
 #include "platform/thread.h"
 
 namespace mms::platform {
 namespace {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;  // INFINITE of winapi.h
-std::atomic<double> g_scale{1.0};
 
 }  // namespace
 
-void SetTimeScaleForTest(double scale) {
-  g_scale.store(scale > 0.0 ? scale : 1.0);
-}
+namespace seams {
+std::atomic<double> time_scale{1.0};
+}  // namespace seams
 
-double TimeScale() { return g_scale.load(); }
+double TimeScale() { return seams::time_scale.load(); }
 
 uint32_t ScaledMs(uint32_t nominal_ms) {
-  double scale = g_scale.load();
+  double scale = seams::time_scale.load();
   if (scale == 1.0 || nominal_ms == 0 || nominal_ms == kInfinite) {
     return nominal_ms;
   }

@@ -13,7 +13,7 @@
 
 namespace {
 
-namespace platform = mms::platform;
+namespace pushrouter = mms::pushrouter;
 
 constexpr wchar_t kContentType[] = L"application/vnd.wap.mms-message";
 constexpr wchar_t kProgram[] = L"\\program files\\Varnholt\\Tallow.exe";
@@ -51,7 +51,7 @@ int CMMS::RegisterClient(void) {
   if (result >= 0) {
     return 0;
   }
-  if (result != platform::kPushAlreadyRegistered) {
+  if (result != pushrouter::kPushAlreadyRegistered) {
     return -1;
   }
   m_lResult = PushRouter_UnRegisterClient(kContentType, nullptr);
@@ -68,8 +68,8 @@ int CMMS::GetMMS_WapPush(unsigned long wait_ms) {
   m_lResult =
       PushRouter_Open(kContentType, nullptr, &m_hPushEvent, &m_hPushRouter);
   if (m_lResult != 0) {
-    if (m_lResult != platform::kPushNotRegistered &&
-        m_lResult != platform::kPushHeldElsewhere) {
+    if (m_lResult != pushrouter::kPushNotRegistered &&
+        m_lResult != pushrouter::kPushHeldElsewhere) {
       return -1;
     }
     bool opened = false;

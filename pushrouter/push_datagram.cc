@@ -9,7 +9,7 @@
 #include "codec/byte_reader.h"
 #include "codec/byte_writer.h"
 
-namespace mms::platform {
+namespace mms::pushrouter {
 namespace {
 
 using codec::ByteReader;
@@ -209,4 +209,4 @@ bool BuildPushDatagram(uint8_t transaction_id, const std::string& content_type,
   return true;
 }
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace mms::platform {
+namespace mms::pushrouter {
 
 constexpr uint8_t kWspPduPush = 0x06;
 constexpr uint8_t kWellKnownMmsMessage = 0x3E;
@@ -73,6 +73,6 @@ PushFileKind ClassifyPushFile(const std::vector<uint8_t>& bytes);
 // Lower-case ASCII form under which content types are matched.
 std::string FoldContentType(const std::string& content_type);
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter
 
 #endif  // MMS_PUSHROUTER_PUSH_DATAGRAM_H_

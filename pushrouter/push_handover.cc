@@ -13,7 +13,7 @@
 
 #include "pushrouter/push_datagram.h"
 
-namespace mms::platform {
+namespace mms::pushrouter {
 namespace {
 
 constexpr char kMagic[] = "MMSHANDOVER1 ";
@@ -171,4 +171,4 @@ bool HandOverPush(const std::string& address, int port, const std::string& key,
   return false;
 }
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter

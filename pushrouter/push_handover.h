@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace mms::platform {
+namespace mms::pushrouter {
 
 enum class HandoverOutcome {
   kStored,     // committed to the queue
@@ -50,6 +50,6 @@ std::string BuildHandoverReply(const std::string& key, HandoverOutcome outcome);
                                 const std::vector<uint8_t>& pdu,
                                 HandoverOutcome* outcome, std::string* error);
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter
 
 #endif  // MMS_PUSHROUTER_PUSH_HANDOVER_H_

@@ -29,7 +29,14 @@
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_store.h"
 
-namespace mms::platform {
+namespace mms::pushrouter {
+
+using platform::AddHandle;
+using platform::HandleObject;
+using platform::LookupHandle;
+using platform::TakeHandle;
+using platform::WideToUtf8Text;
+
 namespace {
 
 constexpr int kWatchPollMs = 200;
@@ -409,9 +416,9 @@ void SetPushRouterCalls(const PushRouterCalls* calls) {
   g_calls = calls == nullptr ? &kRealCalls : calls;
 }
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter
 
-using mms::platform::g_calls;
+using mms::pushrouter::g_calls;
 
 HRESULT PushRouter_RegisterClient(const wchar_t* content_type,
                                   const wchar_t* app_id, const wchar_t* program,

@@ -14,7 +14,7 @@
 
 typedef LONG HRESULT;
 
-namespace mms::platform {
+namespace mms::pushrouter {
 
 constexpr HRESULT kPushOk = 0;
 constexpr HRESULT kPushInvalidArg = static_cast<HRESULT>(0x80070057u);
@@ -33,7 +33,7 @@ constexpr HRESULT kPushNotFound = static_cast<HRESULT>(0x80070002u);
 // Fetching while no push waits (Win32 "no more items").
 constexpr HRESULT kPushNoMessage = static_cast<HRESULT>(0x80070103u);
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter
 
 HRESULT PushRouter_RegisterClient(const wchar_t* content_type,
                                   const wchar_t* app_id, const wchar_t* program,
@@ -49,7 +49,7 @@ HRESULT PushRouter_GetMessage(HANDLE router, PUSHMSG* push);
 HRESULT PushRouter_FreeMessage(PUSHMSG* push);
 HRESULT PushRouter_Close(HANDLE router);
 
-namespace mms::platform {
+namespace mms::pushrouter {
 
 struct PushRouterCalls {
   HRESULT(*register_client)
@@ -65,6 +65,6 @@ struct PushRouterCalls {
 // table must outlive its use.
 void SetPushRouterCalls(const PushRouterCalls* calls);
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter
 
 #endif  // MMS_PUSHROUTER_PUSH_ROUTER_H_

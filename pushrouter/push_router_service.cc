@@ -37,7 +37,12 @@
 
 extern char** environ;
 
-namespace mms::platform {
+namespace mms::pushrouter {
+
+using platform::DeviceRoot;
+using platform::DeviceToHostPath;
+using platform::Utf8ToWideText;
+
 namespace {
 
 constexpr int kTickMs = 200;
@@ -454,4 +459,4 @@ int RunPushRouter(const RouterOptions& options, const std::atomic<bool>& stop) {
   return 0;
 }
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace mms::platform {
+namespace mms::pushrouter {
 
 constexpr int kDefaultPushPort = 2948;
 
@@ -43,6 +43,6 @@ int RunPushRouterUntilSignal(const RouterOptions& options);
 // instance while another router runs for the same device root).
 int RunPushRouter(const RouterOptions& options, const std::atomic<bool>& stop);
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter
 
 #endif  // MMS_PUSHROUTER_PUSH_ROUTER_SERVICE_H_

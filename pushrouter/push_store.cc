@@ -16,7 +16,12 @@
 #include "platform/sqlite_wait.h"
 #include "pushrouter/push_datagram.h"
 
-namespace mms::platform {
+namespace mms::pushrouter {
+
+using platform::DeviceRoot;
+using platform::SetBusyWait;
+using platform::Statement;
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
@@ -633,4 +638,4 @@ bool PushStore::Router(RouterRow* row, bool* live) {
   return rc == SQLITE_ROW || rc == SQLITE_DONE;
 }
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter

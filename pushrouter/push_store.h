@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace mms::platform {
+namespace mms::pushrouter {
 
 // A process as the store names it.
 struct ProcessId {
@@ -127,6 +127,6 @@ class PushStore {
   sqlite3* db_ = nullptr;
 };
 
-}  // namespace mms::platform
+}  // namespace mms::pushrouter
 
 #endif  // MMS_PUSHROUTER_PUSH_STORE_H_

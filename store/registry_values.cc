@@ -39,7 +39,7 @@ constexpr size_t kMaxGroupValues = 8;
 
 }  // namespace
 
-namespace mms::client {
+namespace mms::store {
 
 bool WriteStatusGroup(const wchar_t* state_name, const GroupValue* values,
                       size_t count) {
@@ -73,7 +73,7 @@ bool WriteStatusGroup(const wchar_t* state_name, const GroupValue* values,
   return false;
 }
 
-}  // namespace mms::client
+}  // namespace mms::store
 
 int RegSetDword(HKEY root, wchar_t* subkey, wchar_t* name, DWORD value) {
   HKEY key = nullptr;
@@ -148,15 +148,15 @@ int RegGetValue(wchar_t* subkey, wchar_t* name, void* buffer, DWORD capacity) {
 }
 
 int ReportNewMMS(DWORD value) {
-  const mms::client::GroupValue group[] = {
-      mms::client::DwordValue(mms::client::kNewMms, value)};
-  (void)mms::client::WriteStatusGroup(mms::client::kReciveState, group, 1);
+  const mms::store::GroupValue group[] = {
+      mms::store::DwordValue(mms::store::kNewMms, value)};
+  (void)mms::store::WriteStatusGroup(mms::store::kReciveState, group, 1);
   return 1;
 }
 
 int ReportSendResult(DWORD value) {
-  const mms::client::GroupValue group[] = {
-      mms::client::DwordValue(mms::client::kSendOk, value)};
-  (void)mms::client::WriteStatusGroup(mms::client::kSendState, group, 1);
+  const mms::store::GroupValue group[] = {
+      mms::store::DwordValue(mms::store::kSendOk, value)};
+  (void)mms::store::WriteStatusGroup(mms::store::kSendState, group, 1);
   return 1;
 }

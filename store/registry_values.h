@@ -11,9 +11,10 @@
 
 #include <cstddef>
 
+#include "connmgr/mms_entries.h"
 #include "platform/winapi.h"
 
-namespace mms::client {
+namespace mms::store {
 
 // One value of a status group: a DWORD, or a text (borrowed).
 struct GroupValue {
@@ -38,7 +39,8 @@ inline GroupValue TextValue(const wchar_t* name, const wchar_t* text) {
 [[nodiscard]] bool WriteStatusGroup(const wchar_t* state_name,
                                     const GroupValue* values, size_t count);
 
-constexpr wchar_t kMmsKey[] = L"software\\varnholt\\MMS";
+// The library's key, shared with the connection's own "CurrentID".
+using connmgr::kMmsKey;
 
 // Retrieval.
 constexpr wchar_t kNewMms[] = L"NewMMS";
@@ -56,9 +58,9 @@ constexpr wchar_t kDeliveryReportPhone[] = L"DeliveryReportPhone";
 constexpr wchar_t kDeliveryReportMsgId[] = L"DeliveryReportMsgID";
 constexpr wchar_t kDeliveryReportStatue[] = L"DeliveryReportStatue";
 constexpr wchar_t kWapState[] = L"WapState";
-// Connection.
-constexpr wchar_t kCurrentId[] = L"CurrentID";
+// Connection (written by connmgr/mms_entries.h).
+using connmgr::kCurrentId;
 
-}  // namespace mms::client
+}  // namespace mms::store
 
 #endif  // MMS_STORE_REGISTRY_VALUES_H_

@@ -16,7 +16,7 @@
 
 #include "platform/winapi.h"
 
-namespace mms::client {
+namespace mms::store {
 
 namespace {
 
@@ -99,18 +99,18 @@ int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path,
   return 1;
 }
 
-}  // namespace mms::client
+}  // namespace mms::store
 
 int MakeMMSFileName(wchar_t* name) {
   if (name == nullptr) {
     return 0;
   }
-  mms::client::FormatName(name, mms::client::SeededDraw());
+  mms::store::FormatName(name, mms::store::SeededDraw());
   return 1;
 }
 
 int CreateDeCodeFolder(void) {
-  if (CreateDirectoryW(mms::client::kDecodeFolderCreate, nullptr)) {
+  if (CreateDirectoryW(mms::store::kDecodeFolderCreate, nullptr)) {
     return 1;
   }
   return GetLastError() == ERROR_ALREADY_EXISTS ? 1 : 0;

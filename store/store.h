@@ -10,7 +10,7 @@
 
 #include "mms.h"
 
-namespace mms::client {
+namespace mms::store {
 
 // Holds one file per stored message.
 inline constexpr wchar_t kMessageFolder[] = L"\\Windows\\Messaging\\";
@@ -28,6 +28,6 @@ enum class StoreFailure { kNone, kCreate, kWrite };
 int StoreMessageFile(const unsigned char* pdu, int length, wchar_t* path,
                      StoreFailure* failure = nullptr);
 
-}  // namespace mms::client
+}  // namespace mms::store
 
 #endif  // MMS_STORE_STORE_H_

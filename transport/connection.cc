@@ -1,6 +1,7 @@
 // connection.cc: choosing the destination network, requesting the
 // connection from the Connection Manager and polling it until it is up,
-// provisioning a temporary network when the device has no "cmwap" entry.
+// provisioning a temporary network when the device has no "cmwap" entry
+// (the entries themselves are written by connmgr/mms_entries.h).
 //
 // pWebConnect and the temporary entries are shared by the send and receive
 // threads; WebConnectMutex guards the handle. Polls sleep through Sleep,
@@ -15,8 +16,6 @@
 #include <vector>
 
 #include "diag/log.h"
-#include "platform/registry.h"
-#include "store/registry_values.h"
 #include "transport/operator.h"
 
 HANDLE pWebConnect = nullptr;
@@ -33,104 +32,11 @@ int OpenSharedConnection() {
 
 namespace {
 
-constexpr wchar_t kCmwap[] = L"cmwap";
-constexpr wchar_t kNewNetworkId[] = L"{D1D06580-C364-55ec-9421-6ACF34129C58}";
-constexpr wchar_t kProxyTargetId[] = L"{436EF144-B4FB-4863-A041-8F905A62C572}";
-
-// Deleted in this order.
-const wchar_t* const kTemporaryKeys[] = {
-    L"Comm\\ConnMgr\\Destinations\\中国移动彩信中心",
-    L"Comm\\ConnMgr\\Providers\\{7C4B7A38-5FF7-4bc1-80F6-5DA7870BB1AA}"
-    L"\\Connections\\中国移动彩信中心",
-};
-
-constexpr size_t kQueryChars = 520;  // query buffer, terminator included
-constexpr size_t kApnChars = 259;    // longest access point name read
 constexpr int kPollCycles = 6;
 constexpr int kWaitingPolls = 12;
 constexpr DWORD kCycleSleepMs = 1000;
 constexpr DWORD kWaitingSleepMs = 500;
 constexpr DWORD kPhoneSleepMs = 1000;
-
-// Attribute text: the entry name and proxy come from outside.
-std::wstring Escaped(const std::wstring& text) {
-  std::wstring out;
-  for (wchar_t c : text) {
-    switch (c) {
-      case L'&':
-        out += L"&amp;";
-        break;
-      case L'<':
-        out += L"&lt;";
-        break;
-      case L'>':
-        out += L"&gt;";
-        break;
-      case L'"':
-        out += L"&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-std::wstring Parm(const wchar_t* name, const std::wstring& value) {
-  return std::wstring(L"<parm name=\"") + name + L"\" value=\"" + value +
-         L"\" />";
-}
-
-std::wstring ProvisioningDocument() {
-  const std::wstring name = kConnectionName;
-  std::wstring doc = L"<wap-provisioningdoc>";
-  doc += L"<characteristic type=\"CM_Networks\">";
-  doc += L"<characteristic type=\"" + name + L"\">";
-  doc += Parm(L"DestId", kNewNetworkId);
-  doc += L"</characteristic></characteristic>";
-  doc += L"<characteristic type=\"CM_GPRSEntries\">";
-  doc += L"<characteristic type=\"" + name + L"\">";
-  doc += Parm(L"DestId", kNewNetworkId);
-  doc += L"<characteristic type=\"DevSpecificCellular\">";
-  doc += Parm(L"BearerInfoValid", L"1");
-  doc += Parm(L"GPRSInfoValid", L"1");
-  doc += Parm(L"GPRSInfoProtocolType", L"2");
-  doc += Parm(L"GPRSInfoL2ProtocolType", L"PPP");
-  doc += Parm(L"GPRSInfoAccessPointName", kCmwap);
-  doc += Parm(L"GPRSInfoAddress", L"");
-  doc += Parm(L"GPRSInfoDataCompression", L"1");
-  doc += Parm(L"GPRSInfoHeaderCompression", L"1");
-  doc += Parm(L"GPRSInfoParameters", L"");
-  doc += L"</characteristic></characteristic></characteristic>";
-  // An operator without a WAP proxy gets no proxy entry at all.
-  const std::wstring proxy = mms::transport::WapProxy();
-  if (!proxy.empty()) {
-    doc += L"<characteristic type=\"CM_ProxyEntries\">";
-    doc += L"<characteristic type=\"WAP\">";
-    doc += Parm(L"SrcId", kNewNetworkId);
-    doc += Parm(L"DestId", kProxyTargetId);
-    doc += Parm(L"Proxy", Escaped(proxy));
-    doc += Parm(L"Enable", L"1");
-    doc += Parm(L"Type", L"1");
-    doc += L"</characteristic></characteristic>";
-  }
-  doc += L"</wap-provisioningdoc>";
-  return doc;
-}
-
-// The access-point query for one entry; false when it does not fit the
-// query buffer (the entry is then not asked about).
-bool QueryDocument(const wchar_t* entry_name, std::wstring* doc) {
-  *doc =
-      L"<wap-provisioningdoc><characteristic type=\"CM_GPRSEntries\">"
-      L"<characteristic type=\"" +
-      Escaped(entry_name) +
-      L"\"><characteristic type=\"DevSpecificCellular\">"
-      L"<parm-query name=\"GPRSInfoAccessPointName\"/>"
-      L"</characteristic></characteristic></characteristic>"
-      L"</wap-provisioningdoc>";
-  return doc->size() < kQueryChars;
-}
 
 DWORD ReadStatus(HANDLE connection) {
   DWORD status = CONNMGR_STATUS_UNKNOWN;
@@ -244,29 +150,12 @@ int EstablishMMSConnection(HANDLE* connection, GUID destination) {
 }
 
 int IsCmwapEntry(wchar_t* entry_name) {
-  std::wstring query;
-  if (entry_name == nullptr || !QueryDocument(entry_name, &query)) {
-    return 0;
-  }
-  wchar_t* answer = nullptr;
-  (void)DMProcessConfigXML(query.c_str(), CFGFLAG_PROCESS, &answer);
   std::wstring apn;
-  if (answer != nullptr) {
-    std::wstring text = answer;
-    delete[] answer;
-    for (wchar_t& c : text) {
-      c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    }
-    const size_t value = text.find(L"value");
-    const size_t open =
-        value == std::wstring::npos ? value : text.find(L'"', value);
-    const size_t close =
-        open == std::wstring::npos ? open : text.find(L'"', open + 1);
-    if (close != std::wstring::npos) {
-      apn = text.substr(open + 1, std::min(close - open - 1, kApnChars));
-    }
-  }
-  return apn == kCmwap ? 1 : 0;
+  return entry_name != nullptr &&
+                 mms::connmgr::AccessPointName(entry_name, &apn) &&
+                 apn == mms::connmgr::kCmwap
+             ? 1
+             : 0;
 }
 
 int FindCmwapConnection(GUID* destination) {
@@ -287,11 +176,7 @@ int FindCmwapConnection(GUID* destination) {
     return 0;
   }
   *destination = found->guidDestNet;
-  std::wstring key = mms::client::kMmsKey;
-  std::wstring name = mms::client::kCurrentId;
-  unsigned char bytes16[sizeof(GUID)];
-  std::memcpy(bytes16, destination, sizeof(bytes16));
-  RegSetBinary(key.data(), name.data(), bytes16);
+  mms::connmgr::RememberDestination(*destination);
   return 1;
 }
 
@@ -299,11 +184,8 @@ int ProvisionMMSConnection(GUID* destination) {
   if (destination == nullptr) {
     return 0;
   }
-  const std::wstring doc = ProvisioningDocument();
-  wchar_t* answer = nullptr;
-  const HRESULT hr = DMProcessConfigXML(doc.c_str(), CFGFLAG_PROCESS, &answer);
-  delete[] answer;
-  if (hr != S_OK) {
+  if (mms::connmgr::ProvisionTemporaryEntries(mms::transport::WapProxy()) !=
+      S_OK) {
     return 0;
   }
   std::vector<CONNMGR_CONNECTION_DETAILED_STATUS> block;
@@ -338,21 +220,6 @@ int ProvisionMMSConnection(GUID* destination) {
   return 0;
 }
 
-int RemoveMMSConnectionEntries(void) {
-  for (const wchar_t* path : kTemporaryKeys) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) !=
-        ERROR_SUCCESS) {
-      continue;
-    }
-    RegCloseKey(key);
-    if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS) {
-      return 0;
-    }
-  }
-  return 1;
-}
-
 int OpenMMSConnection(HANDLE* connection) {
   if (connection == nullptr) {
     return 0;
@@ -365,10 +232,7 @@ int OpenMMSConnection(HANDLE* connection) {
     }
   }
   (void)RemoveMMSConnectionEntries();
-  GUID destination = {};
-  std::wstring key = mms::client::kMmsKey;
-  std::wstring name = mms::client::kCurrentId;
-  RegGetValue(key.data(), name.data(), &destination, sizeof(destination));
+  GUID destination = mms::connmgr::RememberedDestination();
   if (EstablishMMSConnection(connection, destination) == 1) {
     return 1;
   }

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "connmgr/connmgr.h"
+#include "connmgr/mms_entries.h"
 #include "mms.h"
 
 namespace mms::transport {
@@ -18,10 +19,6 @@ namespace mms::transport {
 // most seven seconds each.
 constexpr uint32_t kConnectionLimitMs = 42000;
 }  // namespace mms::transport
-
-// Name of the provisioned network and GPRS entry, and the description the
-// searches look for.
-constexpr wchar_t kConnectionName[] = L"中国移动彩信中心";
 
 // The one connection request of the process; null while none is held.
 // Guarded by WebConnectMutex().
@@ -57,9 +54,5 @@ int IsCmwapEntry(wchar_t* entry_name);
 // Provisions the temporary network, GPRS entry and WAP proxy entry and
 // finds the new network: 1 with its GUID, 0 failed.
 int ProvisionMMSConnection(GUID* destination);
-
-// Deletes the temporary network's and GPRS entry's keys, in that order:
-// 1 done (or nothing to delete), 0 a deletion failed.
-int RemoveMMSConnectionEntries(void);
 
 #endif  // MMS_TRANSPORT_CONNECTION_H_

@@ -1,22 +1,19 @@
-// retrieve.cc: fetching an announced message from the MMS centre into a
-// new message file.
+// retrieve.cc: fetching an announced message from the MMS centre (the
+// store layer's RetrieveMMS keeps it in a new message file).
 //
 // The URL is requested as announced (path and query, from the host and
 // port it names) through the WAP proxy, or directly when there is none.
-// Only a 2xx answer whose body is an m-retrieve-conf is stored, as the
-// body followed by two zero bytes; the body may come with or without a
-// Content-Length. Every failure after the URL was accepted is logged.
+// Only a 2xx answer whose body is an m-retrieve-conf is taken; the body
+// may come with or without a Content-Length. Every failure after the URL was
+// accepted is logged.
 #include <wchar.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "codec/acknowledge.h"
 #include "codec/header_table.h"
 #include "diag/log.h"
-#include "store/registry_values.h"
-#include "store/store.h"
 #include "transport/connection.h"
 #include "transport/internet_handles.h"
 #include "transport/operator.h"
@@ -68,15 +65,17 @@ bool ReadBody(HINTERNET request, std::vector<unsigned char>* body) {
 
 }  // namespace
 
-int RetrieveMMS(wchar_t* location, size_t capacity, bool* has_transaction_id,
-                std::string* transaction_id) {
+namespace mms::transport {
+
+int FetchMessage(const wchar_t* location, size_t capacity,
+                 std::vector<unsigned char>* body) {
   if (location == nullptr || *location == L'\0') {
     return -1;
   }
-  mms::transport::HttpUrl url;
+  HttpUrl url;
   std::string why;
   const std::wstring text(location, wcsnlen(location, capacity));
-  if (!mms::transport::SplitHttpUrl(text, &url, &why)) {
+  if (!SplitHttpUrl(text, &url, &why)) {
     // A location that is no http URL, or has no path, fails silently.
     if (wcsstr(location, L"http://") != nullptr &&
         why != "no path after the host") {
@@ -96,7 +95,7 @@ int RetrieveMMS(wchar_t* location, size_t capacity, bool* has_transaction_id,
   const std::wstring proxy = mms::transport::WapProxy();
   const std::wstring agent = mms::transport::UserAgent();
   const std::wstring headers = mms::transport::ProfileHeader();
-  mms::transport::InternetHandles h;
+  InternetHandles h;
   for (int attempt = 0;; ++attempt) {
     h.Close();
     h.session = InternetOpenW(
@@ -138,39 +137,16 @@ int RetrieveMMS(wchar_t* location, size_t capacity, bool* has_transaction_id,
     LogFailure("HTTP status " + std::to_string(status));
     return -1;
   }
-  std::vector<unsigned char> body;
-  if (!ReadBody(h.request, &body)) {
+  if (!ReadBody(h.request, body)) {
     LogFailure("the body broke off or passed the size limit");
     return -1;
   }
-  if (!IsRetrieveConf(body)) {
+  if (!IsRetrieveConf(*body)) {
     LogFailure("HTTP status " + std::to_string(status) +
-               " with no m-retrieve-conf: " + Describe(body));
+               " with no m-retrieve-conf: " + Describe(*body));
     return -1;
   }
-  body.resize(body.size() + 2, 0);  // the stored file ends with two zeros
-
-  wchar_t path[MAX_PATH] = {};
-  mms::client::StoreFailure failure = mms::client::StoreFailure::kNone;
-  if (!mms::client::StoreMessageFile(body.data(), static_cast<int>(body.size()),
-                                     path, &failure)) {
-    LogText(GetLog(), failure == mms::client::StoreFailure::kCreate
-                          ? L"CreateFile\n"
-                          : L"WriteFile\n");
-    return -1;
-  }
-  if (wcslen(path) + 1 > capacity) {
-    DeleteFileW(path);  // the caller could not be told where it is
-    return -1;
-  }
-  wcscpy(location, path);
-  if (has_transaction_id != nullptr && transaction_id != nullptr) {
-    *has_transaction_id =
-        mms::codec::ReadTransactionId(body.data(), body.size(), transaction_id);
-  }
-  const mms::client::GroupValue group[] = {
-      mms::client::TextValue(mms::client::kNewMmsName, path),
-      mms::client::DwordValue(mms::client::kNewMms, 1)};
-  (void)mms::client::WriteStatusGroup(mms::client::kReciveState, group, 2);
   return 0;
 }
+
+}  // namespace mms::transport

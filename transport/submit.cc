@@ -14,7 +14,6 @@
 #include "codec/header_fields.h"
 #include "codec/header_table.h"
 #include "diag/log.h"
-#include "store/registry_values.h"
 #include "transport/connection.h"
 #include "transport/internet_handles.h"
 #include "transport/operator.h"
@@ -49,29 +48,6 @@ void CopyText(codec::ByteReader text, char* out) {
 }
 
 using mms::diag::Printable;
-
-int Finish(SubmissionReport* report) {
-  if (!report->accepted) {
-    std::string line = "submission failed: " + report->reason;
-    if (report->http_status != 0) {
-      line += "; HTTP status " + std::to_string(report->http_status);
-    }
-    if (report->response_status != 0) {
-      line +=
-          "; X-Mms-Response-Status " + std::to_string(report->response_status);
-    }
-    if (!report->response_text.empty()) {
-      line +=
-          "; X-Mms-Response-Text \"" + Printable(report->response_text) + "\"";
-    }
-    LogText(GetLog(), L"%hs\n", line.c_str());
-  }
-  std::lock_guard<std::mutex> lock(g_hook_mu);
-  if (g_hook) {
-    g_hook(*report);
-  }
-  return report->accepted ? 0 : -1;
-}
 
 // Fills the report from the answer to a PDU of the report's type.
 void Judge(long http_status, const unsigned char* reply, DWORD length,
@@ -182,36 +158,54 @@ void SetSubmissionHook(SubmissionHook hook) {
   g_hook = std::move(hook);
 }
 
-}  // namespace mms::transport
-
-int SubmitMMS(const SendJob* job, bool publishes_message_id) {
-  if (job == nullptr || job->pPdu == nullptr || job->nLength < 0) {
-    return -1;
+int FinishSubmission(const SubmissionReport* report) {
+  if (!report->accepted) {
+    std::string line = "submission failed: " + report->reason;
+    if (report->http_status != 0) {
+      line += "; HTTP status " + std::to_string(report->http_status);
+    }
+    if (report->response_status != 0) {
+      line +=
+          "; X-Mms-Response-Status " + std::to_string(report->response_status);
+    }
+    if (!report->response_text.empty()) {
+      line +=
+          "; X-Mms-Response-Text \"" + Printable(report->response_text) + "\"";
+    }
+    LogText(GetLog(), L"%hs\n", line.c_str());
   }
-  SubmissionReport report;
+  std::lock_guard<std::mutex> lock(g_hook_mu);
+  if (g_hook) {
+    g_hook(*report);
+  }
+  return report->accepted ? 0 : -1;
+}
+
+void PostPdu(const SendJob* job, SubmissionReport* report) {
+  *report = SubmissionReport();
   if (job->nLength >= 2 && job->pPdu[0] == (0x80 | codec::kMessageType)) {
-    report.message_type = job->pPdu[1];
+    report->message_type = job->pPdu[1];
   }
   if (OpenSharedConnection() == 0) {
-    report.reason = "no connection to the operator";
-    return Finish(&report);
+    report->reason = "no connection to the operator";
+    return;
   }
   std::wstring object;
-  if (!mms::transport::MmscPath(&object, &report.reason)) {
-    return Finish(&report);
+  if (!MmscPath(&object, &report->reason)) {
+    return;
   }
-  const std::wstring proxy = mms::transport::WapProxy();
-  const std::wstring centre = mms::transport::MmscHost();
-  const std::wstring agent = mms::transport::UserAgent();
+  const std::wstring proxy = WapProxy();
+  const std::wstring centre = MmscHost();
+  const std::wstring agent = UserAgent();
   std::wstring headers = L"Content-Type: application/vnd.wap.mms-message";
-  const std::wstring profile = mms::transport::ProfileHeader();
+  const std::wstring profile = ProfileHeader();
   if (!profile.empty()) {
     headers += L"\r\n" + profile;
   }
   const wchar_t* accept[] = {L"*/*", nullptr};
 
   for (int retries = 0;; ++retries) {
-    mms::transport::InternetHandles h;
+    InternetHandles h;
     h.session = InternetOpenW(
         agent.c_str(),
         proxy.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
@@ -226,21 +220,21 @@ int SubmitMMS(const SendJob* job, bool publishes_message_id) {
                     : HttpOpenRequestW(h.connection, L"POST", object.c_str(),
                                        L"HTTP/1.0", nullptr, accept, 0, 1);
     if (h.request == nullptr) {
-      report.reason =
+      report->reason =
           "cannot make the request (check MMS_WAP_PROXY and "
           "MMS_MMSC_HOST)";
-      return Finish(&report);
+      return;
     }
     if (!HttpSendRequestW(h.request, headers.c_str(),
                           static_cast<DWORD>(headers.size()), job->pPdu,
                           static_cast<DWORD>(job->nLength))) {
-      if (mms::transport::RequestBodySent(h.request)) {
-        report.reason = "no answer after the message went out";
-        return Finish(&report);
+      if (RequestBodySent(h.request)) {
+        report->reason = "no answer after the message went out";
+        return;
       }
       if (retries == kMaxRetries) {
-        report.reason = "could not be sent in four attempts";
-        return Finish(&report);
+        report->reason = "could not be sent in four attempts";
+        return;
       }
       continue;
     }
@@ -254,19 +248,13 @@ int SubmitMMS(const SendJob* job, bool publishes_message_id) {
     unsigned char reply[kReplyBytes] = {};
     DWORD read = 0;
     if (!InternetReadFile(h.request, reply, kReplyBytes, &read)) {
-      report.http_status = static_cast<long>(status);
-      report.reason = "the answer broke off";
-      return Finish(&report);
+      report->http_status = static_cast<long>(status);
+      report->reason = "the answer broke off";
+      return;
     }
-    Judge(static_cast<long>(status), reply, read, &report);
-    if (report.accepted && report.message_type == codec::kMsgSendReq &&
-        publishes_message_id) {
-      wchar_t wide_id[MAX_PATH] = {};
-      MultiByteToWideChar(CP_ACP, 0, report.message_id.c_str(), -1, wide_id,
-                          static_cast<int>(MAX_PATH));
-      RegSetString(const_cast<wchar_t*>(mms::client::kMmsKey),
-                   const_cast<wchar_t*>(mms::client::kMessageId), wide_id);
-    }
-    return Finish(&report);
+    Judge(static_cast<long>(status), reply, read, report);
+    return;
   }
 }
+
+}  // namespace mms::transport

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "mms.h"
 
@@ -15,26 +16,6 @@ struct SendJob {
   unsigned char* pPdu;  // owned by the send thread, LocalAlloc
   int32_t nLength;      // bytes at pPdu
 };
-
-// Fetches the message at the URL in location (an "http://" URL, requested
-// as announced) into a new message file. Only a 2xx answer holding an
-// m-retrieve-conf is stored. On success (0) location holds the file's
-// device path (capacity characters, terminator included), "NewMMSName"
-// names it and "NewMMS" 1 with a new "ReciveState" announce it. -1 on
-// failure (logged), with no file and no registry value left behind.
-// *has_transaction_id and *transaction_id (when given) tell the stored
-// message's X-Mms-Transaction-Id, read from the bytes this call stored.
-int RetrieveMMS(wchar_t* location, size_t capacity,
-                bool* has_transaction_id = nullptr,
-                std::string* transaction_id = nullptr);
-
-// Posts the PDU of job to the MMS centre. A send request is accepted (0)
-// only by an m-send-conf with X-Mms-Response-Status Ok; its Message-ID is
-// published as "MessageID" when publishes_message_id (a user's message).
-// Other PDUs (acknowledgements) are accepted by any 2xx answer. It is
-// posted again only while it could not be sent whole; -1 on failure, with
-// the reason logged.
-int SubmitMMS(const SendJob* job, bool publishes_message_id = true);
 
 namespace mms::transport {
 
@@ -52,6 +33,22 @@ struct SubmissionReport {
 // removes it.
 using SubmissionHook = std::function<void(const SubmissionReport&)>;
 void SetSubmissionHook(SubmissionHook hook);
+
+// Fetches the message at the URL in location (an "http://" URL of at most
+// capacity characters, requested as announced) into *body. Only a 2xx
+// answer holding an m-retrieve-conf is taken (0); -1 on failure, logged.
+int FetchMessage(const wchar_t* location, size_t capacity,
+                 std::vector<unsigned char>* body);
+
+// Posts the PDU of job (not null) to the MMS centre and judges the answer
+// into *report. A send request is accepted only by an m-send-conf with
+// X-Mms-Response-Status Ok; other PDUs (acknowledgements) by any 2xx
+// answer. It is posted again only while it could not be sent whole.
+void PostPdu(const SendJob* job, SubmissionReport* report);
+
+// Ends a submission: a refused one is logged with its reason, the hook is
+// told. 0 when accepted, else -1.
+int FinishSubmission(const SubmissionReport* report);
 
 }  // namespace mms::transport
 

@@ -10,7 +10,7 @@
 #include "platform/test_seams.h"
 #include "support/test_support.h"
 
-namespace mms::client {
+namespace mms::store {
 namespace {
 
 using mms::testing::Bytes;
@@ -108,4 +108,4 @@ TEST_F(StoreTest, DecodeFolderIsMadeThenReportedAsPresentButNeedsItsParent) {
 }
 
 }  // namespace
-}  // namespace mms::client
+}  // namespace mms::store

@@ -20,8 +20,8 @@
 
 namespace {
 
-namespace connmgr = mms::platform::connmgr;
-namespace cm_test = mms::platform::connmgr::test;
+namespace connmgr = mms::connmgr;
+namespace cm_test = mms::connmgr::test;
 
 constexpr wchar_t kGprsKey[] =
     L"Comm\\ConnMgr\\Providers\\{7C4B7A38-5FF7-4bc1-80F6-5DA7870BB1AA}"
@@ -117,8 +117,8 @@ class ConnectionTest : public mms::testing::DeviceTest {
   // "CurrentID" as stored, or "" when missing.
   static std::wstring CurrentId() {
     GUID guid = {};
-    std::wstring key = mms::client::kMmsKey;
-    std::wstring name = mms::client::kCurrentId;
+    std::wstring key = mms::store::kMmsKey;
+    std::wstring name = mms::store::kCurrentId;
     if (RegGetValue(key.data(), name.data(), &guid, sizeof(guid)) == 0) {
       return L"";
     }
@@ -177,8 +177,8 @@ TEST_F(ConnectionTest, ConnectedHandleIsUsedAsItIs) {
   // Things the full path would touch: a temporary key it would delete and
   // a remembered destination it would request.
   ASSERT_TRUE(connmgr::WriteTexts(kTempNetworkKey, {{L"DestId", kNewNetwork}}));
-  std::wstring key = mms::client::kMmsKey;
-  std::wstring name = mms::client::kCurrentId;
+  std::wstring key = mms::store::kMmsKey;
+  std::wstring name = mms::store::kCurrentId;
   unsigned char other[16] = {9, 9, 9};
   RegSetBinary(key.data(), name.data(), other);
 

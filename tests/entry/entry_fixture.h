@@ -100,7 +100,7 @@ class EntryTest : public DeviceTest {
       }
       IsNetWorked = client::kNetIdle;
     }
-    platform::SetPushRouterCalls(nullptr);
+    pushrouter::SetPushRouterCalls(nullptr);
     platform::SetPromptHandler({});
     diag::CloseLog();
     unsetenv("MMS_WAP_PROXY");
@@ -112,13 +112,13 @@ class EntryTest : public DeviceTest {
   static constexpr DWORD kMissing = 0xDEADBEEF;
   DWORD Dword(const wchar_t* name) {
     DWORD value = kMissing;
-    RegGetValue(const_cast<wchar_t*>(client::kMmsKey),
+    RegGetValue(const_cast<wchar_t*>(store::kMmsKey),
                 const_cast<wchar_t*>(name), &value, sizeof value);
     return value;
   }
   std::wstring String(const wchar_t* name) {
     wchar_t text[260] = {};
-    RegGetValue(const_cast<wchar_t*>(client::kMmsKey),
+    RegGetValue(const_cast<wchar_t*>(store::kMmsKey),
                 const_cast<wchar_t*>(name), text,
                 sizeof text - sizeof(wchar_t));
     return text;

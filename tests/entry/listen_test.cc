@@ -48,8 +48,8 @@ HRESULT Close(HANDLE) {
   ++g_router->closes;
   return 0;
 }
-const platform::PushRouterCalls kScripted = {Register,   Unregister,  Open,
-                                             GetMessage, FreeMessage, Close};
+const pushrouter::PushRouterCalls kScripted = {Register,   Unregister,  Open,
+                                               GetMessage, FreeMessage, Close};
 
 class Listening : public EntryTest {
  protected:
@@ -60,7 +60,7 @@ class Listening : public EntryTest {
     }
     router_.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_router = &router_;
-    platform::SetPushRouterCalls(&kScripted);
+    pushrouter::SetPushRouterCalls(&kScripted);
     std::filesystem::create_directories(Host(L"\\KestLogDir"));
   }
   void TearDown() override {

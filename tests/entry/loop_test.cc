@@ -42,7 +42,7 @@ class Loops : public EntryTest {
     EXPECT_EQ(g_MMSName, nullptr);
     EXPECT_EQ(g_nRecvQueue, 0);
     EXPECT_EQ(pWebConnect, nullptr);
-    EXPECT_EQ(platform::connmgr::test::LiveConnections(), 0u);
+    EXPECT_EQ(connmgr::test::LiveConnections(), 0u);
     // Threads may take a moment to leave after their routine returned;
     // one left over from an earlier test may leave meanwhile too.
     EXPECT_TRUE(WaitUntil([this] {

@@ -41,23 +41,23 @@ class PushRouterPath : public EntryTest {
   }
 
   int RunPushRouter() {
-    return platform::RunPushRouter(options_, stop_router_);
+    return pushrouter::RunPushRouter(options_, stop_router_);
   }
 
   bool RouterListens() {
-    platform::PushStore store;
-    platform::RouterRow row;
+    pushrouter::PushStore store;
+    pushrouter::RouterRow row;
     bool live = false;
-    return store.Open(platform::PushStorePath()) && store.Router(&row, &live) &&
-           live && row.port == options_.port;
+    return store.Open(pushrouter::PushStorePath()) &&
+           store.Router(&row, &live) && live && row.port == options_.port;
   }
 
   // True once a listener holds the MMS content type open.
   static bool Held() {
-    platform::PushStore store;
+    pushrouter::PushStore store;
     int port = 0;
-    return store.Open(platform::PushStorePath()) &&
-           store.LiveHolderPort(platform::kMmsMessageType, &port) && port > 0;
+    return store.Open(pushrouter::PushStorePath()) &&
+           store.LiveHolderPort(pushrouter::kMmsMessageType, &port) && port > 0;
   }
 
   // One connectionless WSP push of body to the router.
@@ -76,7 +76,7 @@ class PushRouterPath : public EntryTest {
     close(fd);
   }
 
-  platform::RouterOptions options_;
+  pushrouter::RouterOptions options_;
   std::atomic<bool> stop_router_{false};
   std::atomic<int> router_exit_{-1};
   std::thread router_;

@@ -11,11 +11,11 @@
 #include <thread>
 
 #include "entry_fixture.h"
-#include "platform/announcements.h"
 #include "platform/handle_table.h"
 #include "platform/test_seams.h"
 #include "platform/text_convert.h"
 #include "push/wap_push.h"
+#include "store/announcements.h"
 #include "support/mms_test_access.h"
 
 namespace mms::testing {
@@ -152,7 +152,7 @@ TEST_F(Retrieval, AMessageWithoutTransactionIdIsAnsweredForItsNotification) {
   // Announced with transaction ID "N2": an m-notifyresp-ind, Retrieved.
   std::string url;
   ASSERT_TRUE(platform::WideToUtf8Text(Url("notid-2"), &url));
-  ASSERT_TRUE(platform::RememberAnnouncement(url, "N2"));
+  ASSERT_TRUE(store::RememberAnnouncement(url, "N2"));
   ASSERT_EQ(Receive("notid-2"), 0);
   WaitForWorkers();
   const auto requests = centre_.requests();

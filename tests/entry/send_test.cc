@@ -88,12 +88,12 @@ TEST_F(Sending, FailedSubmissionsReportTwo) {
   // No connection comes up (every request is cancelled): nothing is
   // posted although the centre would confirm.
   Reply(kConfirmation);
-  std::vector<platform::connmgr::Entry> entries;
-  ASSERT_TRUE(platform::connmgr::ListEntries(&entries));
+  std::vector<connmgr::Entry> entries;
+  ASSERT_TRUE(connmgr::ListEntries(&entries));
   ASSERT_FALSE(entries.empty());
   for (auto& entry : entries) {
     entry.script = {CONNMGR_STATUS_CONNECTIONCANCELED};
-    ASSERT_TRUE(platform::connmgr::WriteEntry(entry));
+    ASSERT_TRUE(connmgr::WriteEntry(entry));
   }
   ASSERT_FALSE(SendUserMessage(L"no network").empty());
   WaitForWorkers();
@@ -103,7 +103,7 @@ TEST_F(Sending, FailedSubmissionsReportTwo) {
   state = Dword(L"SendState");
   for (auto& entry : entries) {
     entry.script.clear();
-    ASSERT_TRUE(platform::connmgr::WriteEntry(entry));
+    ASSERT_TRUE(connmgr::WriteEntry(entry));
   }
 
   // The proxy is down: four failed sends, no request reaches the centre.

@@ -8,13 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "client/prompts.h"
 #include "diag/log.h"
-#include "platform/announcements.h"
 #include "platform/prompt.h"
 #include "platform/registry.h"
 #include "platform/test_seams.h"
-#include "push/prompts.h"
 #include "push/wap_push.h"
+#include "store/announcements.h"
 #include "support/mms_test_access.h"
 #include "support/test_support.h"
 
@@ -103,7 +103,7 @@ class DispatchTest : public DeviceTest {
         });
   }
   void TearDown() override {
-    mms::push::EndPrompts();
+    mms::client::EndPrompts();
     mms::platform::SetPromptHandler(nullptr);
     DeviceTest::TearDown();
   }
@@ -149,7 +149,7 @@ TEST_F(DispatchTest, NotificationPublishesPhoneUrlTypeThenState) {
   EXPECT_EQ(Dword(L"WapState"), 4242u);
   EXPECT_TRUE(shown_.empty());
   std::string id;  // kept for a retrieved message without one
-  EXPECT_TRUE(mms::platform::FindAnnouncement("http://192.0.2.172/a1", &id));
+  EXPECT_TRUE(mms::store::FindAnnouncement("http://192.0.2.172/a1", &id));
   EXPECT_EQ(id, "T9");
 }
 
@@ -162,7 +162,7 @@ TEST_F(DispatchTest, NotificationWithoutAUsableLocationChangesNoValue) {
   }
   EXPECT_TRUE(WriteOrder().empty());
   std::string id;
-  EXPECT_FALSE(mms::platform::FindAnnouncement("https://192.0.2.172/a1", &id));
+  EXPECT_FALSE(mms::store::FindAnnouncement("https://192.0.2.172/a1", &id));
 
   Handle(Join({Hex("8c 82 83"), Text("http://x/2"), Hex("00")}));
   EXPECT_EQ(String(L"WapPhone"), L"");
@@ -215,7 +215,7 @@ TEST_F(DispatchTest, OtherTypesAreAnnouncedInAPromptBeforeTheirType) {
     EXPECT_EQ(Dword(L"WapType"), Hex(hex)[1]);
   }
   // Unknown types and an empty body are only published.
-  mms::push::EndPrompts();
+  mms::client::EndPrompts();
   ClearShown();
   Handle(Hex("8c 87"));
   EXPECT_EQ(Dword(L"WapType"), 135u);
@@ -253,18 +253,18 @@ TEST_F(DispatchTest, UnansweredPromptsNeverHoldUpPushHandling) {
     EXPECT_EQ(Handle(Hex("8c 81")), 0);
     EXPECT_EQ(Dword(L"WapState"), static_cast<DWORD>(i));
   }
-  EXPECT_EQ(mms::push::QueuedPrompts(), mms::push::kMaxQueuedPrompts);
+  EXPECT_EQ(mms::client::QueuedPrompts(), mms::client::kMaxQueuedPrompts);
   {
     std::lock_guard<std::mutex> lock(mu);
     answered = true;
   }
   cv.notify_all();
   // The one shown and those that waited; the rest were dropped.
-  const int expected = 1 + static_cast<int>(mms::push::kMaxQueuedPrompts);
+  const int expected = 1 + static_cast<int>(mms::client::kMaxQueuedPrompts);
   std::unique_lock<std::mutex> lock(mu);
   EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(20),
                           [&] { return showing == expected; }));
-  EXPECT_EQ(mms::push::QueuedPrompts(), 0u);
+  EXPECT_EQ(mms::client::QueuedPrompts(), 0u);
 }
 
 TEST_F(DispatchTest, AnnouncementIsLogged) {

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "client/prompts.h"
 #include "platform/registry.h"
-#include "push/prompts.h"
 #include "support/mms_test_access.h"
 #include "support/test_support.h"
 
@@ -89,7 +89,7 @@ TEST_F(PromptTest, PushPromptWaitsOnItsOwnThreadAndGoesWithStop) {
       mms::platform::ListStoredValues(L"software\\varnholt\\MMS", &values));
   EXPECT_EQ(values.size(), 2u);  // "WapType" and "WapState"
 
-  mms::push::EndPrompts();                 // as Stop does
+  mms::client::EndPrompts();               // as Stop does
   EXPECT_TRUE(WaitForPending(0).empty());  // its prompt went with it
 }
 

@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-namespace mms::platform {
+namespace mms::pushrouter {
 namespace {
 
 using mms::testing::Bytes;
@@ -181,4 +181,4 @@ TEST_F(PushClientTest, AListenThreadEndedMidWaitCanBeStartedAgain) {
 }
 
 }  // namespace
-}  // namespace mms::platform
+}  // namespace mms::pushrouter

@@ -7,7 +7,7 @@
 #include "pushrouter/push_datagram.h"
 #include "support/test_support.h"
 
-namespace mms::platform {
+namespace mms::pushrouter {
 namespace {
 
 using mms::testing::Bytes;
@@ -106,4 +106,4 @@ TEST(PushDatagram, TellsPushFilesFromBareMmsPdus) {
 }
 
 }  // namespace
-}  // namespace mms::platform
+}  // namespace mms::pushrouter

@@ -13,7 +13,7 @@
 #include "support/mms_test_access.h"
 #include "support/test_support.h"
 
-namespace mms::platform {
+namespace mms::pushrouter {
 namespace {
 
 using mms::testing::Bytes;
@@ -234,4 +234,4 @@ TEST_F(ListenerTest, ACloseThatFailsIsToldOnTheDebugOutput) {
 }
 
 }  // namespace
-}  // namespace mms::platform
+}  // namespace mms::pushrouter

@@ -41,7 +41,7 @@ inline Bytes DeliveryBody(const std::string& message_id) {
 // Write sequence of a value under the library's key; -1 when absent.
 inline int64_t WriteSeq(const std::wstring& name) {
   std::vector<mms::platform::StoredValue> values;
-  if (!mms::platform::ListStoredValues(mms::client::kMmsKey, &values)) {
+  if (!mms::platform::ListStoredValues(mms::store::kMmsKey, &values)) {
     return -1;
   }
   for (const auto& v : values) {
@@ -55,7 +55,7 @@ inline int64_t WriteSeq(const std::wstring& name) {
 // A string value under the library's key ("" when absent).
 inline std::wstring ReadString(const wchar_t* name) {
   wchar_t text[260] = {};
-  WBuf key(mms::client::kMmsKey), value(name);
+  WBuf key(mms::store::kMmsKey), value(name);
   RegGetValue(key, value, text, sizeof(text) - sizeof(wchar_t));
   return text;
 }

@@ -32,7 +32,7 @@
 
 extern char** environ;
 
-namespace mms::platform {
+namespace mms::pushrouter {
 namespace {
 
 using mms::testing::Bytes;
@@ -364,4 +364,4 @@ TEST_F(RouterTest, AListenerKilledBeforeFreeingLeavesThePushQueued) {
 }
 
 }  // namespace
-}  // namespace mms::platform
+}  // namespace mms::pushrouter

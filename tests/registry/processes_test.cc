@@ -46,7 +46,7 @@ DWORD Read(const wchar_t* name) {
 // In the child: retrieval groups whose name and number both carry the
 // writer and the round, until killed or done.
 [[noreturn]] void WriteTaggedGroups(int writer, DWORD rounds) {
-  using namespace mms::client;
+  using namespace mms::store;
   for (DWORD i = 1; i <= rounds; ++i) {
     const DWORD tag = static_cast<DWORD>(writer) * 1000000 + i;
     const std::wstring name = L"m" + std::to_wstring(tag);

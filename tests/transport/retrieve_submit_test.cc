@@ -11,11 +11,11 @@
 
 #include "platform/thread.h"
 #include "store/registry_values.h"
+#include "store/transfers.h"
 #include "support/http_recorder.h"
 #include "support/loopback.h"
 #include "support/test_support.h"
 #include "transport/connection.h"
-#include "transport/transport.h"
 
 namespace {
 
@@ -56,13 +56,13 @@ class TransportTest : public mms::testing::DeviceTest {
 
   DWORD Dword(const wchar_t* name) {
     DWORD value = 0xDEADBEEF;
-    RegGetValue(const_cast<wchar_t*>(mms::client::kMmsKey),
+    RegGetValue(const_cast<wchar_t*>(mms::store::kMmsKey),
                 const_cast<wchar_t*>(name), &value, sizeof value);
     return value;
   }
   std::wstring String(const wchar_t* name) {
     wchar_t text[260] = {};
-    RegGetValue(const_cast<wchar_t*>(mms::client::kMmsKey),
+    RegGetValue(const_cast<wchar_t*>(mms::store::kMmsKey),
                 const_cast<wchar_t*>(name), text, sizeof text);
     return text;
   }
@@ -126,7 +126,7 @@ TEST_F(TransportTest, OperatorLocationsAreFetchedAtTheirAnnouncedPath) {
     EXPECT_EQ(requests[i].user_agent, "Corvix.exe");
     EXPECT_EQ(requests[i].profile, "");
   }
-  EXPECT_EQ(Dword(mms::client::kNewMms), 1u);
+  EXPECT_EQ(Dword(mms::store::kNewMms), 1u);
   EXPECT_EQ(StoredFiles().size(), paths.size());
 }
 
@@ -208,7 +208,7 @@ TEST_F(TransportTest, OnlyA2xxRetrieveConfIsStored) {
           });
     }
   });
-  const DWORD state_before = Dword(mms::client::kReciveState);
+  const DWORD state_before = Dword(mms::store::kReciveState);
   const std::wstring base = L"http://" + Wide(centre_.host()) + L"/";
   for (const wchar_t* path :
        {L"404", L"500", L"302", L"html", L"empty", L"short", L"huge"}) {
@@ -216,7 +216,7 @@ TEST_F(TransportTest, OnlyA2xxRetrieveConfIsStored) {
   }
   EXPECT_EQ(centre_.requests().size(), 7u);  // a redirect is not followed
   EXPECT_TRUE(StoredFiles().empty());
-  EXPECT_EQ(Dword(mms::client::kReciveState), state_before);
+  EXPECT_EQ(Dword(mms::store::kReciveState), state_before);
 
   std::wstring stored;
   ASSERT_EQ(Retrieve(base + L"chunked", &stored), 0);
@@ -270,15 +270,15 @@ TEST_F(TransportTest, OnlyAnOkConfirmationAcceptsAMessage) {
                       "application/vnd.wap.mms-message");
     }
   });
-  RegSetString(const_cast<wchar_t*>(mms::client::kMmsKey),
-               const_cast<wchar_t*>(mms::client::kMessageId),
+  RegSetString(const_cast<wchar_t*>(mms::store::kMmsKey),
+               const_cast<wchar_t*>(mms::store::kMessageId),
                mms::testing::WBuf(L"old"));
   EXPECT_EQ(Submit(SendReq(1000)), -1);  // an HTML page: one attempt
   EXPECT_EQ(Submit(SendReq(100)), -1);
   EXPECT_EQ(Submit(std::string("\x8c\x85\x98T\0\x8d\x90\x91\x80", 9)), 0);
   mms::transport::SetSubmissionHook(nullptr);
   EXPECT_EQ(centre_.requests().size(), 3u);
-  EXPECT_EQ(String(mms::client::kMessageId), L"old");
+  EXPECT_EQ(String(mms::store::kMessageId), L"old");
   ASSERT_EQ(reports.size(), 3u);
   EXPECT_EQ(reports[0].http_status, 200);
   EXPECT_EQ(reports[0].response_status, 0);
@@ -301,9 +301,9 @@ TEST_F(TransportTest, ReplyIsReadUpTo1024BytesAndAnUnendedIdCounts) {
     }
   });
   ASSERT_EQ(Submit(SendReq(200)), 0);
-  EXPECT_EQ(String(mms::client::kMessageId), L"first");
+  EXPECT_EQ(String(mms::store::kMessageId), L"first");
   ASSERT_EQ(Submit(SendReq(300)), 0);
-  EXPECT_EQ(String(mms::client::kMessageId), L"unended");
+  EXPECT_EQ(String(mms::store::kMessageId), L"unended");
 }
 
 TEST_F(TransportTest, AMessageThatWentOutIsNeverPostedTwice) {
@@ -331,7 +331,7 @@ TEST_F(TransportTest, APostRefusedBeforeItWentOutIsPostedAgain) {
   EXPECT_EQ(refusing.accepted(), 3);
   ASSERT_EQ(centre_.requests().size(), 1u);
   EXPECT_EQ(centre_.requests()[0].body.size(), pdu.size());
-  EXPECT_EQ(String(mms::client::kMessageId), L"third");
+  EXPECT_EQ(String(mms::store::kMessageId), L"third");
 }
 
 TEST_F(TransportTest, ACentreUrlIsPostedToAtItsPath) {

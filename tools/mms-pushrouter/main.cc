@@ -8,7 +8,7 @@
 #include "tools/daemon_main.h"
 
 int main(int argc, char** argv) {
-  return mms::tools::DaemonMain<mms::platform::RouterOptions>(
+  return mms::tools::DaemonMain<mms::pushrouter::RouterOptions>(
       argc, argv, "mms-pushrouter",
       "usage: mms-pushrouter [--address HOST[:PORT]] [--port N] "
       "[--verbose]\n"
@@ -16,6 +16,6 @@ int main(int argc, char** argv) {
       "loopback address, 127.0.0.1:2948 unless MMS_PUSH_ADDR or the\n"
       "options say otherwise (port 0 picks a free one), for the device\n"
       "root of MMS_DEVICE_ROOT. Runs until SIGTERM or SIGINT.",
-      mms::platform::RouterOptionsFromArgs,
-      mms::platform::RunPushRouterUntilSignal);
+      mms::pushrouter::RouterOptionsFromArgs,
+      mms::pushrouter::RunPushRouterUntilSignal);
 }

@@ -19,7 +19,7 @@ namespace {
 
 constexpr char kName[] = "connections";
 
-namespace connmgr = mms::platform::connmgr;
+namespace connmgr = mms::connmgr;
 
 std::string TypeName(DWORD type) {
   switch (type) {

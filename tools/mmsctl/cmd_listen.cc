@@ -22,7 +22,7 @@ namespace {
 constexpr char kName[] = "listen";
 constexpr int kPollMs = 20;
 
-namespace client = mms::client;
+namespace store = mms::store;
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -35,21 +35,21 @@ std::string Received(const wchar_t* name) {
 
 void PrintGroup() {
   DWORD type = 0;
-  ReadDwordValue(client::kWapType, &type);
+  ReadDwordValue(store::kWapType, &type);
   const char* name =
       HeaderValueName(mms::codec::kMessageType, static_cast<uint8_t>(type));
   std::printf("push: %s (WapType %u)\n", name != nullptr ? name : "unknown",
               type);
   if (type == 130) {  // m-notification-ind
-    std::printf("  WapPhone: %s\n", Received(client::kWapPhone).c_str());
-    std::printf("  WapUrl:   %s\n", Received(client::kWapUrl).c_str());
+    std::printf("  WapPhone: %s\n", Received(store::kWapPhone).c_str());
+    std::printf("  WapUrl:   %s\n", Received(store::kWapUrl).c_str());
   } else if (type == 134) {  // m-delivery-ind
     std::printf("  DeliveryReportPhone:  %s\n",
-                Received(client::kDeliveryReportPhone).c_str());
+                Received(store::kDeliveryReportPhone).c_str());
     std::printf("  DeliveryReportMsgID:  %s\n",
-                Received(client::kDeliveryReportMsgId).c_str());
+                Received(store::kDeliveryReportMsgId).c_str());
     std::printf("  DeliveryReportStatue: %s\n",
-                Received(client::kDeliveryReportStatue).c_str());
+                Received(store::kDeliveryReportStatue).c_str());
   }
   std::fflush(stdout);
 }
@@ -76,7 +76,7 @@ int Run(const Args& args) {
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
-  DWORD state = StateNow(client::kWapState);
+  DWORD state = StateNow(store::kWapState);
   if (CMMS::Start() != 0) {
     return Fail(kName, "the listener could not be started");
   }
@@ -87,7 +87,7 @@ int Run(const Args& args) {
       std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
   while (g_stop == 0 && (count == 0 || groups < count) &&
          (timeout == 0 || std::chrono::steady_clock::now() < deadline)) {
-    const DWORD now = StateNow(client::kWapState);
+    const DWORD now = StateNow(store::kWapState);
     if (now != state) {
       state = now;
       PrintGroup();

@@ -27,21 +27,21 @@ constexpr char kName[] = "push";
 
 // The running router's address, else MMS_PUSH_ADDR, else the default.
 bool RouterAddress(const std::string& given,
-                   mms::platform::RouterOptions* options) {
+                   mms::pushrouter::RouterOptions* options) {
   if (!given.empty()) {
-    return mms::platform::ParseRouterAddress(given, options);
+    return mms::pushrouter::ParseRouterAddress(given, options);
   }
-  mms::platform::PushStore store;
-  mms::platform::RouterRow row;
+  mms::pushrouter::PushStore store;
+  mms::pushrouter::RouterRow row;
   bool live = false;
-  if (store.Open(mms::platform::PushStorePath()) && store.Router(&row, &live) &&
-      live) {
+  if (store.Open(mms::pushrouter::PushStorePath()) &&
+      store.Router(&row, &live) && live) {
     options->address = row.address;
     options->port = row.port;
     return true;
   }
   std::string error;
-  return mms::platform::RouterOptionsFromArgs({}, options, &error);
+  return mms::pushrouter::RouterOptionsFromArgs({}, options, &error);
 }
 
 int Run(const Args& args) {
@@ -64,20 +64,20 @@ int Run(const Args& args) {
     return Fail(kName, "cannot read " + path);
   }
   std::vector<uint8_t> datagram;
-  switch (mms::platform::ClassifyPushFile(bytes)) {
-    case mms::platform::PushFileKind::kPushPdu:
+  switch (mms::pushrouter::ClassifyPushFile(bytes)) {
+    case mms::pushrouter::PushFileKind::kPushPdu:
       datagram = bytes;
       break;
-    case mms::platform::PushFileKind::kMmsPdu:
-      if (!mms::platform::BuildPushDatagram(0, mms::platform::kMmsMessageType,
-                                            {}, bytes, &datagram)) {
+    case mms::pushrouter::PushFileKind::kMmsPdu:
+      if (!mms::pushrouter::BuildPushDatagram(
+              0, mms::pushrouter::kMmsMessageType, {}, bytes, &datagram)) {
         return Fail(kName, "too large for one push: " + path);
       }
       break;
     default:
       return Fail(kName, path + " holds neither a WSP Push PDU nor an MMS PDU");
   }
-  mms::platform::RouterOptions options;
+  mms::pushrouter::RouterOptions options;
   if (!RouterAddress(address, &options)) {
     return Fail(kName, "not a loopback HOST:PORT: " + address, kUsage);
   }

@@ -15,19 +15,19 @@ namespace {
 constexpr char kName[] = "pushrouter";
 
 int Status() {
-  mms::platform::PushStore store;
-  mms::platform::RouterRow row;
+  mms::pushrouter::PushStore store;
+  mms::pushrouter::RouterRow row;
   bool live = false;
-  std::vector<mms::platform::Registration> registrations;
+  std::vector<mms::pushrouter::Registration> registrations;
   std::map<std::string, int64_t> waiting;
   std::map<std::string, int64_t> counts;
-  mms::platform::ProcessId bridge;
+  mms::pushrouter::ProcessId bridge;
   bool bridge_live = false;
-  if (!store.Open(mms::platform::PushStorePath()) ||
+  if (!store.Open(mms::pushrouter::PushStorePath()) ||
       !store.Router(&row, &live) || !store.Bridge(&bridge, &bridge_live) ||
       !store.ListRegistrations(&registrations) ||
       !store.WaitingByType(&waiting) || !store.Counts(&counts)) {
-    return Fail(kName, "cannot read " + mms::platform::PushStorePath());
+    return Fail(kName, "cannot read " + mms::pushrouter::PushStorePath());
   }
   if (live) {
     std::printf("router: running, pid %u, %s:%d\n", row.pid,
@@ -59,12 +59,13 @@ int Run(const Args& args) {
   if (args.size() == 1 && args[0] == "--status") {
     return Status();
   }
-  mms::platform::RouterOptions options;
+  mms::pushrouter::RouterOptions options;
   std::string error;
-  if (!mms::platform::RouterOptionsFromArgs(args, &options, &error)) {
+  if (!mms::pushrouter::RouterOptionsFromArgs(args, &options, &error)) {
     return Fail(kName, error, kUsage);
   }
-  return mms::platform::RunPushRouterUntilSignal(options) == 0 ? kOk : kFailed;
+  return mms::pushrouter::RunPushRouterUntilSignal(options) == 0 ? kOk
+                                                                 : kFailed;
 }
 
 const Registration kRegistration({

@@ -28,7 +28,7 @@ namespace {
 
 constexpr char kName[] = "reg";
 
-namespace client = mms::client;
+namespace store = mms::store;
 
 struct Group {
   const wchar_t* state;
@@ -37,12 +37,12 @@ struct Group {
 
 const std::vector<Group>& Groups() {
   static const std::vector<Group> groups = {
-      {client::kReciveState, {client::kNewMmsName, client::kNewMms}},
-      {client::kSendState, {client::kMessageId, client::kSendOk}},
-      {client::kWapState,
-       {client::kWapPhone, client::kWapUrl, client::kDeliveryReportPhone,
-        client::kDeliveryReportMsgId, client::kDeliveryReportStatue,
-        client::kWapType}},
+      {store::kReciveState, {store::kNewMmsName, store::kNewMms}},
+      {store::kSendState, {store::kMessageId, store::kSendOk}},
+      {store::kWapState,
+       {store::kWapPhone, store::kWapUrl, store::kDeliveryReportPhone,
+        store::kDeliveryReportMsgId, store::kDeliveryReportStatue,
+        store::kWapType}},
   };
   return groups;
 }
@@ -86,7 +86,7 @@ std::string Describe(DWORD type, const std::vector<uint8_t>& bytes) {
 
 int List() {
   std::vector<mms::platform::StoredValue> values;
-  if (!mms::platform::ListStoredValues(client::kMmsKey, &values)) {
+  if (!mms::platform::ListStoredValues(store::kMmsKey, &values)) {
     return Fail(kName, "cannot read the registry database");
   }
   for (const auto& v : values) {
@@ -105,12 +105,12 @@ int List() {
 class Snapshot {
  public:
   bool Read() {
-    return mms::platform::ListStoredValues(client::kMmsKey, &values_);
+    return mms::platform::ListStoredValues(store::kMmsKey, &values_);
   }
   // "" when the value is missing.
   std::string Describe(const wchar_t* name) const {
     for (const auto& v : values_) {
-      if (wcscasecmp(v.key.c_str(), client::kMmsKey) == 0 &&
+      if (wcscasecmp(v.key.c_str(), store::kMmsKey) == 0 &&
           wcscasecmp(v.name.c_str(), name) == 0) {
         return mmsctl::Describe(v.type, ReaderBytes(v));
       }
@@ -141,7 +141,7 @@ int Watch(long interval_ms, long count) {
   for (const Group& g : Groups()) {
     last.push_back(snapshot.Describe(g.state));
   }
-  std::printf("watching %ls (interrupt to stop)\n", client::kMmsKey);
+  std::printf("watching %ls (interrupt to stop)\n", store::kMmsKey);
   std::fflush(stdout);
   long printed = 0;
   while (count == 0 || printed < count) {

@@ -19,6 +19,7 @@ constexpr char kName[] = "retrieve";
 constexpr int kDefaultTimeoutS = 60;
 
 namespace client = mms::client;
+namespace store = mms::store;
 
 int Run(const Args& args) {
   int timeout_s = kDefaultTimeoutS;
@@ -49,20 +50,20 @@ int Run(const Args& args) {
   }
 
   ProgressLine progress;
-  const DWORD before = StateNow(client::kReciveState);
+  const DWORD before = StateNow(store::kReciveState);
   std::wstring wide = Wide(url);
   if (CMMS::MMS_Recived(wide.data()) != 0) {
     return Fail(kName, "the retrieval could not be started");
   }
-  if (!WaitForStateChange(client::kReciveState, before, timeout_s * 1000)) {
+  if (!WaitForStateChange(store::kReciveState, before, timeout_s * 1000)) {
     return Fail(kName, "no message from " + url + " within " +
                            std::to_string(timeout_s) + " s");
   }
   progress.Finish();
   DWORD fetched = 0;
-  ReadDwordValue(client::kNewMms, &fetched);
+  ReadDwordValue(store::kNewMms, &fetched);
   std::printf("NewMMS:     %u\n", fetched);
-  std::printf("NewMMSName: %s\n", ReadTextValue(client::kNewMmsName).c_str());
+  std::printf("NewMMSName: %s\n", ReadTextValue(store::kNewMmsName).c_str());
   std::fflush(stdout);
   // The acknowledgement goes out silently; leaving earlier would end it.
   if (!client::WaitForWorkers(static_cast<uint32_t>(timeout_s) * 1000)) {

@@ -27,6 +27,7 @@ constexpr int kDefaultTimeoutS = 60;
 constexpr uint32_t kWorkerGraceMs = 5000;
 
 namespace client = mms::client;
+namespace store = mms::store;
 namespace transport = mms::transport;
 
 // The report of the user's message (not of acknowledgements that other
@@ -83,7 +84,7 @@ int Run(const Args& args) {
 
   ProgressLine progress;
   LastReport last;
-  const DWORD before = StateNow(client::kSendState);
+  const DWORD before = StateNow(store::kSendState);
   wchar_t saved[MAX_PATH] = {};
   wchar_t scratch[MAX_PATH] = {};
   if (CMMS::MMS_Send(message.get(), saved, scratch, 0) != 0) {
@@ -91,17 +92,17 @@ int Run(const Args& args) {
     return Fail(kName, "the message could not be encoded, stored or sent");
   }
   message.release();  // MMS_Send took it
-  if (!WaitForStateChange(client::kSendState, before, timeout_s * 1000)) {
+  if (!WaitForStateChange(store::kSendState, before, timeout_s * 1000)) {
     return Fail(kName, "no result from the MMS centre within " +
                            std::to_string(timeout_s) + " s");
   }
   client::WaitForWorkers(kWorkerGraceMs);
   progress.Finish();
   DWORD ok = 0;
-  ReadDwordValue(client::kSendOk, &ok);
+  ReadDwordValue(store::kSendOk, &ok);
   std::printf("saved:     %s\n", Utf8(saved).c_str());
   std::printf("SendOK:    %u\n", ok);
-  std::printf("MessageID: %s\n", ReadTextValue(client::kMessageId).c_str());
+  std::printf("MessageID: %s\n", ReadTextValue(store::kMessageId).c_str());
   const transport::SubmissionReport report = last.Get();
   if (report.http_status != 0) {
     std::printf("HTTP:      %ld\n", report.http_status);

@@ -28,7 +28,7 @@
 namespace mmsctl {
 namespace {
 
-namespace client = mms::client;
+namespace store = mms::store;
 
 constexpr int kPollMs = 20;
 
@@ -68,7 +68,7 @@ void ShowProgress(size_t sent, size_t send_total, size_t received,
 
 bool ReadValue(const wchar_t* name, DWORD* type, std::vector<uint8_t>* bytes) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, client::kMmsKey, 0, KEY_READ, &key) !=
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, store::kMmsKey, 0, KEY_READ, &key) !=
       ERROR_SUCCESS) {
     return false;
   }
@@ -144,10 +144,10 @@ int ProbeOperator(const char* command) {
 }
 
 bool PushRouterRunning() {
-  mms::platform::PushStore store;
-  mms::platform::RouterRow row;
+  mms::pushrouter::PushStore store;
+  mms::pushrouter::RouterRow row;
   bool live = false;
-  return store.Open(mms::platform::PushStorePath()) &&
+  return store.Open(mms::pushrouter::PushStorePath()) &&
          store.Router(&row, &live) && live;
 }
 

@@ -1,12 +1,12 @@
 // prompts.h: the prompts that push handling raises, shown one at a time on
 // a thread of their own, so that a prompt nobody answers never holds up the
 // pushes behind it.
-#ifndef MMS_PUSH_PROMPTS_H_
-#define MMS_PUSH_PROMPTS_H_
+#ifndef MMS_CLIENT_PROMPTS_H_
+#define MMS_CLIENT_PROMPTS_H_
 
 #include <cstddef>
 
-namespace mms::push {
+namespace mms::client {
 
 // Prompts that wait behind the one being shown; more are dropped.
 constexpr size_t kMaxQueuedPrompts = 8;
@@ -21,6 +21,6 @@ size_t QueuedPrompts();
 // Drops the waiting prompts and ends the one being shown (Stop).
 void EndPrompts();
 
-}  // namespace mms::push
+}  // namespace mms::client
 
-#endif  // MMS_PUSH_PROMPTS_H_
+#endif  // MMS_CLIENT_PROMPTS_H_

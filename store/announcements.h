@@ -5,13 +5,13 @@
 //
 // It is no status value (nothing outside the library reads it). It holds
 // the newest kAnnouncementsKept locations; older ones are dropped.
-#ifndef MMS_PLATFORM_ANNOUNCEMENTS_H_
-#define MMS_PLATFORM_ANNOUNCEMENTS_H_
+#ifndef MMS_STORE_ANNOUNCEMENTS_H_
+#define MMS_STORE_ANNOUNCEMENTS_H_
 
 #include <cstddef>
 #include <string>
 
-namespace mms::platform {
+namespace mms::store {
 
 constexpr size_t kAnnouncementsKept = 256;
 
@@ -23,6 +23,6 @@ bool RememberAnnouncement(const std::string& url,
 // The transaction ID announced for url; false when none is recorded.
 bool FindAnnouncement(const std::string& url, std::string* transaction_id);
 
-}  // namespace mms::platform
+}  // namespace mms::store
 
-#endif  // MMS_PLATFORM_ANNOUNCEMENTS_H_
+#endif  // MMS_STORE_ANNOUNCEMENTS_H_

@@ -3,11 +3,15 @@
 // The table is made on first use; its rows are ordered by a rising
 // sequence, so trimming to the newest is one statement in the same
 // transaction as the write.
-#include "platform/announcements.h"
+#include "store/announcements.h"
 
 #include "platform/registry_db.h"
 
-namespace mms::platform {
+namespace mms::store {
+
+using platform::RegistryDb;
+using platform::Statement;
+using platform::WriteTransaction;
 
 namespace {
 
@@ -75,4 +79,4 @@ bool FindAnnouncement(const std::string& url, std::string* transaction_id) {
   return true;
 }
 
-}  // namespace mms::platform
+}  // namespace mms::store

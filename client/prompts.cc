@@ -1,7 +1,7 @@
 // prompts.cc: the bounded queue of push prompts and the thread that shows
 // them. The thread runs while prompts wait and ends when the queue is
 // empty; whoever takes its handle out under the lock closes it.
-#include "push/prompts.h"
+#include "client/prompts.h"
 
 #include <deque>
 #include <mutex>
@@ -13,7 +13,7 @@
 #include "platform/prompt.h"
 #include "platform/winapi.h"
 
-namespace mms::push {
+namespace mms::client {
 namespace {
 
 constexpr wchar_t kPromptCaption[] = L"Prompt";
@@ -31,7 +31,7 @@ PromptQueue& Queue() {
 }
 
 DWORD PromptThreadProc(void* /*unused*/) {
-  client::WorkerScope scope(client::WorkerKind::kService);
+  WorkerScope scope(WorkerKind::kService);
   PromptQueue& q = Queue();
   for (;;) {
     std::wstring text;
@@ -68,8 +68,7 @@ void QueuePrompt(const wchar_t* text) {
       q.waiting.emplace_back(text);
       if (q.thread == nullptr) {
         // Started under the lock: the thread finds its prompt and handle.
-        q.thread = client::StartWorker(PromptThreadProc, nullptr,
-                                       client::WorkerKind::kService);
+        q.thread = StartWorker(PromptThreadProc, nullptr, WorkerKind::kService);
         if (q.thread == nullptr) {
           q.waiting.clear();
           dropped = true;
@@ -102,4 +101,4 @@ void EndPrompts() {
   }
 }
 
-}  // namespace mms::push
+}  // namespace mms::client
