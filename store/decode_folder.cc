@@ -23,6 +23,7 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "codec/decode/part_name.h"
 #include "platform/device_fs.h"
 #include "platform/folder_index.h"
 #include "platform/text_convert.h"
@@ -137,7 +138,7 @@ size_t Sweep(const std::string& folder, const std::vector<std::string>& names,
     if (left <= kDecodeFolderKeep) {
       break;
     }
-    if (DeleteFileW((std::wstring(kDecodeFolder) + file.name).c_str())) {
+    if (DeleteFileW((std::wstring(codec::kDecodeFolder) + file.name).c_str())) {
       --left;
     }
   }
@@ -153,7 +154,7 @@ void KeepDecodeFolderBounded(const std::vector<std::wstring>& names) {
   RecordLastMessage(names);
   std::string folder;
   std::vector<std::string> entries;
-  if (!mms::platform::DeviceFolderEntries(kDecodeFolder, next_sweep + 1,
+  if (!mms::platform::DeviceFolderEntries(codec::kDecodeFolder, next_sweep + 1,
                                           &folder, &entries) ||
       entries.empty()) {
     return;

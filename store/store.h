@@ -3,7 +3,7 @@
 //
 // A message file holds raw PDU bytes and nothing else. Saving, sending and
 // retrieval all store through StoreMessageFile; decoding a message puts
-// its part files into the decode folder (decode_folder.h), which
+// its part files into the decode folder (decode_message.h), which
 // CreateDeCodeFolder (mms.h) makes.
 #ifndef MMS_STORE_STORE_H_
 #define MMS_STORE_STORE_H_

@@ -1,7 +1,7 @@
 // body_decoder.cc: a whole PDU parsed in memory: the header, then every
 // entry as views into the PDU, and the file name each part gets. A body
 // that is not multipart is one part. Nothing is written here: the store
-// layer writes the part files (store/decode_folder.h).
+// layer writes the part files (store/decode_message.h).
 #include <algorithm>
 #include <climits>
 #include <cstring>

@@ -324,8 +324,8 @@ TEST_F(Mmsctl, ConnectionsListsTheNewDevicesEntryAndAddsOne) {
   EXPECT_EQ(o.out, "Slow wap {00000000-1111-2222-3333-444444444444}\n");
 
   // The library sees the entry the other process wrote.
-  std::vector<mms::platform::connmgr::Entry> entries;
-  ASSERT_TRUE(mms::platform::connmgr::ListEntries(&entries));
+  std::vector<mms::connmgr::Entry> entries;
+  ASSERT_TRUE(mms::connmgr::ListEntries(&entries));
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[1].name, L"Slow wap");
   EXPECT_EQ(entries[1].apn, L"CMWAP");
