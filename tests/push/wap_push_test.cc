@@ -2,7 +2,6 @@
 #include "push/wap_push.h"
 
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -253,48 +252,3 @@ TEST(CutAddressType, CopiesUpToTheFirstSlash) {
 
 }  // namespace
 // clang-format on
-
-// Pushes as MMS centres sent them (shared sample corpus, when present; the
-// repository's own samples above cover the same fields in every run).
-namespace {
-
-const std::string kCorpusPushes =
-    mms::testing::CorpusDir() + "/mms-engine/test_mms_codec/";
-
-Record DecodeCorpusFile(const std::string& name) {
-  return Decode(mms::testing::ReadHostFile(kCorpusPushes + name));
-}
-
-TEST(WapPushCorpus, NotificationsAndDeliveryReportsFromTheField) {
-  if (!std::filesystem::is_directory(kCorpusPushes)) {
-    GTEST_SKIP() << "no sample corpus at " << kCorpusPushes;
-  }
-  Record beeline = DecodeCorpusFile("m-notification_1.ind");
-  ASSERT_NE(beeline, nullptr);
-  EXPECT_EQ(beeline->nMsgType, 130);
-  EXPECT_STREQ(beeline->pszTransactionId, "m10l9m7u03mct2jbc12@mms.beeline.ru");
-  EXPECT_STREQ(beeline->pszFrom, "+79050000000");
-  EXPECT_EQ(beeline->nMsgSize, 25031u);
-  EXPECT_STREQ(beeline->pszContentLocation,
-               "http://mmsr5/?message-id=m10l9m7u03mct2jbc12");
-
-  // An 86-byte location arrives whole.
-  Record lightsurf = DecodeCorpusFile("m-notification_4.ind");
-  ASSERT_NE(lightsurf, nullptr);
-  EXPECT_EQ(lightsurf->nMsgType, 130);
-  ASSERT_NE(lightsurf->pszContentLocation, nullptr);
-  EXPECT_STREQ(lightsurf->pszContentLocation,
-               "http://tnz-retrieve.sun2.lightsurf.net:80/"
-               "?msgid=000_0000000000000000_0&userId=0000000");
-  EXPECT_EQ(lightsurf->nMsgSize, 839556u);
-
-  Record report = DecodeCorpusFile("m-delivery_1.ind");
-  ASSERT_NE(report, nullptr);
-  EXPECT_EQ(report->nMsgType, 134);
-  EXPECT_STREQ(report->pszMessageId, "BH24CBJJA40W1");
-  EXPECT_STREQ(report->pszTo, "+358500000000");
-  EXPECT_EQ(report->nStatus, 129);
-  EXPECT_NE(report->pDate, nullptr);
-}
-
-}  // namespace
