@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -201,6 +202,12 @@ std::string Printable(const std::string& text) {
     }
   }
   return out;
+}
+
+void PrintProgramLine(const char* program, const char* format, va_list args) {
+  std::fprintf(stderr, "%s: ", program);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
 }
 
 }  // namespace mms::diag

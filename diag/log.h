@@ -11,6 +11,7 @@
 #define MMS_DIAG_LOG_H_
 
 #include <atomic>
+#include <cstdarg>
 #include <string>
 
 #include "mms.h"
@@ -50,6 +51,9 @@ void CloseLog();
 // Bytes from the network for a log line: printable ASCII kept, every other
 // byte as \xNN, so a hostile text cannot forge lines or control a terminal.
 std::string Printable(const std::string& text);
+
+// One line on stderr, "<program>: " in front, for the service programs.
+void PrintProgramLine(const char* program, const char* format, va_list args);
 
 }  // namespace mms::diag
 

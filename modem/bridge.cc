@@ -18,6 +18,7 @@
 #include <map>
 #include <set>
 
+#include "diag/log.h"
 #include "modem/mm_client.h"
 #include "modem/sms_push.h"
 #include "platform/device_fs.h"
@@ -86,9 +87,7 @@ class Bridge {
 void Bridge::Log(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::fputs("mms-modem: ", stderr);
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
+  diag::PrintProgramLine("mms-modem", format, args);
   va_end(args);
 }
 

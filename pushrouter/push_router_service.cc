@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/log.h"
 #include "platform/device_fs.h"
 #include "platform/text_convert.h"
 #include "pushrouter/push_datagram.h"
@@ -135,9 +136,7 @@ class Router {
     }
     va_list args;
     va_start(args, format);
-    std::fputs("mms-pushrouter: ", stderr);
-    std::vfprintf(stderr, format, args);
-    std::fputc('\n', stderr);
+    diag::PrintProgramLine("mms-pushrouter", format, args);
     va_end(args);
   }
 
