@@ -82,14 +82,6 @@ inline Bytes Text(const std::string& text, bool with_zero = true) {
   return bytes;
 }
 
-inline Bytes Cat(std::initializer_list<Bytes> pieces) {
-  Bytes all;
-  for (const Bytes& piece : pieces) {
-    all.insert(all.end(), piece.begin(), piece.end());
-  }
-  return all;
-}
-
 }  // namespace mms::testing
 
 #endif  // MMS_TESTS_CODEC_SEND_FIXTURE_H_

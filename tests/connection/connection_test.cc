@@ -263,17 +263,16 @@ TEST_F(ConnectionTest, ProvisionsWhenNoEntryIsCmwapAndCleansUpOnClose) {
 
 // The new network kept out of the detailed list is looked for among the
 // destinations at indexes 0 to 9 only: "Internet", the fillers, then it.
-TEST_F(ConnectionTest, ProvisionedNetworkFoundThroughDestinationIndexNine) {
+TEST_F(ConnectionTest, ProvisionedNetworkIsFoundUpToDestinationIndexNine) {
   KeepProvisionedOutOfTheList();
   AddDestinations(8);
   EXPECT_EQ(OpenMMSConnection(&pWebConnect), 1);
   EXPECT_EQ(RequestedDestinations(),
             (std::vector<std::wstring>{kZero, kNewNetwork}));
-}
+  EXPECT_EQ(CloseMMSConnection(&pWebConnect), 1);
 
-TEST_F(ConnectionTest, ProvisionedNetworkAtDestinationIndexTenIsNotFound) {
-  KeepProvisionedOutOfTheList();
-  AddDestinations(9);
+  cm_test::Reset();
+  AddDestinations(9);  // now at index ten
   EXPECT_EQ(OpenMMSConnection(&pWebConnect), 0);
   EXPECT_EQ(RequestedDestinations(), std::vector<std::wstring>{kZero});
   EXPECT_EQ(cm_test::Documents().size(), 2u);

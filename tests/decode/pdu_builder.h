@@ -12,14 +12,6 @@
 
 namespace mms::testing {
 
-inline Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) {
-    out.insert(out.end(), p.begin(), p.end());
-  }
-  return out;
-}
-
 // Text bytes with their terminating 0.
 inline Bytes Str(const std::string& text) {
   Bytes b(text.begin(), text.end());

@@ -77,15 +77,7 @@ class LogTest : public DeviceTest {
 const char kRule[] = "=============================================";
 
 TEST_F(LogTest, OpensWithRuleAndHeaderThenTimestampedEntries) {
-  SYSTEMTIME utc = {};
-  utc.wYear = 2009;
-  utc.wMonth = 3;
-  utc.wDay = 5;
-  utc.wHour = 12;
-  utc.wMinute = 27;
-  utc.wSecond = 4;
-  utc.wMilliseconds = 9;
-  platform::test::FixClock(utc);
+  platform::test::FixClock(SYSTEMTIME{2009, 3, 0, 5, 12, 27, 4, 9});
   SYSTEMTIME local = {};
   GetLocalTime(&local);
   MakeLogFolder();

@@ -3,7 +3,6 @@
 #include <time.h>
 
 #include <cstdint>
-#include <string>
 
 #include "platform/winapi.h"
 #include "support/test_support.h"
@@ -23,41 +22,18 @@ FILETIME Make(uint64_t value) {
   return ft;
 }
 
-SYSTEMTIME Time(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-  SYSTEMTIME t{};
-  t.wYear = static_cast<WORD>(y);
-  t.wMonth = static_cast<WORD>(mo);
-  t.wDay = static_cast<WORD>(d);
-  t.wHour = static_cast<WORD>(h);
-  t.wMinute = static_cast<WORD>(mi);
-  t.wSecond = static_cast<WORD>(s);
-  t.wMilliseconds = static_cast<WORD>(ms);
-  return t;
+// y, mo, d, h, mi, s, ms (the day of the week is not read).
+SYSTEMTIME Time(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms = 0) {
+  return SYSTEMTIME{y, mo, 0, d, h, mi, s, ms};
 }
 
 class Clock : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tz = getenv("TZ");
-    had_tz_ = tz != nullptr;
-    old_tz_ = had_tz_ ? tz : "";
-  }
-  void TearDown() override {
-    if (had_tz_) {
-      setenv("TZ", old_tz_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
+  void TearDown() override { UseZone(nullptr); }
+  static void UseZone(const char* tz) {
+    tz == nullptr ? unsetenv("TZ") : setenv("TZ", tz, 1);
     tzset();
   }
-  void UseZone(const char* tz) {
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-
- private:
-  bool had_tz_ = false;
-  std::string old_tz_;
 };
 
 TEST_F(Clock, SystemTimeAndFileTimeConvertBothWays) {

@@ -16,13 +16,10 @@ using mms::testing::DeviceTest;
 using mms::testing::HostFileExists;
 using mms::testing::WriteHostFile;
 
-class DevicePath : public DeviceTest {
- protected:
-  std::string Root() { return DeviceRoot(); }
-};
+using DevicePath = DeviceTest;
 
 TEST_F(DevicePath, ComponentsTakeTheExistingSpellingWhateverTheCase) {
-  std::string root = Root();
+  std::string root = DeviceRoot();
   std::string host;
   ASSERT_TRUE(DeviceToHostPath(L"\\WINDOWS\\messaging\\New.mms", &host));
   EXPECT_EQ(host, root + "/Windows/Messaging/New.mms");
@@ -41,7 +38,7 @@ TEST_F(DevicePath, ComponentsTakeTheExistingSpellingWhateverTheCase) {
 }
 
 TEST_F(DevicePath, RememberedFoldersFollowRenamesAndAReplacedRoot) {
-  std::string root = Root();
+  std::string root = DeviceRoot();
   ASSERT_TRUE(CreateDirectoryW(L"\\Temp\\Inbox", nullptr));
   WriteHostFile(root + "/Temp/Inbox/a.txt", "a");
   EXPECT_EQ(GetFileAttributesW(L"\\temp\\INBOX\\a.txt"), FILE_ATTRIBUTE_NORMAL);
@@ -70,21 +67,17 @@ TEST_F(DevicePath, RememberedFoldersFollowRenamesAndAReplacedRoot) {
   EXPECT_EQ(root, other.host() + "/tEmP/inbox/c.txt");
 }
 
-TEST_F(DevicePath, NonAsciiLettersMatchWithoutRegardToCase) {
-  std::string root = Root();
+TEST_F(DevicePath, NonAsciiNamesAreUtf8AndMatchWithoutRegardToCase) {
+  std::string root = DeviceRoot();
   WriteHostFile(root + "/Temp/\xC3\x84rger.txt", "x");  // "Ärger.txt"
   std::string host;
   ASSERT_TRUE(DeviceToHostPath(L"\\temp\\\u00E4RGER.TXT", &host));
   EXPECT_EQ(host, root + "/Temp/\xC3\x84rger.txt");
-}
-
-TEST_F(DevicePath, ChineseNamesAreUtf8OnTheHost) {
   HANDLE file = CreateFileW(L"\\Temp\\\u5F69\u4FE1.txt", GENERIC_WRITE, 0,
                             nullptr, CREATE_NEW, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   CloseHandle(file);
-  std::string host = Root() + "/Temp/\xE5\xBD\xA9\xE4\xBF\xA1.txt";
-  EXPECT_TRUE(HostFileExists(host));
+  EXPECT_TRUE(HostFileExists(root + "/Temp/\xE5\xBD\xA9\xE4\xBF\xA1.txt"));
 }
 
 TEST_F(DevicePath, DotComponentsAndEscapesAreRefused) {
@@ -101,7 +94,8 @@ TEST_F(DevicePath, DotComponentsAndEscapesAreRefused) {
                         CREATE_ALWAYS, 0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-  EXPECT_FALSE(HostFileExists(fs::path(Root()).parent_path() / "escape.txt"));
+  EXPECT_FALSE(
+      HostFileExists(fs::path(DeviceRoot()).parent_path() / "escape.txt"));
   // Names that merely contain dots are ordinary.
   EXPECT_TRUE(DeviceToHostPath(L"\\Temp\\..hidden..", &host));
 }

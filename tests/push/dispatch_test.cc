@@ -2,7 +2,6 @@
 // order, and the prompts it shows.
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,7 +10,6 @@
 #include "client/prompts.h"
 #include "diag/log.h"
 #include "platform/prompt.h"
-#include "platform/registry.h"
 #include "platform/test_seams.h"
 #include "push/wap_push.h"
 #include "store/announcements.h"
@@ -22,20 +20,15 @@
 // clang-format off
 namespace {
 
-using mms::platform::StoredValue;
 using mms::testing::Bytes;
+using mms::testing::Cat;
 using mms::testing::DeviceTest;
 using mms::testing::Hex;
+using mms::testing::RegDword;
+using mms::testing::RegString;
+using mms::testing::WriteOrder;
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) {
-    out.insert(out.end(), p.begin(), p.end());
-  }
-  return out;
-}
 
 int Handle(Bytes body) {
   PUSHMSG push = {};
@@ -44,45 +37,6 @@ int Handle(Bytes body) {
   push.cbBody = static_cast<DWORD>(body.size());
   CMMS mms;
   return MmsTestAccess::HandMessage(mms, &push);
-}
-
-std::vector<StoredValue> Stored() {
-  std::vector<StoredValue> values;
-  EXPECT_TRUE(
-      mms::platform::ListStoredValues(L"software\\varnholt\\MMS", &values));
-  return values;
-}
-
-std::vector<std::wstring> WriteOrder() {
-  std::vector<std::wstring> names;
-  for (const StoredValue& v : Stored()) {
-    names.push_back(v.name);
-  }
-  return names;
-}
-
-// The value as a reader of the registry sees it ("" when missing).
-std::wstring String(const std::wstring& name) {
-  for (const StoredValue& v : Stored()) {
-    if (v.name == name) {
-      std::wstring out;
-      for (size_t i = 0; i + 1 < v.data.size(); i += 2) {
-        out.push_back(static_cast<wchar_t>(v.data[i] | v.data[i + 1] << 8));
-      }
-      return out;
-    }
-  }
-  return L"<missing>";
-}
-
-DWORD Dword(const std::wstring& name) {
-  for (const StoredValue& v : Stored()) {
-    if (v.name == name && v.data.size() == 4) {
-      return v.data[0] | v.data[1] << 8 | v.data[2] << 16 |
-             static_cast<DWORD>(v.data[3]) << 24;
-    }
-  }
-  return 0xFFFFFFFF;
 }
 
 struct Shown {
@@ -135,7 +89,7 @@ class DispatchTest : public DeviceTest {
 
 TEST_F(DispatchTest, NotificationPublishesPhoneUrlTypeThenState) {
   mms::platform::test::FixRandom(4242);
-  const Bytes body = Join({
+  const Bytes body = Cat({
       Hex("8c 82 98"), Text("T9"), Hex("00 8d 90"),
       Hex("89 1a 80"), Text("+8613912345678/TYPE=PLMN"), Hex("00"),
       Hex("83"), Text("http://192.0.2.172/a1"), Hex("00"),
@@ -143,10 +97,10 @@ TEST_F(DispatchTest, NotificationPublishesPhoneUrlTypeThenState) {
   EXPECT_EQ(Handle(body), 0);
   EXPECT_EQ(WriteOrder(), (std::vector<std::wstring>{L"WapPhone", L"WapUrl",
                                                      L"WapType", L"WapState"}));
-  EXPECT_EQ(String(L"WapPhone"), L"+8613912345678");
-  EXPECT_EQ(String(L"WapUrl"), L"http://192.0.2.172/a1");
-  EXPECT_EQ(Dword(L"WapType"), 130u);
-  EXPECT_EQ(Dword(L"WapState"), 4242u);
+  EXPECT_EQ(RegString(L"WapPhone"), L"+8613912345678");
+  EXPECT_EQ(RegString(L"WapUrl"), L"http://192.0.2.172/a1");
+  EXPECT_EQ(RegDword(L"WapType"), 130u);
+  EXPECT_EQ(RegDword(L"WapState"), 4242u);
   EXPECT_TRUE(shown_.empty());
   std::string id;  // kept for a retrieved message without one
   EXPECT_TRUE(mms::store::FindAnnouncement("http://192.0.2.172/a1", &id));
@@ -157,20 +111,22 @@ TEST_F(DispatchTest, NotificationWithoutAUsableLocationChangesNoValue) {
   Handle(Hex("8c 82 89 1a"));  // From cut short: no sender, no location
   for (const char* location :
        {"", "https://192.0.2.172/a1", "ftp://192.0.2.172/a1", "/a1"}) {
-    Handle(Join({Hex("8c 82 98"), Text("T1"), Hex("00 83"), Text(location),
+    Handle(Cat({Hex("8c 82 98"), Text("T1"), Hex("00 83"), Text(location),
                  Hex("00")}));
   }
   EXPECT_TRUE(WriteOrder().empty());
   std::string id;
   EXPECT_FALSE(mms::store::FindAnnouncement("https://192.0.2.172/a1", &id));
 
-  Handle(Join({Hex("8c 82 83"), Text("http://x/2"), Hex("00")}));
-  EXPECT_EQ(String(L"WapPhone"), L"");
-  EXPECT_EQ(String(L"WapUrl"), L"http://x/2");
+  Handle(Cat({Hex("8c 82 83"), Text("http://x/2"), Hex("00")}));
+  EXPECT_EQ(WriteOrder(), (std::vector<std::wstring>{L"WapPhone", L"WapUrl",
+                                                     L"WapType", L"WapState"}));
+  EXPECT_EQ(RegString(L"WapPhone"), L"");
+  EXPECT_EQ(RegString(L"WapUrl"), L"http://x/2");
 }
 
 TEST_F(DispatchTest, DeliveryReportPublishesItsValuesAndKeepsOldOnes) {
-  const Bytes report = Join({
+  const Bytes report = Cat({
       Hex("8c 86 8d 90 8b"), Text("msg-42"), Hex("00"),
       Hex("97"), Text("+8613912345678/TYPE=PLMN"), Hex("00"),
       Hex("85 04 49 af 71 00 95 81"),  // Date, X-Mms-Status: Retrieved
@@ -181,22 +137,23 @@ TEST_F(DispatchTest, DeliveryReportPublishesItsValuesAndKeepsOldOnes) {
                                        L"DeliveryReportMsgID",
                                        L"DeliveryReportStatue", L"WapType",
                                        L"WapState"}));
-  EXPECT_EQ(String(L"DeliveryReportPhone"), L"+8613912345678");
-  EXPECT_EQ(String(L"DeliveryReportMsgID"), L"msg-42");
-  EXPECT_EQ(Dword(L"DeliveryReportStatue"), 129u);
-  EXPECT_EQ(Dword(L"WapType"), 134u);
+  EXPECT_EQ(RegString(L"DeliveryReportPhone"), L"+8613912345678");
+  EXPECT_EQ(RegString(L"DeliveryReportMsgID"), L"msg-42");
+  EXPECT_EQ(RegDword(L"DeliveryReportStatue"), 129u);
+  EXPECT_EQ(RegDword(L"WapType"), 134u);
 
   // Status 0 and no Message-ID: neither is written; the old ones stay.
-  Handle(Join({Hex("8c 86 97"), Text("10086"), Hex("00 95 00")}));
-  EXPECT_EQ(String(L"DeliveryReportPhone"), L"10086");
-  EXPECT_EQ(String(L"DeliveryReportMsgID"), L"msg-42");
-  EXPECT_EQ(Dword(L"DeliveryReportStatue"), 129u);
+  Handle(Cat({Hex("8c 86 97"), Text("10086"), Hex("00 95 00")}));
+  EXPECT_EQ(RegString(L"DeliveryReportPhone"), L"10086");
+  EXPECT_EQ(RegString(L"DeliveryReportMsgID"), L"msg-42");
+  EXPECT_EQ(RegDword(L"DeliveryReportStatue"), 129u);
   const std::vector<std::wstring> order = WriteOrder();
   EXPECT_EQ(order.back(), L"WapState");
   EXPECT_EQ(order[order.size() - 2], L"WapType");
 }
 
-TEST_F(DispatchTest, OtherTypesAreAnnouncedInAPromptBeforeTheirType) {
+TEST_F(DispatchTest, OtherTypesAreAnnouncedInAPromptAndTheLog) {
+  ASSERT_TRUE(CreateDirectoryW(L"\\KestLogDir", nullptr));
   const std::vector<std::pair<std::string, std::wstring>> cases = {
       {"8c 80", L"Get the send request"},
       {"8c 81", L"Get the Send Comfirmation"},
@@ -212,16 +169,26 @@ TEST_F(DispatchTest, OtherTypesAreAnnouncedInAPromptBeforeTheirType) {
     EXPECT_EQ(shown[0].text, text);
     EXPECT_EQ(shown[0].caption, L"Prompt");
     EXPECT_EQ(shown[0].type, MB_OK);
-    EXPECT_EQ(Dword(L"WapType"), Hex(hex)[1]);
+    EXPECT_EQ(RegDword(L"WapType"), Hex(hex)[1]);
   }
   // Unknown types and an empty body are only published.
   mms::client::EndPrompts();
   ClearShown();
   Handle(Hex("8c 87"));
-  EXPECT_EQ(Dword(L"WapType"), 135u);
+  EXPECT_EQ(RegDword(L"WapType"), 135u);
   Handle({});
-  EXPECT_EQ(Dword(L"WapType"), 0u);
+  EXPECT_EQ(RegDword(L"WapType"), 0u);
   EXPECT_TRUE(ShownAfter(0).empty());
+  CMMS mms;
+  EXPECT_EQ(MmsTestAccess::HandMessage(mms, nullptr), -1);
+  mms::diag::CloseLog();
+  const Bytes log =
+      mms::testing::ReadHostFile(Host(L"\\KestLogDir\\push_tests_log.txt"));
+  for (const auto& [hex, text] : cases) {
+    const std::string line(text.begin(), text.end());  // ASCII
+    EXPECT_NE(std::string(log.begin(), log.end()).find(" : " + line + "\n\r\n"),
+              std::string::npos) << line;
+  }
 }
 
 TEST_F(DispatchTest, UnansweredPromptsNeverHoldUpPushHandling) {
@@ -243,15 +210,15 @@ TEST_F(DispatchTest, UnansweredPromptsNeverHoldUpPushHandling) {
     cv.wait(lock, [&] { return showing == 1; });
   }
   // The notification is published while the prompt is still up.
-  EXPECT_EQ(Handle(Join({Hex("8c 82 83"), Text("http://x/1"), Hex("00")})), 0);
-  EXPECT_EQ(String(L"WapUrl"), L"http://x/1");
-  EXPECT_EQ(Dword(L"WapType"), 130u);
+  EXPECT_EQ(Handle(Cat({Hex("8c 82 83"), Text("http://x/1"), Hex("00")})), 0);
+  EXPECT_EQ(RegString(L"WapUrl"), L"http://x/1");
+  EXPECT_EQ(RegDword(L"WapType"), 130u);
 
   // A flood of prompt-raising pushes: all handled, the queue bounded.
   for (int i = 0; i < 1000; ++i) {
     mms::platform::test::FixRandom(i);
     EXPECT_EQ(Handle(Hex("8c 81")), 0);
-    EXPECT_EQ(Dword(L"WapState"), static_cast<DWORD>(i));
+    EXPECT_EQ(RegDword(L"WapState"), static_cast<DWORD>(i));
   }
   EXPECT_EQ(mms::client::QueuedPrompts(), mms::client::kMaxQueuedPrompts);
   {
@@ -265,25 +232,6 @@ TEST_F(DispatchTest, UnansweredPromptsNeverHoldUpPushHandling) {
   EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(20),
                           [&] { return showing == expected; }));
   EXPECT_EQ(mms::client::QueuedPrompts(), 0u);
-}
-
-TEST_F(DispatchTest, AnnouncementIsLogged) {
-  ASSERT_TRUE(CreateDirectoryW(L"\\KestLogDir", nullptr));
-  Handle(Hex("8c 80"));
-  mms::diag::CloseLog();
-  std::string log;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(Host(L"\\KestLogDir"))) {
-    const Bytes bytes = mms::testing::ReadHostFile(entry.path().string());
-    log.append(bytes.begin(), bytes.end());
-  }
-  EXPECT_NE(log.find(" : Get the send request\n\r\n"), std::string::npos)
-      << log;
-}
-
-TEST(DecodeFailure, NullPushGivesMinusOne) {
-  CMMS mms;
-  EXPECT_EQ(MmsTestAccess::HandMessage(mms, nullptr), -1);
 }
 
 }  // namespace

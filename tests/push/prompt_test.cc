@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "client/prompts.h"
-#include "platform/registry.h"
 #include "support/mms_test_access.h"
 #include "support/test_support.h"
 
@@ -84,10 +83,8 @@ TEST_F(PromptTest, PushPromptWaitsOnItsOwnThreadAndGoesWithStop) {
   EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
   CloseHandle(thread);
   ASSERT_EQ(WaitForPending(1).size(), 1u);
-  std::vector<mms::platform::StoredValue> values;
-  ASSERT_TRUE(
-      mms::platform::ListStoredValues(L"software\\varnholt\\MMS", &values));
-  EXPECT_EQ(values.size(), 2u);  // "WapType" and "WapState"
+  EXPECT_EQ(mms::testing::WriteOrder(),
+            (std::vector<std::wstring>{L"WapType", L"WapState"}));
 
   mms::client::EndPrompts();               // as Stop does
   EXPECT_TRUE(WaitForPending(0).empty());  // its prompt went with it

@@ -21,7 +21,7 @@ namespace {
 
 using mms::testing::Bytes;
 using mms::testing::NotificationBody;
-using mms::testing::ReadString;
+using mms::testing::RegString;
 using mms::testing::ToHex;
 
 constexpr wchar_t kType[] = L"application/vnd.wap.mms-message";
@@ -177,7 +177,7 @@ TEST_F(PushClientTest, AListenThreadEndedMidWaitCanBeStartedAgain) {
   Queue(NotificationBody("http://mmsc/after-restart"));
   CMMS second;
   EXPECT_EQ(0, second.GetMMS_WapPush(300));
-  EXPECT_EQ(L"http://mmsc/after-restart", ReadString(L"WapUrl"));
+  EXPECT_EQ(L"http://mmsc/after-restart", RegString(L"WapUrl"));
 }
 
 }  // namespace

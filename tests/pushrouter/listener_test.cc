@@ -19,8 +19,7 @@ namespace {
 using mms::testing::Bytes;
 using mms::testing::DeliveryBody;
 using mms::testing::NotificationBody;
-using mms::testing::ReadString;
-using mms::testing::WriteSeq;
+using mms::testing::RegString;
 
 constexpr HRESULT kFailure = static_cast<HRESULT>(0x80004005u);
 
@@ -137,14 +136,6 @@ class ListenerTest : public mms::testing::DeviceTest {
   CMMS mms_;
 };
 
-TEST_F(ListenerTest, RegistersTheListenerProgramForMmsPushes) {
-  EXPECT_EQ(0, mms_.RegisterClient());
-  EXPECT_EQ(std::vector<std::wstring>{L"application/vnd.wap.mms-message|"
-                                      L"(null)|\\program files\\Varnholt\\"
-                                      L"Tallow.exe|/run"},
-            script_.registered);
-}
-
 TEST_F(ListenerTest, AnAlreadyRegisteredClientIsRegisteredAgain) {
   const HRESULT kExists = kPushAlreadyRegistered;
   struct Case {
@@ -153,6 +144,7 @@ TEST_F(ListenerTest, AnAlreadyRegisteredClientIsRegisteredAgain) {
     const char* calls;
   };
   const Case cases[] = {
+      {{0}, 0, "register"},
       {{kExists, 0}, 0, "register unregister register"},
       {{kExists, kFailure}, 1, "register unregister register"},
       {{kExists, kExists}, 1, "register unregister register"},
@@ -169,6 +161,11 @@ TEST_F(ListenerTest, AnAlreadyRegisteredClientIsRegisteredAgain) {
     // Only the unregistration's result is kept.
     EXPECT_EQ(script_.calls.size() > 1 ? kPushNotFound : 7, mms_.m_lResult);
   }
+  // The listener program, for MMS pushes.
+  EXPECT_EQ(
+      L"application/vnd.wap.mms-message|(null)|\\program files\\"
+      L"Varnholt\\Tallow.exe|/run",
+      script_.registered.back());
 }
 
 TEST_F(ListenerTest, UnregisteringGivesZeroOrTheRouterCode) {
@@ -178,20 +175,23 @@ TEST_F(ListenerTest, UnregisteringGivesZeroOrTheRouterCode) {
   EXPECT_EQ(kPushNotFound, mms_.m_lResult);
 }
 
-TEST_F(ListenerTest, AnUnregisteredOpenListensAfterOneRegistration) {
-  script_.open_results = {kPushNotRegistered, 0};
-  EXPECT_EQ(0, mms_.GetMMS_WapPush(20));
-  EXPECT_EQ("open register open close", Calls());
-  EXPECT_EQ(0, mms_.m_lResult);
-}
-
-TEST_F(ListenerTest, OtherOpenFailuresEndAtOnce) {
-  for (HRESULT code : {kFailure, kPushNoRouter, kPushAlreadyRegistered}) {
+TEST_F(ListenerTest, AnUnregisteredOpenRegistersOnceOtherFailuresEndAtOnce) {
+  const struct {
+    std::deque<HRESULT> open_results;
+    int result;
+    const char* calls;
+  } cases[] = {
+      {{kPushNotRegistered, 0}, 0, "open register open close"},
+      {{kFailure}, -1, "open"},
+      {{kPushNoRouter}, -1, "open"},
+      {{kPushAlreadyRegistered}, -1, "open"},
+  };
+  for (const auto& c : cases) {
     script_.calls.clear();
-    script_.open_results = {code};
-    EXPECT_EQ(-1, mms_.GetMMS_WapPush(20));
-    EXPECT_EQ("open", Calls());
-    EXPECT_EQ(code, mms_.m_lResult);
+    script_.open_results = c.open_results;
+    EXPECT_EQ(c.result, mms_.GetMMS_WapPush(20));
+    EXPECT_EQ(c.calls, Calls());
+    EXPECT_EQ(c.result == 0 ? 0 : c.open_results.front(), mms_.m_lResult);
   }
 }
 
@@ -216,7 +216,7 @@ TEST_F(ListenerTest, AFailedFetchIsNotHandledButStillFreed) {
   script_.get_results = {kFailure, 0};
   EXPECT_EQ(0, mms_.GetMMS_WapPush(20));
   EXPECT_EQ("open get free get free close", Calls());
-  EXPECT_EQ(L"http://mmsc/b", ReadString(L"WapUrl"));
+  EXPECT_EQ(L"http://mmsc/b", RegString(L"WapUrl"));
   EXPECT_EQ(0, mms_.m_lResult);
 }
 

@@ -18,16 +18,9 @@
 namespace {
 
 using mms::testing::DeviceTest;
+using mms::testing::kAbsent;
+using mms::testing::RegDword;
 using mms::testing::WBuf;
-
-constexpr DWORD kNothing = 0xFFFFFFFF;
-
-DWORD Read(const wchar_t* name) {
-  DWORD value = kNothing;
-  WBuf key(L"software\\varnholt\\MMS"), value_name(name);
-  RegGetValue(key, value_name, &value, sizeof(value));
-  return value;
-}
 
 // In the child: counts up for ever, telling the parent each completed
 // write through the pipe.
@@ -82,7 +75,7 @@ void ExpectIntact() {
 using RegistryProcessesTest = DeviceTest;
 
 TEST_F(RegistryProcessesTest, KilledWriterLeavesEveryCompletedWrite) {
-  ASSERT_EQ(Read(L"Counter"), kNothing);
+  ASSERT_EQ(RegDword(L"Counter"), kAbsent);
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   const pid_t writer = fork();
@@ -108,7 +101,7 @@ TEST_F(RegistryProcessesTest, KilledWriterLeavesEveryCompletedWrite) {
   close(fds[0]);
 
   // The write in flight may or may not have landed; none before it is lost.
-  const DWORD counter = Read(L"Counter");
+  const DWORD counter = RegDword(L"Counter");
   EXPECT_GE(counter, reported);
   EXPECT_LE(counter, reported + 1);
 
@@ -116,12 +109,12 @@ TEST_F(RegistryProcessesTest, KilledWriterLeavesEveryCompletedWrite) {
 
   WBuf key(L"software\\varnholt\\MMS"), name(L"Counter");
   EXPECT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, key, name, 1), 1);
-  EXPECT_EQ(Read(L"Counter"), 1u);
+  EXPECT_EQ(RegDword(L"Counter"), 1u);
 }
 
 TEST_F(RegistryProcessesTest, SixteenWritersKilledAtRandomLeaveNoStateAlone) {
   constexpr int kWriters = 16;
-  ASSERT_EQ(Read(L"ReciveState"), kNothing);  // lays out the database first
+  ASSERT_EQ(RegDword(L"ReciveState"), kAbsent);  // lays out the database first
   std::vector<pid_t> writers;
   for (int w = 0; w < kWriters; ++w) {
     const pid_t child = fork();
@@ -137,9 +130,8 @@ TEST_F(RegistryProcessesTest, SixteenWritersKilledAtRandomLeaveNoStateAlone) {
   int killed = 0;
   int states_seen = 0;
   for (int look = 0; look < 300; ++look) {
-    std::vector<mms::platform::StoredValue> all;
-    ASSERT_TRUE(
-        mms::platform::ListStoredValues(L"software\\varnholt\\MMS", &all));
+    const std::vector<mms::platform::StoredValue> all =
+        mms::testing::StoredValues();
     if (!Find(all, L"ReciveState").empty()) {
       ++states_seen;
       const std::vector<uint8_t> number = Find(all, L"NewMMS");

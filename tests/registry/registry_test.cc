@@ -13,15 +13,12 @@ namespace {
 
 using mms::platform::StoredValue;
 using mms::testing::DeviceTest;
+using mms::testing::RegDword;
+using mms::testing::StoredValues;
 using mms::testing::WBuf;
+using mms::testing::WriteOrder;
 
 const std::wstring kKey = L"software\\varnholt\\MMS";
-
-std::vector<StoredValue> Stored() {
-  std::vector<StoredValue> values;
-  EXPECT_TRUE(mms::platform::ListStoredValues(kKey, &values));
-  return values;
-}
 
 const StoredValue* Find(const std::vector<StoredValue>& values,
                         const std::wstring& name) {
@@ -33,13 +30,6 @@ const StoredValue* Find(const std::vector<StoredValue>& values,
   return nullptr;
 }
 
-DWORD ReadDword(const std::wstring& name) {
-  DWORD value = 0xDEADBEEF;
-  WBuf key(kKey), value_name(name);
-  RegGetValue(key, value_name, &value, sizeof(value));
-  return value;
-}
-
 using RegistryTest = DeviceTest;
 
 TEST_F(RegistryTest, StringIsStoredAsUtf16WithoutTerminator) {
@@ -47,7 +37,7 @@ TEST_F(RegistryTest, StringIsStoredAsUtf16WithoutTerminator) {
   WBuf key(kKey), name(L"WapUrl"), text(L"ab\U0001F600");
   RegSetString(key, name, text);
 
-  const std::vector<StoredValue> values = Stored();
+  const std::vector<StoredValue> values = StoredValues();
   const StoredValue* url = Find(values, L"WapUrl");
   ASSERT_NE(url, nullptr);
   EXPECT_EQ(url->type, REG_SZ);
@@ -101,7 +91,7 @@ TEST_F(RegistryTest, ReaderGetsWhatFitsWithTerminatorOrNothingWhenMissing) {
   unsigned char half[8] = {};
   EXPECT_EQ(RegGetValue(key, current, half, sizeof(half)), 1);
   EXPECT_EQ(0, std::memcmp(half, id, sizeof(half)));
-  const std::vector<StoredValue> values = Stored();
+  const std::vector<StoredValue> values = StoredValues();
   const StoredValue* stored = Find(values, L"CurrentID");
   ASSERT_NE(stored, nullptr);
   EXPECT_EQ(stored->type, REG_BINARY);
@@ -116,12 +106,12 @@ TEST_F(RegistryTest, WritesIntoADeletedKeyAreLostUntilADwordRemakesIt) {
   WBuf current(L"CurrentID");
   EXPECT_EQ(RegSetString(key, phone, number), 0);
   EXPECT_EQ(RegSetBinary(key, current, id), 0);
-  EXPECT_TRUE(Stored().empty());
+  EXPECT_TRUE(StoredValues().empty());
 
   WBuf type(L"WapType");
   EXPECT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, key, type, 130), 1);
   EXPECT_EQ(RegSetString(key, phone, number), 1);
-  const std::vector<StoredValue> values = Stored();
+  const std::vector<StoredValue> values = StoredValues();
   ASSERT_EQ(values.size(), 2u);
   EXPECT_EQ(values[1].name, L"WapPhone");
 }
@@ -130,23 +120,18 @@ TEST_F(RegistryTest, ReportsWriteTheValueThenAFreshState) {
   mms::platform::test::FixRandom(0x12345678);
   ReportNewMMS(2);
   ReportSendResult(1);
-  EXPECT_EQ(ReadDword(L"NewMMS"), 2u);
-  EXPECT_EQ(ReadDword(L"ReciveState"), 0x12345678u);
-  EXPECT_EQ(ReadDword(L"SendOK"), 1u);
+  EXPECT_EQ(RegDword(L"NewMMS"), 2u);
+  EXPECT_EQ(RegDword(L"ReciveState"), 0x12345678u);
+  EXPECT_EQ(RegDword(L"SendOK"), 1u);
 
-  std::vector<std::wstring> order;
-  for (const StoredValue& v : Stored()) {
-    order.push_back(v.name);
-  }
-  EXPECT_EQ(order, (std::vector<std::wstring>{L"NewMMS", L"ReciveState",
-                                              L"SendOK", L"SendState"}));
+  EXPECT_EQ(WriteOrder(), (std::vector<std::wstring>{L"NewMMS", L"ReciveState",
+                                                     L"SendOK", L"SendState"}));
 
   // Rewriting a value moves it to the end of the write order.
   mms::platform::test::FixRandom(7);
   ReportNewMMS(1);
-  const std::vector<StoredValue> after = Stored();
-  EXPECT_EQ(after.back().name, L"ReciveState");
-  EXPECT_EQ(ReadDword(L"ReciveState"), 7u);
+  EXPECT_EQ(WriteOrder().back(), L"ReciveState");
+  EXPECT_EQ(RegDword(L"ReciveState"), 7u);
 }
 
 }  // namespace

@@ -20,33 +20,38 @@ namespace mms::testing {
 
 namespace {
 
-bool CanConnect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) {
-    return false;
-  }
+sockaddr_in Loopback(int port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok =
-      connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
+  return addr;
 }
 
-// A TCP socket bound to a fresh port on 127.0.0.1, not listening: while it
-// is open, connections to the port are refused and no one else can bind it.
-int BoundSocket(int* port) {
+// A TCP socket bound to a fresh port on 127.0.0.1 (-1 when none is),
+// listening when asked. While it is only bound, connections to the port
+// are refused and no one else can bind it.
+int BoundSocket(int* port, bool listening) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in addr = Loopback(0);
   socklen_t len = sizeof addr;
   *port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    *port = ntohs(addr.sin_port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      (listening && listen(fd, 16) != 0) ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
+int ConnectTo(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in addr = Loopback(port);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
   }
   return fd;
 }
@@ -55,7 +60,7 @@ int BoundSocket(int* port) {
 
 int FreeTcpPort() {
   int port = 0;
-  close(BoundSocket(&port));
+  close(BoundSocket(&port, false));
   return port;
 }
 
@@ -88,7 +93,9 @@ TinyProxy::TinyProxy() {
   }
   // Generous: on a loaded machine tinyproxy can take seconds to listen.
   for (int i = 0; i < 600; ++i) {
-    if (CanConnect(port_)) {
+    const int probe = ConnectTo(port_);
+    if (probe >= 0) {
+      close(probe);
       return;
     }
     int status = 0;
@@ -123,40 +130,11 @@ void TinyProxy::Stop() {
     pid_ = -1;
     // Its old port may go to another test's server at once; a port held
     // bound for this object's life refuses every connection.
-    dead_fd_ = BoundSocket(&port_);
+    dead_fd_ = BoundSocket(&port_, false);
   }
 }
 
 namespace {
-
-int ListenOnLoopback(int* port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(fd, 16) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(fd);
-    return -1;
-  }
-  *port = ntohs(addr.sin_port);
-  return fd;
-}
-
-int ConnectTo(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // Copies both ways until either side closes.
 void Relay(int a, int b) {
@@ -190,7 +168,7 @@ void Relay(int a, int b) {
 
 RefusingForwarder::RefusingForwarder(int target_port, int refusals)
     : target_port_(target_port), refusals_(refusals) {
-  listener_ = ListenOnLoopback(&port_);
+  listener_ = BoundSocket(&port_, true);
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -10,9 +10,11 @@
 #include <fstream>
 #include <iterator>
 
+#include "mms.h"
 #include "platform/device_fs.h"
 #include "platform/test_seams.h"
 #include "platform/thread.h"
+#include "store/registry_values.h"
 
 namespace mms::testing {
 
@@ -86,6 +88,42 @@ std::string ToHex(const Bytes& bytes) {
     out += digits;
   }
   return out;
+}
+
+Bytes Cat(std::initializer_list<Bytes> pieces) {
+  Bytes all;
+  for (const Bytes& piece : pieces) {
+    all.insert(all.end(), piece.begin(), piece.end());
+  }
+  return all;
+}
+
+std::vector<mms::platform::StoredValue> StoredValues() {
+  std::vector<mms::platform::StoredValue> values;
+  EXPECT_TRUE(mms::platform::ListStoredValues(mms::store::kMmsKey, &values));
+  return values;
+}
+
+std::vector<std::wstring> WriteOrder() {
+  std::vector<std::wstring> names;
+  for (const mms::platform::StoredValue& v : StoredValues()) {
+    names.push_back(v.name);
+  }
+  return names;
+}
+
+uint32_t RegDword(const wchar_t* name) {
+  uint32_t value = kAbsent;
+  WBuf key(mms::store::kMmsKey), value_name(name);
+  RegGetValue(key, value_name, &value, sizeof value);
+  return value;
+}
+
+std::wstring RegString(const wchar_t* name) {
+  wchar_t text[260] = {};
+  WBuf key(mms::store::kMmsKey), value_name(name);
+  RegGetValue(key, value_name, text, sizeof text - sizeof(wchar_t));
+  return text;
 }
 
 Bytes ReadHostFile(const std::string& host_path) {

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
+
+#include "platform/registry.h"
 
 namespace mms::testing {
 
@@ -42,10 +45,20 @@ class DeviceTest : public ::testing::Test {
 Bytes Hex(const std::string& text);
 // Bytes -> "8c 80 98".
 std::string ToHex(const Bytes& bytes);
+// The pieces one after another.
+Bytes Cat(std::initializer_list<Bytes> pieces);
 Bytes ReadHostFile(const std::string& host_path);
 void WriteHostFile(const std::string& host_path, const Bytes& bytes);
 void WriteHostFile(const std::string& host_path, const std::string& text);
 bool HostFileExists(const std::string& host_path);
+
+// Values under the library's key: all in write order, their names, and one
+// read as a registry reader reads it (kAbsent and "" when missing).
+constexpr uint32_t kAbsent = 0xDEADBEEF;
+std::vector<mms::platform::StoredValue> StoredValues();
+std::vector<std::wstring> WriteOrder();
+uint32_t RegDword(const wchar_t* name);
+std::wstring RegString(const wchar_t* name);
 
 // A writable copy of a wide text, for members that take wchar_t*.
 class WBuf {

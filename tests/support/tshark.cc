@@ -64,26 +64,17 @@ std::string Attribute(const std::string& line, const std::string& name) {
     return "";
   }
   const size_t from = start + key.size();
-  const std::string text = line.substr(from, line.find('"', from) - from);
-  static const std::pair<const char*, char> kEntities[] = {
+  std::string text = line.substr(from, line.find('"', from) - from);
+  // "&amp;" last, so that "&amp;lt;" gives "&lt;".
+  static const std::pair<std::string, char> kEntities[] = {
       {"&quot;", '"'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}};
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    bool replaced = false;
-    for (const auto& [entity, c] : kEntities) {
-      const std::string e(entity);
-      if (text.compare(i, e.size(), e) == 0) {
-        out += c;
-        i += e.size() - 1;
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) {
-      out += text[i];
+  for (const auto& [entity, c] : kEntities) {
+    for (size_t at = text.find(entity); at != std::string::npos;
+         at = text.find(entity, at + 1)) {
+      text.replace(at, entity.size(), 1, c);
     }
   }
-  return out;
+  return text;
 }
 
 }  // namespace

@@ -17,59 +17,6 @@ namespace {
 
 using mms::testing::TinyProxy;
 
-class HttpClientTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!proxy_.running()) {
-      GTEST_SKIP() << "tinyproxy is not installed";
-    }
-  }
-
-  void Listen() {
-    ASSERT_TRUE(server_.Start());
-    port_ = server_.port();
-  }
-
-  void TearDown() override {
-    server_.Stop();
-    mms::platform::SetTimeScaleForTest(1.0);
-  }
-
-  std::wstring Server() const { return L"127.0.0.1:" + std::to_wstring(port_); }
-  std::wstring Proxy() const {
-    const std::string a = proxy_.address();
-    return std::wstring(a.begin(), a.end());
-  }
-
-  // Opens session, connection and request; the caller closes them.
-  struct Handles {
-    HINTERNET session = nullptr, connection = nullptr, request = nullptr;
-    ~Handles() {
-      for (HINTERNET h : {request, connection, session}) {
-        if (h != nullptr) {
-          InternetCloseHandle(h);
-        }
-      }
-    }
-  };
-  void Open(Handles* h, const wchar_t* verb, const wchar_t* path,
-            const wchar_t* version) {
-    h->session = InternetOpenW(L"Corvix.exe", INTERNET_OPEN_TYPE_PROXY,
-                               Proxy().c_str(), nullptr, 0);
-    ASSERT_NE(h->session, nullptr);
-    h->connection = InternetConnectW(h->session, Server().c_str(), 0, nullptr,
-                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    ASSERT_NE(h->connection, nullptr);
-    h->request = HttpOpenRequestW(h->connection, verb, path, version, nullptr,
-                                  nullptr, 0, 0);
-    ASSERT_NE(h->request, nullptr);
-  }
-
-  TinyProxy proxy_;
-  int port_ = 0;
-  mms::testing::LoopbackHttpServer server_;
-};
-
 // A stop that comes before the listen loop runs must not be lost.
 TEST(LoopbackHttpServer, StartedAndStoppedAtOnceNeverHangs) {
   for (int round = 0; round < 1000; ++round) {
@@ -94,8 +41,31 @@ TEST(HttpClientHandles, StaleAndWrongHandlesFailCleanly) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
-// A server whose answer stalls after its headers until the test ends.
-class FaultServerTest : public HttpClientTest {
+// Session, connection and a GET of /slow through the proxy, closed on
+// the way out.
+struct Handles {
+  Handles(const std::wstring& proxy, const std::wstring& server) {
+    session = InternetOpenW(L"Corvix.exe", INTERNET_OPEN_TYPE_PROXY,
+                            proxy.c_str(), nullptr, 0);
+    connection = InternetConnectW(session, server.c_str(), 0, nullptr, nullptr,
+                                  INTERNET_SERVICE_HTTP, 0, 0);
+    request = HttpOpenRequestW(connection, L"GET", L"/slow", L"HTTP/1.1",
+                               nullptr, nullptr, 0, 0);
+    EXPECT_NE(request, nullptr);
+  }
+  ~Handles() {
+    for (HINTERNET h : {request, connection, session}) {
+      if (h != nullptr) {
+        InternetCloseHandle(h);
+      }
+    }
+  }
+  HINTERNET session, connection, request;
+};
+
+// A loopback server behind tinyproxy whose answer to /slow stalls after
+// its headers until the test ends.
+class FaultServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!proxy_.running()) {
@@ -103,7 +73,6 @@ class FaultServerTest : public HttpClientTest {
     }
     server_.routes().Get(
         "/slow", [this](const httplib::Request&, httplib::Response& res) {
-          // Headers at once, then no byte until the test ends.
           res.set_content_provider(
               100, "application/octet-stream",
               [this](size_t, size_t, httplib::DataSink&) {
@@ -113,19 +82,29 @@ class FaultServerTest : public HttpClientTest {
                 return false;
               });
         });
-    Listen();
+    ASSERT_TRUE(server_.Start());
   }
   void TearDown() override {
     release_ = true;
-    HttpClientTest::TearDown();
+    server_.Stop();
+    mms::platform::SetTimeScaleForTest(1.0);
   }
+  std::wstring Server() const {
+    return L"127.0.0.1:" + std::to_wstring(server_.port());
+  }
+  std::wstring Proxy() const {
+    const std::string a = proxy_.address();
+    return std::wstring(a.begin(), a.end());
+  }
+
+  TinyProxy proxy_;
+  mms::testing::LoopbackHttpServer server_;
   std::atomic<bool> release_{false};
 };
 
 TEST_F(FaultServerTest, StalledTransferTimesOut) {
   mms::platform::SetTimeScaleForTest(0.02);  // 60 s stall limit -> ~1 s
-  Handles h;
-  Open(&h, L"GET", L"/slow", L"HTTP/1.1");
+  Handles h(Proxy(), Server());
   ASSERT_TRUE(HttpSendRequestW(h.request, nullptr, 0, nullptr, 0));
   char buffer[100];
   DWORD read = 0;
@@ -136,8 +115,7 @@ TEST_F(FaultServerTest, StalledTransferTimesOut) {
 // every later call on the handle fails, and the running send finishes on
 // the object it holds (ASan sees any use after free or double free).
 TEST_F(FaultServerTest, RequestClosedWhileItRunsIsFreedOnce) {
-  Handles h;
-  Open(&h, L"GET", L"/slow", L"HTTP/1.1");
+  Handles h(Proxy(), Server());
   std::atomic<bool> running{false};
   mms::transport::SetTransferProgressHook(
       [&running](size_t, size_t, size_t, size_t) { running = true; });
@@ -160,23 +138,10 @@ TEST_F(FaultServerTest, RequestClosedWhileItRunsIsFreedOnce) {
 }
 
 DWORD WINAPI_Fetch(void* param) {
-  auto* url_port = static_cast<std::pair<std::wstring, std::wstring>*>(param);
-  HINTERNET session = InternetOpenW(L"Corvix.exe", INTERNET_OPEN_TYPE_PROXY,
-                                    url_port->first.c_str(), nullptr, 0);
-  HINTERNET connection =
-      InternetConnectW(session, url_port->second.c_str(), 0, nullptr, nullptr,
-                       INTERNET_SERVICE_HTTP, 0, 0);
-  HINTERNET request = HttpOpenRequestW(connection, L"GET", L"/slow",
-                                       L"HTTP/1.1", nullptr, nullptr, 0, 0);
-  struct Closer {
-    HINTERNET h[3];
-    ~Closer() {
-      for (HINTERNET x : h) {
-        InternetCloseHandle(x);
-      }
-    }
-  } closer{{request, connection, session}};
-  HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+  auto* proxy_server =
+      static_cast<std::pair<std::wstring, std::wstring>*>(param);
+  Handles h(proxy_server->first, proxy_server->second);
+  HttpSendRequestW(h.request, nullptr, 0, nullptr, 0);
   return 7;  // never reached when the thread is ended mid-transfer
 }
 
