@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -122,13 +123,8 @@ TEST_F(Tshark, ReadsPlainAndFullSendRequests) {
   // Each file's entry ends with the file's bytes.
   auto entry = f.equal_range("wsp.multipart").first;
   for (const std::string& name : names) {
-    const Bytes data = Text("data of " + name, false);
-    std::string hex;
-    for (uint8_t b : data) {
-      char two[3];
-      std::snprintf(two, sizeof(two), "%02x", b);
-      hex += two;
-    }
+    std::string hex = ToHex(Text("data of " + name, false));
+    hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
     const std::string& covered = (++entry)->second.value;
     EXPECT_EQ(covered.substr(covered.size() - hex.size()), hex) << name;
   }

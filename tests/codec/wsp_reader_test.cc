@@ -1,10 +1,11 @@
 // wsp_reader_test.cc: the WSP reader reads back what the writer writes,
 // refuses cut values without moving, and understands the forms other
-// systems send.
+// systems send; the writer's cap.
 #include "codec/wsp_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <random>
 #include <string>
 
@@ -16,6 +17,13 @@ namespace {
 
 using mms::testing::Bytes;
 using mms::testing::Hex;
+
+// A reader over the bytes of hex, which live as long as the test program.
+ByteReader Reader(const std::string& hex) {
+  static std::deque<Bytes> kept;
+  kept.push_back(Hex(hex));
+  return ByteReader(kept.back().data(), kept.back().size());
+}
 
 std::string RandomText(std::mt19937& rng, bool high_first) {
   std::string text(rng() % 40, 'a');
@@ -126,29 +134,24 @@ TEST(WspReader, ContentTypesInEveryForm) {
 TEST(WspReader, EncodedStringsAndHeaderNames) {
   // A charset with no text is refused; a UTF-8 text starting with 0xEA is
   // a text; 0xEA before a text that is not UTF-8 is the charset.
-  const Bytes none = Hex("01 ea");
-  ByteReader a(none.data(), none.size());
+  ByteReader a = Reader("01 ea");
   EncodedString e;
   EXPECT_FALSE(ReadEncodedString(a, &e));
-  const Bytes korean = Hex("ea b0 80 00");
-  ByteReader b(korean.data(), korean.size());
+  ByteReader b = Reader("ea b0 80 00");
   ASSERT_TRUE(ReadEncodedString(b, &e));
   EXPECT_EQ(e.charset, 0u);
   EXPECT_EQ(TextOf(e.text), "\xea\xb0\x80");
-  const Bytes tagged = Hex("ea 59 6f 00");
-  ByteReader c(tagged.data(), tagged.size());
+  ByteReader c = Reader("ea 59 6f 00");
   ASSERT_TRUE(ReadEncodedString(c, &e));
   EXPECT_EQ(e.charset, kCharsetUtf8);
   EXPECT_EQ(TextOf(e.text), "Yo");
   // UCS-2 (a Long-integer charset 1000) keeps its 0 bytes.
-  const Bytes ucs2 = Hex("08 02 03 e8 00 41 00 42 00");
-  ByteReader d(ucs2.data(), ucs2.size());
+  ByteReader d = Reader("08 02 03 e8 00 41 00 42 00");
   ASSERT_TRUE(ReadEncodedString(d, &e));
   EXPECT_EQ(e.charset, 1000u);
   EXPECT_EQ(e.text.remaining(), 4u);
 
-  const Bytes names = Hex("c0 58 2d 46 6f 6f 00 05");
-  ByteReader h(names.data(), names.size());
+  ByteReader h = Reader("c0 58 2d 46 6f 6f 00 05");
   uint32_t code = 0;
   ByteReader name;
   ASSERT_TRUE(ReadHeaderName(h, &code, &name));
@@ -161,10 +164,29 @@ TEST(WspReader, EncodedStringsAndHeaderNames) {
 
   // A uintvar of six bytes, or past 32 bits, is refused.
   uint32_t v = 0;
-  for (const Bytes& bad : {Hex("80 80 80 80 80 01"), Hex("90 80 80 80 00")}) {
-    ByteReader u(bad.data(), bad.size());
-    EXPECT_FALSE(u.ReadUintvar(&v));
-  }
+  EXPECT_FALSE(Reader("80 80 80 80 80 01").ReadUintvar(&v));
+  EXPECT_FALSE(Reader("90 80 80 80 00").ReadUintvar(&v));
+}
+
+TEST(ByteWriter, PassingTheCapDropsEverythingForGood) {
+  ByteWriter w(4);
+  ASSERT_TRUE(w.PutBytes("abc", 3));
+  ASSERT_TRUE(w.PutByte('d'));
+  EXPECT_FALSE(w.PutByte('e'));
+  EXPECT_FALSE(w.ok());
+  EXPECT_EQ(w.size(), 0u);
+  EXPECT_FALSE(w.PutByte('f'));
+  size_t size = 99;
+  EXPECT_EQ(w.TakeBlock(&size), nullptr);
+
+  ByteWriter reserve(8);
+  EXPECT_FALSE(reserve.Reserve(9));
+  EXPECT_FALSE(reserve.ok());
+
+  // A failed inner value never goes out as half a value.
+  ByteWriter outer(64);
+  EXPECT_FALSE(outer.PutValueLengthAnd(w));
+  EXPECT_FALSE(outer.ok());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "connmgr/connmgr_entries.h"
@@ -151,15 +152,10 @@ TEST_F(ConnectionTest, NewDeviceConnectsThroughItsCmwapEntry) {
   EXPECT_EQ(cm_test::LiveConnections(), 1u);
 
   const CONNMGR_CONNECTIONINFO r = cm_test::Requests()[1];
-  EXPECT_EQ(r.cbSize, sizeof(CONNMGR_CONNECTIONINFO));
-  EXPECT_EQ(r.dwParams, 1u);
-  EXPECT_EQ(r.dwFlags, 0xFu);
-  EXPECT_EQ(r.dwPriority, 0x2000u);
-  EXPECT_EQ(r.bExclusive, TRUE);
-  EXPECT_EQ(r.bDisabled, FALSE);
-  EXPECT_EQ(r.hWnd, nullptr);
-  EXPECT_EQ(r.uMsg, 0u);
-  EXPECT_EQ(r.lParam, 0);
+  EXPECT_EQ(std::make_tuple(r.cbSize, r.dwParams, r.dwFlags, r.dwPriority,
+                            r.bExclusive, r.bDisabled),
+            std::make_tuple(DWORD{sizeof r}, 1u, 0xFu, 0x2000u, TRUE, FALSE));
+  EXPECT_TRUE(r.hWnd == nullptr && r.uMsg == 0 && r.lParam == 0);
   EXPECT_EQ(r.ulMaxCost + r.ulMinRcvBw + r.ulMaxConnLatency, 0u);
 
   mms::diag::CloseLog();

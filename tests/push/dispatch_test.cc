@@ -1,5 +1,7 @@
 // dispatch_test.cc: what HandMessage publishes for each push, in which
-// order, and the prompts it shows.
+// order, and the prompts it shows; prompts that wait for an answer given
+// from outside (as `mmsctl prompts` gives it).
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -20,6 +22,7 @@
 // clang-format off
 namespace {
 
+using mms::platform::PendingPrompt;
 using mms::testing::Bytes;
 using mms::testing::Cat;
 using mms::testing::DeviceTest;
@@ -234,5 +237,70 @@ TEST_F(DispatchTest, UnansweredPromptsNeverHoldUpPushHandling) {
   EXPECT_EQ(mms::client::QueuedPrompts(), 0u);
 }
 
-}  // namespace
 // clang-format on
+std::vector<PendingPrompt> WaitForPending(size_t count) {
+  std::vector<PendingPrompt> pending;
+  for (int i = 0; i < 400; ++i) {
+    EXPECT_TRUE(mms::platform::ListPendingPrompts(&pending));
+    if (pending.size() >= count) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return pending;
+}
+
+class PromptTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    // Shown the way a process without a terminal shows it.
+    mms::platform::SetPromptHandler(
+        [](const std::wstring& text, const std::wstring& caption, UINT) {
+          return mms::platform::WaitForPendingAnswer(text, caption);
+        });
+  }
+  void TearDown() override {
+    mms::platform::SetPromptHandler(nullptr);
+    DeviceTest::TearDown();
+  }
+};
+
+TEST_F(PromptTest, PendingPromptWaitsUntilAnswered) {
+  std::atomic<int> result{-1};
+  std::thread shower([&] {
+    result = MessageBoxW(nullptr, L"Get the RetriveMessage", L"Prompt", MB_OK);
+  });
+  const std::vector<PendingPrompt> pending = WaitForPending(1);
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].caption, L"Prompt");
+  EXPECT_EQ(pending[0].text, L"Get the RetriveMessage");
+  EXPECT_EQ(pending[0].pid, static_cast<uint32_t>(GetCurrentProcessId()));
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(result.load(), -1);  // still waiting
+
+  ASSERT_TRUE(mms::platform::AnswerPrompt(pending[0].id));
+  shower.join();
+  EXPECT_EQ(result.load(), IDOK);
+  EXPECT_TRUE(WaitForPending(0).empty());
+  EXPECT_FALSE(mms::platform::AnswerPrompt(pending[0].id));
+}
+
+DWORD HandleSendConfirmation(void*) { return Handle(Hex("8c 81")); }
+
+TEST_F(PromptTest, PushPromptWaitsOnItsOwnThreadAndGoesWithStop) {
+  HANDLE thread =
+      CreateThread(nullptr, 0, HandleSendConfirmation, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  // The push is handled and published while its prompt still waits.
+  EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  ASSERT_EQ(WaitForPending(1).size(), 1u);
+  EXPECT_EQ(mms::testing::WriteOrder(),
+            (std::vector<std::wstring>{L"WapType", L"WapState"}));
+
+  mms::client::EndPrompts();               // as Stop does
+  EXPECT_TRUE(WaitForPending(0).empty());  // its prompt went with it
+}
+
+}  // namespace

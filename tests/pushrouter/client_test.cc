@@ -1,9 +1,9 @@
 // client_test.cc: the six client calls on the router's store, inside one
 // test process that records itself as the running router. Pushes are put
-// into the queue directly; another live process is a `sleep` child.
+// into the queue directly; another live process is a forked child.
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -13,8 +13,6 @@
 #include "pushrouter/push_router.h"
 #include "pushrouter/push_store.h"
 #include "support/test_support.h"
-
-extern char** environ;
 
 namespace mms::pushrouter {
 namespace {
@@ -26,30 +24,6 @@ using mms::testing::ToHex;
 
 constexpr wchar_t kType[] = L"application/vnd.wap.mms-message";
 constexpr wchar_t kProgram[] = L"\\program files\\Varnholt\\Tallow.exe";
-
-// A `sleep` process: alive until killed, then reaped.
-class OtherProcess {
- public:
-  OtherProcess() {
-    char sleep_path[] = "/bin/sleep";
-    char seconds[] = "60";
-    char* argv[] = {sleep_path, seconds, nullptr};
-    EXPECT_EQ(0,
-              posix_spawn(&pid_, sleep_path, nullptr, nullptr, argv, environ));
-  }
-  ~OtherProcess() { Kill(); }
-  ProcessId id() const { return ProcessOf(static_cast<uint32_t>(pid_)); }
-  void Kill() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 class PushClientTest : public mms::testing::DeviceTest {
  protected:
@@ -97,11 +71,18 @@ TEST_F(PushClientTest, OpeningNeedsARouterARegistrationAndAFreeType) {
   EXPECT_EQ(kPushNotRegistered,
             PushRouter_Open(kType, L"other-app", &event, &router));
 
-  OtherProcess other;
-  ASSERT_EQ(StoreResult::kOk, store_.Hold(kMmsMessageType, other.id(), 1, 9));
+  const pid_t other = fork();  // another live process
+  if (other == 0) {
+    pause();
+    _exit(0);
+  }
+  ASSERT_EQ(StoreResult::kOk,
+            store_.Hold(kMmsMessageType,
+                        ProcessOf(static_cast<uint32_t>(other)), 1, 9));
   EXPECT_EQ(kPushHeldElsewhere,
             PushRouter_Open(kType, nullptr, &event, &router));
-  other.Kill();  // a hold ends with its process
+  kill(other, SIGKILL);  // a hold ends with its process
+  waitpid(other, nullptr, 0);
   ASSERT_EQ(kPushOk, PushRouter_Open(L"Application/VND.WAP.MMS-Message",
                                      nullptr, &event, &router));
   EXPECT_NE(nullptr, event);

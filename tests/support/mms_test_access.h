@@ -13,32 +13,20 @@
 class MmsTestAccess {
  public:
   MmsTestAccess() = delete;
-
-  // CMMS::MMS_MakeSendData: the whole m-send-req PDU of a composed message.
   static unsigned char* MakeSendData(CMMS& mms, MMS_Custom_Data* message,
                                      int* length) {
     return mms.MMS_MakeSendData(message, length);
   }
-
-  // CMMS::DecodeWapPush: a new record for one push (caller frees it).
   static WapPush_Message* DecodeWapPush(CMMS& mms, tagPushMsg* push) {
     return mms.DecodeWapPush(push);
   }
-
-  // CMMS::HandMessage: decodes and publishes or announces one push.
   static int HandMessage(CMMS& mms, tagPushMsg* push) {
     return mms.HandMessage(push);
   }
-
-  // CMMS::UnRegisterClient: removes the listener's push registration.
   static long UnRegisterClient(CMMS& mms) { return mms.UnRegisterClient(); }
-
-  // MMS_Custom_Data::ParseSmilToData: slides from a scanned SMIL document.
   static int ParseSmilToData(MMS_Custom_Data* message, CSmil* smil) {
     return message->ParseSmilToData(smil);
   }
-
-  // CMMS::ConvertByteToUTF8, ConvertLengthToInt, ConvertLengthToLong.
   static wchar_t* ConvertByteToUTF8(CMMS& mms, unsigned char* bytes,
                                     int count) {
     return mms.ConvertByteToUTF8(bytes, count);
@@ -49,8 +37,6 @@ class MmsTestAccess {
   static long ConvertLengthToLong(CMMS& mms, unsigned char* p) {
     return mms.ConvertLengthToLong(p);
   }
-
-  // CMMS::ReciveMMS: starts the retrieval of a decoded push's location.
   static int ReciveMMS(CMMS& mms, WapPush_Message* push) {
     return mms.ReciveMMS(push);
   }
