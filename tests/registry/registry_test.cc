@@ -48,24 +48,6 @@ TEST_F(RegistryTest, StringIsStoredAsUtf16WithoutTerminator) {
   WBuf lower(L"wapurl");
   EXPECT_EQ(RegGetValue(key, lower, buffer, sizeof(buffer)), 1);
   EXPECT_EQ(std::wstring(buffer, 4), std::wstring(L"ab\U0001F600#"));
-
-  HKEY handle = nullptr;
-  ASSERT_EQ(
-      RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, KEY_READ, &handle),
-      ERROR_SUCCESS);
-  DWORD type = 0;
-  DWORD bytes = 0;
-  EXPECT_EQ(
-      RegQueryValueExW(handle, L"WAPURL", nullptr, &type, nullptr, &bytes),
-      ERROR_SUCCESS);
-  EXPECT_EQ(type, REG_SZ);
-  EXPECT_EQ(bytes, 3 * sizeof(wchar_t));
-  bytes = sizeof(wchar_t);
-  EXPECT_EQ(RegQueryValueExW(handle, L"WapUrl", nullptr, &type,
-                             reinterpret_cast<BYTE*>(buffer), &bytes),
-            ERROR_MORE_DATA);
-  EXPECT_EQ(bytes, 3 * sizeof(wchar_t));
-  RegCloseKey(handle);
 }
 
 TEST_F(RegistryTest, ReaderGetsWhatFitsWithTerminatorOrNothingWhenMissing) {
