@@ -365,18 +365,19 @@ TEST_F(Retrieval, BurstOfRequestsGivesNoRetrievalUpBeforeItsLimit) {
 
 TEST_F(Retrieval, SlowDripAndSilentServerEndByTheirDeadline) {
   platform::SetTimeScaleForTest(0.01);
-  // 1,000 bytes announced, two a second: fast enough for the stall limit.
+  // 200,000 bytes announced, 640 a second: far above the stall limit, so
+  // only the overall deadline ends it.
   centre_.SetHandler(
       [this](const httplib::Request& req, httplib::Response& res) {
-        if (req.target != "//drip") {
+        if (req.target != "/inbox/drip") {
           first_gate_.Pass();  // accepts and never answers
           return;
         }
         res.set_content_provider(
-            1000, "application/vnd.wap.mms-message",
+            200000, "application/vnd.wap.mms-message",
             [](size_t, size_t, httplib::DataSink& sink) {
-              std::this_thread::sleep_for(std::chrono::milliseconds(500));
-              return sink.write("x", 1);
+              std::this_thread::sleep_for(std::chrono::milliseconds(100));
+              return sink.write(std::string(64, 'x').data(), 64);
             });
       });
   for (const char* name : {"drip", "silent"}) {
