@@ -51,13 +51,10 @@ class LogTest : public DeviceTest {
   std::string LogHost() const {
     return root_.host() + "/KestLogDir/diag_tests_log.txt";
   }
-  std::string Contents() const {
-    mms::testing::Bytes bytes = ReadHostFile(LogHost());
-    return std::string(bytes.begin(), bytes.end());
-  }
   // The lines of the file, without their "\r\n"; fails on a bare tail.
   std::vector<std::string> Lines() const {
-    std::string text = Contents();
+    const mms::testing::Bytes bytes = ReadHostFile(LogHost());
+    const std::string text(bytes.begin(), bytes.end());
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos;

@@ -65,11 +65,7 @@ TEST(WapPushDecode, NotificationFieldsArriveAsSent) {
   EXPECT_STREQ(m->pszFrom, "+8613912345678");
   EXPECT_EQ(m->nMsgClass, 0x80);
   EXPECT_EQ(m->nMsgSize, 30000u);
-  EXPECT_EQ(mms::testing::ToHex(
-                Bytes(m->pExpiry, m->pExpiry + std::strlen(
-                                                   reinterpret_cast<char*>(
-                                                       m->pExpiry)))),
-            "81 03 01 51 80");
+  EXPECT_STREQ(reinterpret_cast<char*>(m->pExpiry), "\x81\x03\x01\x51\x80");
   EXPECT_STREQ(m->pszContentLocation, "http://192.0.2.172/mms/a1");
   EXPECT_EQ(m->pszTo, nullptr);
   EXPECT_EQ(m->pDate, nullptr);
