@@ -236,28 +236,51 @@ int64_t MakeKey(RegistryDb& db, const std::wstring& path,
   return id > 0 ? id : -1;
 }
 
+// One write under a key: the database, its write transaction and the
+// key's id, found (or made) inside the transaction. Rolled back unless
+// committed.
+class KeyWrite {
+ public:
+  // ERROR_SUCCESS with the key found, or made with every missing key on
+  // the way down when make_key; `missing` when it is not there.
+  LONG Begin(const std::wstring& path, const std::string& folded, bool make_key,
+             LONG missing) {
+    if (!db_.Open() || !txn_.emplace(&db_).begun()) {
+      return ERROR_REGISTRY_IO_FAILED;
+    }
+    id_ = make_key ? MakeKey(db_, path, folded) : FindKey(db_, folded);
+    if (id_ <= 0) {
+      return id_ == 0 ? missing : ERROR_REGISTRY_IO_FAILED;
+    }
+    return ERROR_SUCCESS;
+  }
+  RegistryDb& db() { return db_; }
+  int64_t id() const { return id_; }
+  LONG Commit() {
+    return txn_->Commit() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+  }
+
+ private:
+  RegistryDb db_;
+  std::optional<WriteTransaction> txn_;  // ends before db_ goes
+  int64_t id_ = 0;
+};
+
 // Writes values under a key in one transaction: all of them or none. A
 // missing key is made when make_key, else refused as deleted.
 LONG WriteValues(const std::wstring& path, const std::string& folded,
                  bool make_key, const std::vector<PreparedValue>& values) {
-  RegistryDb db;
-  if (!db.Open()) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  WriteTransaction txn(&db);
-  if (!txn.begun()) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  const int64_t id = make_key ? MakeKey(db, path, folded) : FindKey(db, folded);
-  if (id <= 0) {
-    return id == 0 ? ERROR_KEY_DELETED : ERROR_REGISTRY_IO_FAILED;
+  KeyWrite write;
+  if (const LONG error = write.Begin(path, folded, make_key, ERROR_KEY_DELETED);
+      error != ERROR_SUCCESS) {
+    return error;
   }
   for (const PreparedValue& value : values) {
-    if (!Upsert(db, id, value)) {
+    if (!Upsert(write.db(), write.id(), value)) {
       return ERROR_REGISTRY_IO_FAILED;  // rolled back: nothing written
     }
   }
-  return txn.Commit() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+  return write.Commit();
 }
 
 }  // namespace
@@ -416,17 +439,10 @@ LONG RegDeleteKeyW(HKEY key, const wchar_t* subkey) {
   if (path.empty()) {
     return ERROR_ACCESS_DENIED;  // HKEY_LOCAL_MACHINE itself stays
   }
-  RegistryDb db;
-  if (!db.Open()) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  WriteTransaction txn(&db);
-  if (!txn.begun()) {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  const int64_t id = FindKey(db, folded);
-  if (id <= 0) {
-    return id == 0 ? ERROR_FILE_NOT_FOUND : ERROR_REGISTRY_IO_FAILED;
+  KeyWrite write;
+  if (const LONG error = write.Begin(path, folded, false, ERROR_FILE_NOT_FOUND);
+      error != ERROR_SUCCESS) {
+    return error;
   }
   constexpr char kUnder[] =
       "folded = ?1 OR substr(folded, 1, length(?1) + 1) = ?1 || '\\'";
@@ -437,17 +453,17 @@ LONG RegDeleteKeyW(HKEY key, const wchar_t* subkey) {
       kUnder + ")";
   const std::string delete_keys =
       std::string("DELETE FROM reg_keys WHERE ") + kUnder;
-  Statement values(db.get(), delete_values.c_str());
+  Statement values(write.db().get(), delete_values.c_str());
   BindText(values, 1, folded);
   if (values.Step() != SQLITE_DONE) {
     return ERROR_REGISTRY_IO_FAILED;
   }
-  Statement keys(db.get(), delete_keys.c_str());
+  Statement keys(write.db().get(), delete_keys.c_str());
   BindText(keys, 1, folded);
-  if (keys.Step() != SQLITE_DONE || !txn.Commit()) {
+  if (keys.Step() != SQLITE_DONE) {
     return ERROR_REGISTRY_IO_FAILED;
   }
-  return ERROR_SUCCESS;
+  return write.Commit();
 }
 
 LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD /*reserved*/,
