@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwctype>
 #include <string>
+#include <string_view>
 
 #include "mms.h"
 #include "platform/registry.h"
@@ -27,25 +28,20 @@ const wchar_t* const kTemporaryKeys[] = {
 constexpr size_t kQueryChars = 520;  // query buffer, terminator included
 constexpr size_t kApnChars = 259;    // longest access point name read
 
+// The documents are written here rather than with pugixml, which closes
+// every empty element with " />": the query's parm-query takes "/>".
 // Attribute text: the entry name and proxy come from outside.
 std::wstring Escaped(const std::wstring& text) {
+  constexpr std::wstring_view kSpecial = L"&<>\"";
+  constexpr const wchar_t* kEntities[] = {L"&amp;", L"&lt;", L"&gt;",
+                                          L"&quot;"};
   std::wstring out;
   for (wchar_t c : text) {
-    switch (c) {
-      case L'&':
-        out += L"&amp;";
-        break;
-      case L'<':
-        out += L"&lt;";
-        break;
-      case L'>':
-        out += L"&gt;";
-        break;
-      case L'"':
-        out += L"&quot;";
-        break;
-      default:
-        out += c;
+    const size_t special = kSpecial.find(c);
+    if (special == std::wstring_view::npos) {
+      out += c;
+    } else {
+      out += kEntities[special];
     }
   }
   return out;
