@@ -5,6 +5,18 @@
 
 namespace mms::client {
 
+void ApplyFixedLayout(MMS_Custom_Data* message) {
+  // Whatever the client set, the receiving phones get one layout (pixels).
+  message->m_nRootWidth = 160;
+  message->m_nRootHeight = 140;
+  message->m_nImageWidth = 160;
+  message->m_nImageHeight = 120;
+  message->m_nTextWidth = 160;
+  message->m_nTextHeight = 20;
+  message->m_nTextTop = 120;
+  message->SendToMakeSmil();
+}
+
 bool PrepareForEncoding(MMS_Custom_Data* message, int message_class) {
   if (message->m_pOption == nullptr) {
     auto* option =
@@ -15,15 +27,7 @@ bool PrepareForEncoding(MMS_Custom_Data* message, int message_class) {
     option->nMessageClass = message_class;
     message->m_pOption = option;
   }
-  // Whatever the client set, the receiving phones get one layout.
-  message->m_nRootWidth = kRootWidth;
-  message->m_nRootHeight = kRootHeight;
-  message->m_nImageWidth = kImageWidth;
-  message->m_nImageHeight = kImageHeight;
-  message->m_nTextWidth = kTextWidth;
-  message->m_nTextHeight = kTextHeight;
-  message->m_nTextTop = kTextTop;
-  message->SendToMakeSmil();
+  ApplyFixedLayout(message);
   return true;
 }
 

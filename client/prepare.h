@@ -11,17 +11,12 @@
 
 namespace mms::client {
 
-// Fixed SMIL layout of every outgoing message, in pixels.
-inline constexpr int kRootWidth = 160;
-inline constexpr int kRootHeight = 140;
-inline constexpr int kImageWidth = 160;
-inline constexpr int kImageHeight = 120;
-inline constexpr int kTextWidth = 160;
-inline constexpr int kTextHeight = 20;
-inline constexpr int kTextTop = 120;
+// Overwrites the layout values with the one layout every outgoing
+// message has and writes its SMIL document.
+void ApplyFixedLayout(MMS_Custom_Data* message);
 
 // Gives the message a zeroed option record (with message_class) when it
-// has none, overwrites the layout values and writes its SMIL document.
+// has none, then applies the fixed layout.
 // False only when the option record cannot be allocated; the message is
 // then unchanged.
 bool PrepareForEncoding(MMS_Custom_Data* message, int message_class);

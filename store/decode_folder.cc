@@ -30,7 +30,7 @@
 #include "platform/winapi.h"
 #include "store/store.h"
 
-namespace mms::client {
+namespace mms::store {
 namespace {
 
 constexpr wchar_t kRecordFolder[] = L"\\Temp\\MMSOpenedLast";
@@ -169,4 +169,4 @@ void KeepDecodeFolderBounded(const std::vector<std::wstring>& names) {
                         left + kDecodeFolderSweepAbove - kDecodeFolderKeep);
 }
 
-}  // namespace mms::client
+}  // namespace mms::store

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace mms::client {
+namespace mms::store {
 
 inline constexpr size_t kDecodeFolderSweepAbove = 4096;
 inline constexpr size_t kDecodeFolderKeep = 2048;
@@ -24,6 +24,6 @@ inline constexpr long kDecodeFolderMinAgeSeconds = 600;
 // sparing the last message of every running process.
 void KeepDecodeFolderBounded(const std::vector<std::wstring>& names);
 
-}  // namespace mms::client
+}  // namespace mms::store
 
 #endif  // MMS_STORE_DECODE_FOLDER_H_

@@ -58,7 +58,7 @@ int DecodeMessageUnguarded(const uint8_t* pdu, size_t size,
     return -1;
   }
   const std::vector<std::wstring> names = codec::PartFileNames(parsed);
-  mms::client::KeepDecodeFolderBounded(names);
+  KeepDecodeFolderBounded(names);
   for (size_t i = 0; i < parsed.parts.size(); ++i) {
     if (WritePartFile(parsed.parts[i], names[i], message,
                       static_cast<int>(i)) != 1) {

@@ -249,7 +249,7 @@ TEST_F(BodyDecoder, FolderBoundSparesEachProcessLastMessage) {
   EXPECT_TRUE(mms::testing::HostFileExists(folder + "young"));
   EXPECT_FALSE(mms::testing::HostFileExists(folder + "old2153"));
   EXPECT_TRUE(mms::testing::HostFileExists(folder + "old2154"));
-  EXPECT_EQ(DecodeFolderNames().size(), mms::client::kDecodeFolderKeep + 1);
+  EXPECT_EQ(DecodeFolderNames().size(), mms::store::kDecodeFolderKeep + 1);
   c = 'x';
   ASSERT_EQ(write(done[1], &c, 1), 1);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);

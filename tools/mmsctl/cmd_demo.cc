@@ -92,14 +92,7 @@ int Run(const Args& args) {
 
   // The layout saving will set, so that the document shown is the one
   // that travels.
-  message->m_nRootWidth = mms::client::kRootWidth;
-  message->m_nRootHeight = mms::client::kRootHeight;
-  message->m_nImageWidth = mms::client::kImageWidth;
-  message->m_nImageHeight = mms::client::kImageHeight;
-  message->m_nTextWidth = mms::client::kTextWidth;
-  message->m_nTextHeight = mms::client::kTextHeight;
-  message->m_nTextTop = mms::client::kTextTop;
-  message->SendToMakeSmil();
+  mms::client::ApplyFixedLayout(message);
 
   std::printf("Composed message:\n");
   PrintMessage(message, stdout);
