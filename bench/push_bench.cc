@@ -31,7 +31,7 @@
 #include "platform/device_fs.h"
 #include "platform/registry.h"
 #include "platform/winapi.h"
-#include "push/wap_push.h"
+#include "push/test_seams.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_router_service.h"
 #include "pushrouter/push_store.h"

@@ -23,7 +23,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/test_seams.h"
+#include "platform/seam_state.h"
 #include "platform/text_convert.h"
 
 namespace mms::platform {
@@ -33,8 +33,6 @@ constexpr size_t kMaxFolders = 64;
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM |
                                 IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
                                 IN_ONLYDIR;
-
-std::atomic<uint64_t> entries_read{0};
 
 // Case-folded name -> host name (several host names may fold alike).
 using Names = std::unordered_multimap<std::wstring, std::string>;
@@ -111,7 +109,7 @@ bool List(const std::string& dir, Names* names) {
     return false;
   }
   while (const dirent* entry = readdir(listing)) {
-    entries_read.fetch_add(1, std::memory_order_relaxed);
+    seams::directory_entries_read.fetch_add(1, std::memory_order_relaxed);
     const std::string_view name = entry->d_name;
     if (name != "." && name != "..") {
       AddName(names, entry->d_name);
@@ -299,11 +297,8 @@ void ForgetFolderNames() {
   Reset(index);
 }
 
-namespace test {
+namespace seams {
+std::atomic<uint64_t> directory_entries_read{0};
+}  // namespace seams
 
-uint64_t DirectoryEntriesRead() {
-  return entries_read.load(std::memory_order_relaxed);
-}
-
-}  // namespace test
 }  // namespace mms::platform

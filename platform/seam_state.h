@@ -1,10 +1,12 @@
 // seam_state.h: what the test seams (test_seams.h, thread.h) set and the
-// stand-ins read. Only test_seams.cc, which the internal static library
-// holds and libmms.so does not, writes it.
+// stand-ins read, and what the stand-ins count for them. Only
+// test_seams.cc, which the internal static library holds and libmms.so
+// does not, sets or reads it.
 #ifndef MMS_PLATFORM_SEAM_STATE_H_
 #define MMS_PLATFORM_SEAM_STATE_H_
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 
@@ -24,6 +26,8 @@ FixedValues& Fixed();
 extern std::atomic<int> thread_fail_countdown;
 // Sleeps and timed waits last this times their nominal duration.
 extern std::atomic<double> time_scale;
+// Directory entries the device file system has read so far.
+extern std::atomic<uint64_t> directory_entries_read;
 
 }  // namespace mms::platform::seams
 

@@ -1,5 +1,5 @@
-// test_seams.cc: the setters of the test seams. Built into the internal
-// static library only, so libmms.so holds none of them.
+// test_seams.cc: the setters and readers of the test seams. Built into the
+// internal static library only, so libmms.so holds none of them.
 #include "platform/test_seams.h"
 
 #include "platform/seam_state.h"
@@ -30,6 +30,10 @@ void FixRandom(DWORD value) {
 
 void FailNthThreadCreation(int nth) {
   seams::thread_fail_countdown = nth > 0 ? nth : 0;
+}
+
+uint64_t DirectoryEntriesRead() {
+  return seams::directory_entries_read.load(std::memory_order_relaxed);
 }
 
 void ResetSeams() {

@@ -78,17 +78,7 @@ void ReadDeliveryReport(const WapPush_Message& push, PushOutcome* out) {
   out->report_status = push.nStatus;
 }
 
-std::atomic<void (*)(const char*)> g_observer{nullptr};
-
 }  // namespace
-
-namespace mms::push::test {
-
-void ObserveHandedPushes(void (*observer)(const char* transaction_id)) {
-  g_observer = observer;
-}
-
-}  // namespace mms::push::test
 
 int CutAddressType(char* source, char* dest) {
   if (source == nullptr || dest == nullptr) {
@@ -105,8 +95,10 @@ int CutAddressType(char* source, char* dest) {
 
 namespace mms::push {
 
+std::atomic<void (*)(const char*)> seams::handed_push_observer{nullptr};
+
 void ReadPush(const WapPush_Message& push, PushOutcome* out) {
-  if (auto* observe = g_observer.load()) {
+  if (auto* observe = seams::handed_push_observer.load()) {
     observe(push.pszTransactionId != nullptr ? push.pszTransactionId : "");
   }
   *out = PushOutcome();

@@ -4,6 +4,7 @@
 #ifndef MMS_PUSH_DISPATCH_H_
 #define MMS_PUSH_DISPATCH_H_
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -32,6 +33,12 @@ struct PushOutcome {
 // Reads a decoded push into *outcome by its message type. A notification
 // whose location cannot be fetched publishes nothing (logged).
 void ReadPush(const WapPush_Message& push, PushOutcome* outcome);
+
+namespace seams {
+// ReadPush calls it, when set, with each push's transaction ID; only
+// push/test_seams.cc, which libmms.so does not hold, sets it.
+extern std::atomic<void (*)(const char*)> handed_push_observer;
+}  // namespace seams
 
 }  // namespace mms::push
 

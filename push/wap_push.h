@@ -58,13 +58,6 @@ WapPush_Message* DecodePush(const PUSHMSG* push);
 // Frees every pointer field, then the record. Null is harmless.
 void FreeWapPushMessage(WapPush_Message* message);
 
-namespace test {
-// observer gets the transaction ID ("" without one) of every push that
-// HandMessage decodes, on the thread that handles it (tests and
-// benchmarks count what reached it); null stops it.
-void ObserveHandedPushes(void (*observer)(const char* transaction_id));
-}  // namespace test
-
 }  // namespace mms::push
 
 #endif  // MMS_PUSH_WAP_PUSH_H_

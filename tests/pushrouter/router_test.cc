@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "mms.h"
-#include "push/wap_push.h"
+#include "push/test_seams.h"
 #include "push_bodies.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_router.h"
