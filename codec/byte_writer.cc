@@ -43,9 +43,10 @@ bool ByteWriter::Grow(size_t needed) {
   while (capacity < needed) {
     capacity = capacity > cap_ / 2 ? cap_ : capacity * 2;
   }
-  if (capacity > cap_) {
-    capacity = cap_;
-  }
+  return MoveTo(capacity > cap_ ? cap_ : capacity);
+}
+
+bool ByteWriter::MoveTo(size_t capacity) {
   auto* block = static_cast<uint8_t*>(LocalAlloc(kUncleared, capacity));
   if (block == nullptr) {
     return Fail();
@@ -71,20 +72,7 @@ bool ByteWriter::Reserve(size_t n) {
   if (size_ + n <= capacity_) {
     return true;
   }
-  // An exact reservation: the caller knows the final size.
-  auto* block = static_cast<uint8_t*>(LocalAlloc(kUncleared, size_ + n));
-  if (block == nullptr) {
-    return Fail();
-  }
-  if (size_ > 0) {
-    std::memcpy(block, data_, size_);
-  }
-  if (data_ != nullptr) {
-    LocalFree(data_);
-  }
-  data_ = block;
-  capacity_ = size_ + n;
-  return true;
+  return MoveTo(size_ + n);  // exact: the caller knows the final size
 }
 
 bool ByteWriter::PutBytes(const void* bytes, size_t n) {

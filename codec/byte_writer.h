@@ -68,6 +68,8 @@ class ByteWriter {
  private:
   bool Fail();
   bool Grow(size_t needed);
+  // Moves the bytes into a new block of exactly capacity bytes.
+  bool MoveTo(size_t capacity);
 
   uint8_t* data_ = nullptr;  // LocalAlloc block, owned
   size_t size_ = 0;          // bytes written, <= capacity_

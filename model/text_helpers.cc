@@ -25,16 +25,30 @@ int LeadingOnes(unsigned char b) {
 
 bool IsContinuation(unsigned char b) { return (b & 0xC0u) == 0x80u; }
 
-// Index just past the last `mark` of a path of at most 259 characters, or
-// -1 when the path holds none. The text after it is what the phone's
-// reverse-and-scan produced.
-long AfterLast(const wchar_t* path, size_t length, wchar_t mark) {
-  for (size_t i = length; i > 0; --i) {
-    if (path[i - 1] == mark) {
-      return static_cast<long>(i);
-    }
+// Copies the text after the last `mark` of path into out, as the phone's
+// reverse-and-scan did; a path holding none gives all of it when
+// whole_when_none, else leaves out as it was. 0 for a null argument or a
+// path that does not fit the 260-character work buffer (out untouched).
+int CopyAfterLast(const wchar_t* path, wchar_t mark, bool whole_when_none,
+                  wchar_t* out) {
+  if (path == nullptr || out == nullptr) {
+    return 0;
   }
-  return -1;
+  const size_t length = wcsnlen(path, MAX_PATH);
+  if (length >= MAX_PATH) {
+    return 0;
+  }
+  size_t from = length;
+  while (from > 0 && path[from - 1] != mark) {
+    --from;
+  }
+  if (from == 0 && !whole_when_none) {
+    return 1;
+  }
+  const size_t count = length - from;
+  wmemmove(out, path + from, count);
+  out[count] = L'\0';
+  return 1;
 }
 
 }  // namespace
@@ -116,23 +130,9 @@ int IsPhoneNumberText(wchar_t* text) {
 }
 
 int GetFileExtension(wchar_t* path, wchar_t* extension) {
-  if (path == nullptr || extension == nullptr) {
-    return 0;
-  }
-  size_t length = wcsnlen(path, MAX_PATH);
-  if (length >= MAX_PATH) {
-    return 0;  // longer than the work buffer: refused, output untouched
-  }
   // The last "." anywhere, even inside a folder name: "\dir.d\file" gives
-  // "d\file", as the phone did.
-  long start = AfterLast(path, length, L'.');
-  if (start < 0) {
-    return 1;  // no extension: the caller's zeroed buffer stays as it was
-  }
-  size_t count = length - static_cast<size_t>(start);
-  wmemmove(extension, path + start, count);
-  extension[count] = L'\0';
-  return 1;
+  // "d\file", as the phone did; no "." leaves the caller's zeroed buffer.
+  return CopyAfterLast(path, L'.', false, extension);
 }
 
 int GetFileExtensionA(char* path, char* extension) {
@@ -155,17 +155,5 @@ int GetFileExtensionA(char* path, char* extension) {
 }
 
 int GetFileNameFromPath(wchar_t* path, wchar_t* name) {
-  if (path == nullptr || name == nullptr) {
-    return 0;
-  }
-  size_t length = wcsnlen(path, MAX_PATH);
-  if (length >= MAX_PATH) {
-    return 0;  // longer than the work buffer: refused, output untouched
-  }
-  long start = AfterLast(path, length, L'\\');
-  size_t from = start < 0 ? 0 : static_cast<size_t>(start);
-  size_t count = length - from;
-  wmemmove(name, path + from, count);
-  name[count] = L'\0';
-  return 1;
+  return CopyAfterLast(path, L'\\', true, name);
 }

@@ -34,16 +34,9 @@ bool IsPhoneNumber(const std::string& text) {
 int Run(const Args& args) {
   int timeout_s = kDefaultTimeoutS;
   Args rest;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--timeout") {
-      if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], &timeout_s)) {
-        return Fail(kName, "--timeout needs a number of seconds (1-86400)",
-                    kUsage);
-      }
-      ++i;
-    } else {
-      rest.push_back(args[i]);
-    }
+  int code = TakeTimeout(kName, args, &timeout_s, &rest);
+  if (code != kOk) {
+    return code;
   }
   if (rest.size() != 2) {
     return Fail(kName, "needs a NUMBER and a TEXT (see --help)", kUsage);
@@ -52,7 +45,7 @@ int Run(const Args& args) {
     return Fail(kName, "bad number '" + rest[0] + "' (digits, '+' first)",
                 kUsage);
   }
-  int code = ProbeOperator(kName);
+  code = ProbeOperator(kName);
   if (code != kOk) {
     return code;
   }

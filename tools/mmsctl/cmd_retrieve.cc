@@ -23,20 +23,18 @@ namespace store = mms::store;
 
 int Run(const Args& args) {
   int timeout_s = kDefaultTimeoutS;
+  Args rest;
+  int code = TakeTimeout(kName, args, &timeout_s, &rest);
+  if (code != kOk) {
+    return code;
+  }
   std::string url;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--timeout") {
-      if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], &timeout_s)) {
-        return Fail(kName, "--timeout needs a number of seconds (1-86400)",
-                    kUsage);
-      }
-      ++i;
-    } else if (!url.empty() || args[i].empty() || args[i][0] == '-') {
-      return Fail(kName, "unexpected argument '" + args[i] + "' (see --help)",
+  for (const std::string& arg : rest) {
+    if (!url.empty() || arg.empty() || arg[0] == '-') {
+      return Fail(kName, "unexpected argument '" + arg + "' (see --help)",
                   kUsage);
-    } else {
-      url = args[i];
     }
+    url = arg;
   }
   if (url.empty()) {
     return Fail(kName, "needs the URL of the message (see --help)", kUsage);
@@ -44,7 +42,7 @@ int Run(const Args& args) {
   if (url.size() >= MAX_PATH) {
     return Fail(kName, "URL longer than 259 characters", kUsage);
   }
-  int code = ProbeOperator(kName);
+  code = ProbeOperator(kName);
   if (code != kOk) {
     return code;
   }

@@ -16,13 +16,8 @@ namespace {
 constexpr char kName[] = "save";
 
 int Run(const Args& args) {
-  ComposeRequest request;
-  int code = ParseCompose(kName, args, &request);
-  if (code != kOk) {
-    return code;
-  }
   auto message = std::make_unique<MMS_Custom_Data>();
-  code = ComposeMessage(kName, request, message.get());
+  const int code = ComposeFromCommandLine(kName, args, message.get());
   if (code != kOk) {
     return code;
   }

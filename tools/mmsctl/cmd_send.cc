@@ -56,24 +56,12 @@ class LastReport {
 int Run(const Args& args) {
   int timeout_s = kDefaultTimeoutS;
   Args compose_args;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--timeout") {
-      compose_args.push_back(args[i]);
-      continue;
-    }
-    if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], &timeout_s)) {
-      return Fail(kName, "--timeout needs a number of seconds (1-86400)",
-                  kUsage);
-    }
-    ++i;
-  }
-  ComposeRequest request;
-  int code = ParseCompose(kName, compose_args, &request);
+  int code = TakeTimeout(kName, args, &timeout_s, &compose_args);
   if (code != kOk) {
     return code;
   }
   auto message = std::make_unique<MMS_Custom_Data>();
-  code = ComposeMessage(kName, request, message.get());
+  code = ComposeFromCommandLine(kName, compose_args, message.get());
   if (code != kOk) {
     return code;
   }

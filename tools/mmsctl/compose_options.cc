@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/winapi.h"
@@ -17,6 +18,23 @@ namespace mmsctl {
 namespace {
 
 constexpr int kMaxSlides = 32;
+
+// One addition to a slide, in command-line order.
+struct Addition {
+  int slide;
+  bool is_text;       // typed text, else a host file
+  std::string value;  // the text or the host path
+};
+
+struct ComposeRequest {
+  std::string to;
+  std::vector<std::string> cc;
+  std::string subject;
+  std::vector<Addition> additions;
+  std::vector<std::pair<int, int>> durations;  // slide, ms
+  MMS_Option option = {};
+  bool has_option = false;
+};
 
 }  // namespace
 
@@ -33,6 +51,8 @@ bool ParseNumber(const std::string& text, long min, long max, int* value) {
   *value = static_cast<int>(n);
   return true;
 }
+
+namespace {
 
 // Returns kOk or the exit code of a usage error (already reported).
 int ParseCompose(const char* command, const Args& args, ComposeRequest* r) {
@@ -244,4 +264,14 @@ int ComposeMessage(const char* command, const ComposeRequest& r,
   }
   return kOk;
 }
+
+}  // namespace
+
+int ComposeFromCommandLine(const char* command, const Args& args,
+                           MMS_Custom_Data* m) {
+  ComposeRequest request;
+  const int code = ParseCompose(command, args, &request);
+  return code != kOk ? code : ComposeMessage(command, request, m);
+}
+
 }  // namespace mmsctl

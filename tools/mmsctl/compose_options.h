@@ -5,39 +5,17 @@
 #define MMS_TOOLS_MMSCTL_COMPOSE_OPTIONS_H_
 
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "mms.h"
 #include "tools/mmsctl/command.h"
 
 namespace mmsctl {
 
-// One addition to a slide, in command-line order.
-struct Addition {
-  int slide;
-  bool is_text;       // typed text, else a host file
-  std::string value;  // the text or the host path
-};
-
-struct ComposeRequest {
-  std::string to;
-  std::vector<std::string> cc;
-  std::string subject;
-  std::vector<Addition> additions;
-  std::vector<std::pair<int, int>> durations;  // slide, ms
-  MMS_Option option = {};
-  bool has_option = false;
-};
-
-// Parses the composing options; errors are reported under command's name.
-// Returns kOk or the exit code of a usage error (already reported).
-int ParseCompose(const char* command, const Args& args, ComposeRequest* r);
-
-// Fills the message (host files are copied into the device root first);
-// returns kOk or the exit code of a reported error.
-int ComposeMessage(const char* command, const ComposeRequest& r,
-                   MMS_Custom_Data* m);
+// Parses the composing options and fills the message from them (host
+// files are copied into the device root first); errors are reported under
+// command's name. Returns kOk or the exit code of the reported error.
+int ComposeFromCommandLine(const char* command, const Args& args,
+                           MMS_Custom_Data* m);
 
 // The composing options' help lines, spliced into each command's usage.
 #define MMSCTL_COMPOSE_OPTIONS_HELP                                      \

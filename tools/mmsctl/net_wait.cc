@@ -202,8 +202,20 @@ bool WaitForStateChange(const wchar_t* state, DWORD before, int timeout_ms) {
   return StateNow(state) != before;
 }
 
-bool ParseSeconds(const std::string& text, int* seconds) {
-  return ParseNumber(text, 1, 86400, seconds);
+int TakeTimeout(const char* command, const Args& args, int* seconds,
+                Args* rest) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--timeout") {
+      rest->push_back(args[i]);
+      continue;
+    }
+    if (i + 1 >= args.size() || !ParseNumber(args[i + 1], 1, 86400, seconds)) {
+      return Fail(command, "--timeout needs a number of seconds (1-86400)",
+                  kUsage);
+    }
+    ++i;
+  }
+  return kOk;
 }
 
 ProgressLine::ProgressLine() : active_(isatty(STDERR_FILENO) == 1) {

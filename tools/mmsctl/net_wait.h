@@ -38,8 +38,11 @@ DWORD StateNow(const wchar_t* state);
 // Waits until state differs from before; false after timeout_ms.
 bool WaitForStateChange(const wchar_t* state, DWORD before, int timeout_ms);
 
-// Seconds from an option value ("30", "1.5" not accepted); false if bad.
-bool ParseSeconds(const std::string& text, int* seconds);
+// Takes "--timeout SECONDS" (1-86400) out of args: the value into
+// *seconds, the other arguments, in order, into *rest. kOk or the exit
+// code of a reported usage error.
+int TakeTimeout(const char* command, const Args& args, int* seconds,
+                Args* rest);
 
 // While alive and stderr is a terminal, transfers show a progress line.
 class ProgressLine {
