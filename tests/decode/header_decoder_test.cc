@@ -115,8 +115,9 @@ TEST(HeaderDecoder, ValueForms) {
   EXPECT_EQ(b.Text(b.header.pszTo), "abc");
   EXPECT_EQ(b.Text(b.header.pszSubject), "S");
 
-  // Charset without value length; Length-quote subject of 40 bytes.
-  Decoded c(Cat({Hex("96 ea"), Str("Yo"), Hex("84 a3")}));
+  // Charset without value length, a byte-order mark dropped; Length-quote
+  // subject of 40 bytes.
+  Decoded c(Cat({Hex("96 ea"), Str("\xEF\xBB\xBFYo"), Hex("84 a3")}));
   EXPECT_EQ(c.Text(c.header.pszSubject), "Yo");
   const std::string forty(39, 'k');
   Decoded q(Cat({Hex("96 1f 29 ea"), Str(forty), Hex("84 a3")}));

@@ -4,22 +4,15 @@
 // requests, the dump's From, To, Subject and Content-Location are also
 // tshark's.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "codec/byte_reader.h"
 #include "codec/header_table.h"
-#include "codec/text_decode.h"
-#include "codec/wsp_reader.h"
-#include "support/test_support.h"
-#include "support/tshark.h"
+#include "decode/corpus.h"
 
 namespace mms::testing {
 namespace {
@@ -35,20 +28,6 @@ struct Reading {
   std::vector<std::string> to;
   std::vector<Part> parts;
 };
-
-std::string Output(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  size_t n = 0;
-  while (pipe != nullptr && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-    out.append(buffer, n);
-  }
-  if (pipe != nullptr) {
-    pclose(pipe);
-  }
-  return out;
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) {
@@ -181,51 +160,42 @@ Reading FromOpen(const std::string& out) {
   return r;
 }
 
-// Lower case, every character outside [a-z0-9._-] as "_", ".smil" dropped.
-std::string Normal(const std::string& name) {
-  std::string out;
-  for (char c : Lower(name)) {
-    out.push_back(std::isalnum(static_cast<unsigned char>(c)) || c == '.' ||
-                          c == '-'
-                      ? c
-                      : '_');
-  }
-  const size_t smil = out.rfind(".smil");
-  return smil != std::string::npos && smil + 5 == out.size()
-             ? out.substr(0, smil)
-             : out;
+std::string NoSmil(const std::string& name) {
+  const size_t smil = Lower(name).rfind(".smil");
+  return smil != std::string::npos && smil + 5 == name.size()
+             ? name.substr(0, smil)
+             : name;
 }
 
 class CorpusAgreement : public DeviceTest {};
 
 TEST_F(CorpusAgreement, DumpAndOpenAgreeAndAddressesAreTsharks) {
-  const std::string binary = MMS_BINARY_DIR "/mmsctl";
-  std::ifstream manifest(CorpusDir() + "/MANIFEST.tsv");
-  if (!manifest) {
+  const std::vector<CorpusFile> files = CorpusFiles("m-retrieve-conf", false);
+  if (files.empty()) {
     GTEST_SKIP() << "no corpus at " << CorpusDir();
   }
-  ASSERT_EQ(access(binary.c_str(), X_OK), 0) << "build mmsctl first";
-  std::vector<std::string> checked;  // notifications and send requests
+  const std::string binary = MMS_BINARY_DIR "/mmsctl";
+  std::vector<const CorpusFile*> checked;  // notifications and send requests
   std::vector<Reading> dumped;
   std::vector<Bytes> pdus;
-  std::string line;
-  while (std::getline(manifest, line)) {
-    std::vector<std::string> cells;
-    std::istringstream row(line);
-    for (std::string cell; std::getline(row, cell, '\t');) {
-      cells.push_back(cell);
-    }
-    if (cells.size() < 8 || cells[0] == "path" ||
-        cells[7].find("m-retrieve-conf") != std::string::npos) {
-      continue;
-    }
-    const std::string file = "'" + CorpusDir() + "/" + cells[0] + "'";
-    const std::string env = "MMS_DEVICE_ROOT='" + root_.host() + "' ";
-    const Reading dump =
-        FromDump(Output(env + binary + " dump " + file + " 2>/dev/null"));
-    const Reading open =
-        FromOpen(Output(env + binary + " open " + file + " 2>/dev/null"));
-    SCOPED_TRACE(cells[0]);
+  ASSERT_TRUE(std::filesystem::exists(binary)) << "build mmsctl first";
+  for (const CorpusFile& f : files) {
+    auto output = [&](const std::string& command) {
+      const std::string line = "MMS_DEVICE_ROOT='" + root_.host() + "' " +
+                               binary + " " + command + " '" + CorpusDir() +
+                               "/" + f.path + "' 2>/dev/null";
+      std::string out;
+      FILE* pipe = popen(line.c_str(), "r");
+      char buffer[4096];
+      for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        out.append(buffer, n);
+      }
+      pclose(pipe);
+      return out;
+    };
+    const Reading dump = FromDump(output("dump"));
+    const Reading open = FromOpen(output("open"));
+    SCOPED_TRACE(f.path);
     EXPECT_EQ(dump.from, open.from);
     EXPECT_EQ(dump.subject, open.subject);
     EXPECT_LE(open.to.size(), dump.to.size());
@@ -238,31 +208,23 @@ TEST_F(CorpusAgreement, DumpAndOpenAgreeAndAddressesAreTsharks) {
       const Part& o = open.parts[i];
       EXPECT_TRUE(d.type == "?" || d.type == o.type) << d.type << " " << o.type;
       if (!d.name.empty()) {
-        EXPECT_EQ(Normal(d.name), Normal(o.name));
+        EXPECT_EQ(Normal(NoSmil(d.name)), Normal(NoSmil(o.name)));
       }
     }
-    if (cells[7].find("m-notification-ind") != std::string::npos ||
-        cells[7].find("m-send-req") != std::string::npos) {
-      checked.push_back(cells[0]);
+    if (f.type.find("m-notification-ind") != std::string::npos ||
+        f.type.find("m-send-req") != std::string::npos) {
+      checked.push_back(&f);
       dumped.push_back(dump);
-      pdus.push_back(ReadHostFile(CorpusDir() + "/" + cells[0]));
+      pdus.push_back(f.pdu);
     }
   }
   if (!TsharkAvailable()) {
     GTEST_SKIP() << "tshark is not installed";
   }
-  std::vector<TsharkPacket> packets;
-  for (TsharkPacket& p :
-       Dissect(PcapOfHttpPosts(pdus),
-               root_.host() + "/../agree-" + std::to_string(getpid()) + ".pcap",
-               "", /*strict=*/false)) {
-    if (p.count("mmse") != 0) {
-      packets.push_back(std::move(p));
-    }
-  }
+  const std::vector<TsharkPacket> packets = MmsPackets(pdus, root_.host());
   ASSERT_EQ(packets.size(), checked.size());
   for (size_t i = 0; i < packets.size(); ++i) {
-    SCOPED_TRACE(checked[i]);
+    SCOPED_TRACE(checked[i]->path);
     const TsharkPacket& p = packets[i];
     const std::string from = Shown(p, "mmse.from");
     EXPECT_EQ(from == "<insert address>" ? "" : from.substr(0, from.find('/')),
@@ -272,15 +234,7 @@ TEST_F(CorpusAgreement, DumpAndOpenAgreeAndAddressesAreTsharks) {
       to += (to.empty() ? "" : "|") + one;
     }
     EXPECT_EQ(Shown(p, "mmse.to"), to);
-    // tshark shows texts in other charsets damaged: its bytes are read.
-    const auto subject = p.find("mmse.subject");
-    codec::EncodedString text;
-    const Bytes field =
-        subject == p.end() ? Bytes{0x96, 0} : Hex(subject->second.value);
-    codec::ByteReader value(field.data() + 1, field.size() - 1);
-    ASSERT_TRUE(codec::ReadEncodedString(value, &text));
-    EXPECT_EQ(codec::TextToUtf8(text.charset, text.text).substr(0, 259),
-              dumped[i].subject);
+    EXPECT_EQ(SubjectText(p).substr(0, 259), dumped[i].subject);
     EXPECT_EQ(Shown(p, "mmse.content_location"), dumped[i].location);
   }
 }
