@@ -15,13 +15,16 @@
 #include "codec/header_fields.h"
 #include "codec/send_fixture.h"
 #include "push/wap_push.h"
+#include "support/tshark.h"
 
 namespace {
 
 using mms::testing::Bytes;
 using mms::testing::CentreProcess;
 using mms::testing::PushSink;
+using mms::testing::Shown;
 using mms::testing::ToolRun;
+using Packet = mms::testing::TsharkPacket;
 
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 Bytes FromStr(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -123,6 +126,11 @@ class CentreTest : public mms::testing::SendTest {
 
   static std::string LastSegment(const std::string& url) {
     return url.substr(url.rfind('/') + 1);
+  }
+  // m-acknowledge-ind for transaction tid.
+  static Bytes Ack(const std::string& tid) {
+    return FromStr(std::string("\x8c\x85\x98", 3) + tid +
+                   std::string("\0\x8d\x90\x91\x80", 5));
   }
 
   PushSink sink_;
@@ -231,8 +239,7 @@ TEST_F(CentreTest, RefusesWhatItCannotTakeAndReportsEachDeliveryOnce) {
   }
 
   // An acknowledgement for no known transaction: 200, no report.
-  const Bytes unknown_ack = {0x8C, 0x85, 0x98, 'x', 0, 0x8D, 0x90, 0x91, 0x80};
-  auto unknown = Post(unknown_ack);
+  auto unknown = Post(Ack("x"));
   ASSERT_TRUE(unknown);
   EXPECT_EQ(unknown->status, 200);
   EXPECT_TRUE(unknown->body.empty());
@@ -242,12 +249,8 @@ TEST_F(CentreTest, RefusesWhatItCannotTakeAndReportsEachDeliveryOnce) {
   const Push note(sink_.Receive());
   ASSERT_TRUE(note.header_ok);
   EXPECT_TRUE(sink_.Receive(300).empty()) << "a report for the unknown ack";
-  const std::string tid = Push::Text(note.record->pszTransactionId);
-  Bytes ack = {0x8C, 0x85, 0x98};
-  ack.insert(ack.end(), tid.begin(), tid.end());
-  ack.insert(ack.end(), {0, 0x8D, 0x90, 0x91, 0x80});
   for (int i = 0; i < 2; ++i) {
-    const auto answered = Post(ack);
+    const auto answered = Post(Ack(Push::Text(note.record->pszTransactionId)));
     ASSERT_TRUE(answered);
     EXPECT_EQ(answered->status, 200);
     EXPECT_TRUE(answered->body.empty() ||
@@ -305,6 +308,59 @@ TEST_F(CentreTest, KeptMessagesAreServedAfterARestart) {
   EXPECT_EQ(after->status, 200);
   EXPECT_EQ(after->body, before);
   EXPECT_FALSE(centre_->WaitFor("from the store").empty());
+}
+
+// An independent reader accepts what the centre sends: its pushes, and its
+// m-send-conf and m-retrieve-conf wrapped the same way, go as UDP datagrams
+// to the WAP push port; a malformed packet or an expert warning or error
+// fails, and the fields tshark shows must be the centre's.
+TEST_F(CentreTest, TsharkReadsEveryPduTheCentreMakes) {
+  if (!mms::testing::TsharkAvailable()) {
+    GTEST_SKIP() << "tshark is not installed";
+  }
+  const auto conf = Post(Compose());
+  ASSERT_TRUE(conf);
+  const Bytes note = sink_.Receive();
+  const std::string url = Push::Text(Push(note).record->pszContentLocation);
+  const std::string id = LastSegment(url);
+  const auto copy = Get("//" + id);
+  ASSERT_TRUE(copy);
+  ASSERT_TRUE(Post(Ack(id)));
+  const Bytes report = sink_.Receive();
+  auto wrapped = [](const std::string& pdu) {
+    Bytes datagram = {0x00, 0x06, 0x01, 0xBE};
+    datagram.insert(datagram.end(), pdu.begin(), pdu.end());
+    return datagram;
+  };
+  const std::vector<Packet> p = mms::testing::Dissect(
+      mms::testing::PcapOfUdpDatagrams(
+          {note, report, wrapped(conf->body), wrapped(copy->body)}, 2948),
+      scratch_ + "/centre.pcap");
+  ASSERT_EQ(p.size(), 4u);
+  EXPECT_EQ(Shown(p[0], "wsp.pdu_type"), "0x06");
+  EXPECT_EQ(Shown(p[0], "mmse.message_type"), "0x82");
+  EXPECT_EQ(Shown(p[0], "mmse.content_location"), url);
+  EXPECT_EQ(Shown(p[0], "mmse.transaction_id"), id);
+  EXPECT_EQ(Shown(p[0], "mmse.from"), "+8613800000000/TYPE=PLMN");
+  EXPECT_EQ(Shown(p[0], "mmse.subject"), "Hello");
+  EXPECT_EQ(Shown(p[0], "mmse.message_size"),
+            std::to_string(copy->body.size()));
+
+  const std::string message_id = id.substr(0, id.rfind('.'));
+  EXPECT_EQ(Shown(p[1], "mmse.message_type"), "0x86");
+  EXPECT_EQ(Shown(p[1], "mmse.message_id"), message_id);
+  EXPECT_EQ(Shown(p[1], "mmse.to"), "+8613800000001/TYPE=PLMN");
+  EXPECT_EQ(Shown(p[1], "mmse.status"), "0x81");
+
+  EXPECT_EQ(Shown(p[2], "mmse.message_type"), "0x81");
+  EXPECT_EQ(Shown(p[2], "mmse.response_status"), "0x80");
+  EXPECT_EQ(Shown(p[2], "mmse.message_id"), message_id);
+
+  EXPECT_EQ(Shown(p[3], "mmse.message_type"), "0x84");
+  EXPECT_EQ(Shown(p[3], "mmse.transaction_id"), id);
+  EXPECT_EQ(Shown(p[3], "mmse.from"), "+8613800000000/TYPE=PLMN");
+  EXPECT_EQ(Shown(p[3], "mmse.to"), "+8613800000001/TYPE=PLMN");
+  EXPECT_EQ(Shown(p[3], "mmse.subject"), "Hello");
 }
 
 }  // namespace
