@@ -1,5 +1,6 @@
-// centre_harness.h: the built mms-centre as a child process, a UDP socket
-// standing in for the device's push router, and a run of a built tool.
+// centre_harness.h: built programs (mms-centre among them) as child
+// processes, a UDP socket standing in for the device's push router, and a
+// run of a built tool.
 #ifndef MMS_TESTS_CENTRE_CENTRE_HARNESS_H_
 #define MMS_TESTS_CENTRE_CENTRE_HARNESS_H_
 
@@ -61,47 +62,40 @@ class PushSink {
   int port_ = 0;
 };
 
-// mms-centre running with the given arguments; its stdout is collected.
-class CentreProcess {
+// A built program running with the given arguments; its output (stdout
+// and stderr) is collected.
+class ToolProcess {
  public:
-  explicit CentreProcess(const std::vector<std::string>& args) {
+  ToolProcess(const std::string& binary, const std::vector<std::string>& args) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) {
       return;
     }
     pid_ = fork();
     if (pid_ == 0) {
-      // A test program that is killed takes its centre along.
+      // A test program that is killed takes its children along.
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       dup2(out[1], STDOUT_FILENO);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(kCentreBinary.c_str()));
+      dup2(out[1], STDERR_FILENO);
+      std::vector<char*> argv = {const_cast<char*>(binary.c_str())};
       for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
       }
       argv.push_back(nullptr);
-      execv(kCentreBinary.c_str(), argv.data());
+      execv(binary.c_str(), argv.data());
       _exit(127);
     }
     close(out[1]);
     out_ = out[0];
-    const std::string ready = WaitFor("listening on http://127.0.0.1:");
-    const size_t colon = ready.rfind(':', ready.find("/ (pushes"));
-    if (colon != std::string::npos) {
-      port_ = std::atoi(ready.c_str() + colon + 1);
-    }
   }
-  ~CentreProcess() {
+  ~ToolProcess() {
     Stop();
     if (out_ >= 0) {
       close(out_);
     }
   }
-  CentreProcess(const CentreProcess&) = delete;
-  CentreProcess& operator=(const CentreProcess&) = delete;
-
-  int port() const { return port_; }
-  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  ToolProcess(const ToolProcess&) = delete;
+  ToolProcess& operator=(const ToolProcess&) = delete;
 
   // The first log line (read so far or arriving within timeout_ms) that
   // holds text, from the line after the last one this call returned.
@@ -171,10 +165,27 @@ class CentreProcess {
 
   pid_t pid_ = -1;
   int out_ = -1;
-  int port_ = 0;
   int exit_code_ = -1;
   std::string log_;
   size_t scanned_ = 0;  // log_ bytes WaitFor has looked at
+};
+
+// mms-centre on the port it reports.
+class CentreProcess : public ToolProcess {
+ public:
+  explicit CentreProcess(const std::vector<std::string>& args)
+      : ToolProcess(kCentreBinary, args) {
+    const std::string ready = WaitFor("listening on http://127.0.0.1:");
+    const size_t colon = ready.rfind(':', ready.find("/ (pushes"));
+    if (colon != std::string::npos) {
+      port_ = std::atoi(ready.c_str() + colon + 1);
+    }
+  }
+  int port() const { return port_; }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int port_ = 0;
 };
 
 struct ToolRun {

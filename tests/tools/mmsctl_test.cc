@@ -2,16 +2,10 @@
 // root: `demo`, `save`, `reg`, `connections` and `open`, one-line errors,
 // and the network commands against the loopback centre, tinyproxy and the
 // push router.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "centre/centre_harness.h"
@@ -27,15 +21,11 @@ namespace {
 using mms::testing::Bytes;
 using mms::testing::Hex;
 using mms::testing::ReadHostFile;
+using mms::testing::ToolProcess;
 using mms::testing::ToolRun;
 using mms::testing::WriteHostFile;
 
 const std::string kBin = MMS_BINARY_DIR;
-
-std::string Slurp(const std::string& path) {
-  const Bytes bytes = ReadHostFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 bool Contains(const Bytes& haystack, const Bytes& needle) {
   return std::search(haystack.begin(), haystack.end(), needle.begin(),
@@ -53,59 +43,6 @@ std::string Field(const std::string& text, const std::string& label) {
     ++at;
   }
   return text.substr(at, text.find('\n', at) - at);
-}
-
-// A child process with its output in a file; SIGTERM and reaped on scope
-// exit.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::string& log) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      FILE* out = std::freopen(log.c_str(), "w", stdout);
-      if (out == nullptr || dup2(fileno(stdout), 2) < 0) {
-        _exit(127);
-      }
-      std::vector<char*> args;
-      for (const std::string& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-      }
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-    }
-    Wait();
-  }
-  int Wait() {
-    if (pid_ > 0) {
-      int status = 0;
-      waitpid(pid_, &status, 0);
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      pid_ = -1;
-    }
-    return status_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = -1;
-};
-
-bool WaitFor(const std::string& file, const std::string& text, int seconds) {
-  const auto end =
-      std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (Slurp(file).find(text) != std::string::npos) {
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
 }
 
 class Mmsctl : public ::testing::Test {
@@ -388,18 +325,17 @@ TEST_F(Mmsctl, NetworkCommandsAgainstAnOperatorsCentre) {
   ASSERT_TRUE(tinyproxy.running());
   setenv("MMS_WAP_PROXY", tinyproxy.address().c_str(), 1);
   const std::string store = scratch_ + "/store";
-  Child router({kBin + "/mms-pushrouter"}, scratch_ + "/router.log");
-  Child centre({kBin + "/mms-centre", "--port",
-                std::to_string(PortOf("MMS_MMSC_HOST")), "--push-to",
-                std::getenv("MMS_PUSH_ADDR"), "--location", "/m/get?l={id}&r=7",
-                "--chunked", "--omit-transaction-id", "--store", store},
-               scratch_ + "/centre.log");
-  ASSERT_TRUE(WaitFor(scratch_ + "/centre.log", "listening on", 10));
-  ASSERT_TRUE(WaitFor(scratch_ + "/router.log", "listening on", 10));
-  Child listener(
-      {kBin + "/mmsctl", "listen", "--count", "1", "--timeout", "60"},
-      scratch_ + "/listen.log");
-  ASSERT_TRUE(WaitFor(scratch_ + "/listen.log", "listening for pushes", 10));
+  ToolProcess router(kBin + "/mms-pushrouter", {});
+  ToolProcess centre(
+      mms::testing::kCentreBinary,
+      {"--port", std::to_string(PortOf("MMS_MMSC_HOST")), "--push-to",
+       std::getenv("MMS_PUSH_ADDR"), "--location", "/m/get?l={id}&r=7",
+       "--chunked", "--omit-transaction-id", "--store", store});
+  ASSERT_NE("", centre.WaitFor("listening on", 10000));
+  ASSERT_NE("", router.WaitFor("listening on", 10000));
+  ToolProcess listener(kBin + "/mmsctl",
+                       {"listen", "--count", "1", "--timeout", "60"});
+  ASSERT_NE("", listener.WaitFor("listening for pushes", 10000));
 
   const ToolRun refused = Run(
       {"send", "--to", "1380+0001", "--slide", Picture(), "--timeout", "30"});
@@ -414,8 +350,7 @@ TEST_F(Mmsctl, NetworkCommandsAgainstAnOperatorsCentre) {
   const ToolRun sent = Run(
       {"send", "--to", "13800000001", "--slide", Picture(), "--timeout", "30"});
   ASSERT_EQ(0, sent.code) << sent.err;
-  ASSERT_TRUE(WaitFor(scratch_ + "/listen.log", "WapUrl:", 20));
-  const std::string url = Field(Slurp(scratch_ + "/listen.log"), "WapUrl:");
+  const std::string url = Field(listener.WaitFor("WapUrl:", 20000), "WapUrl:");
   const size_t at = url.find("/m/get?l=");
   ASSERT_NE(std::string::npos, at) << url;
   const std::string id = url.substr(at + 9, url.find('&') - at - 9);
@@ -423,18 +358,14 @@ TEST_F(Mmsctl, NetworkCommandsAgainstAnOperatorsCentre) {
   const ToolRun fetched = Run({"retrieve", url, "--timeout", "30"});
   ASSERT_EQ(0, fetched.code) << fetched.err;
   EXPECT_EQ("1", Field(fetched.out, "NewMMS:"));
-  const std::string log = Slurp(scratch_ + "/centre.log");
-  EXPECT_NE(std::string::npos, log.find("served /m/get?l=" + id + "&r=7 ("))
-      << log;
-  EXPECT_NE(std::string::npos,
-            log.find("took m-notifyresp-ind (Retrieved) for " + id))
-      << log;
+  EXPECT_NE("", centre.WaitFor("served /m/get?l=" + id + "&r=7 ("))
+      << centre.log();
+  EXPECT_NE("", centre.WaitFor("took m-notifyresp-ind (Retrieved) for " + id))
+      << centre.log();
 
   const ToolRun read = Run({"read-report", "13800000000", "seen"});
   ASSERT_EQ(0, read.code) << read.err;
-  EXPECT_NE(
-      std::string::npos,
-      Slurp(scratch_ + "/centre.log").find("accepted m-send-req", log.size()));
+  EXPECT_NE("", centre.WaitFor("accepted m-send-req")) << centre.log();
 
   if (!mms::testing::TsharkAvailable()) {
     return;  // the bytes' independent reading needs tshark
