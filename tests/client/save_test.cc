@@ -34,14 +34,7 @@ using mms::testing::WriteHostFile;
 class SaveTest : public DeviceTest {
  protected:
   void SetUp() override {
-    SYSTEMTIME utc = {};
-    utc.wYear = 2009;
-    utc.wMonth = 3;
-    utc.wDay = 5;
-    utc.wHour = 6;
-    utc.wMinute = 27;
-    utc.wSecond = 4;
-    platform::test::FixClock(utc);
+    platform::test::FixClock({2009, 3, 0, 5, 6, 27, 4, 0});
     platform::test::FixTickCount(31);
     WriteHostFile(Host(L"\\My Documents\\pic.jpg"), Hex("ff d8 ff e0 00 10"));
     WriteHostFile(Host(L"\\My Documents\\song.amr"), "#!AMR\n<>");

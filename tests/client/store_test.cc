@@ -21,14 +21,7 @@ using mms::testing::WBuf;
 
 SYSTEMTIME Utc(WORD year, WORD month, WORD day, WORD hour, WORD minute,
                WORD second) {
-  SYSTEMTIME t = {};
-  t.wYear = year;
-  t.wMonth = month;
-  t.wDay = day;
-  t.wHour = hour;
-  t.wMinute = minute;
-  t.wSecond = second;
-  return t;
+  return {year, month, 0, day, hour, minute, second, 0};
 }
 
 // The draw the store must make for a tick count.

@@ -1,6 +1,5 @@
 // body_decoder_test.cc: whole PDUs into part files and the message's file
 // array, the names those files get, and what cut or hostile bodies give.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -72,16 +72,9 @@ class BodyDecoder : public DeviceTest {
   }
   std::set<std::string> DecodeFolderNames() {
     std::set<std::string> names;
-    DIR* dir = opendir(Host(L"\\Temp\\MMSDeCode").c_str());
-    while (dir != nullptr) {
-      dirent* e = readdir(dir);
-      if (e == nullptr) {
-        closedir(dir);
-        break;
-      }
-      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") {
-        names.insert(e->d_name);
-      }
+    for (const auto& e :
+         std::filesystem::directory_iterator(Host(L"\\Temp\\MMSDeCode"))) {
+      names.insert(e.path().filename());
     }
     return names;
   }
@@ -305,7 +298,6 @@ TEST_F(BodyDecoder, CutBodiesWriteOnlyWholeParts) {
   const size_t header_size = RetrieveHeader().size();
   const size_t first_end = header_size + 1 + 2 + 26 + first.size();
   for (size_t n = 0; n < pdu.size(); ++n) {
-    MMS_Custom_Data fresh;
     message_.~MMS_Custom_Data();
     new (&message_) MMS_Custom_Data();
     const int result = Decode(Bytes(pdu.begin(), pdu.begin() + n));

@@ -55,26 +55,13 @@ SYSTEMTIME LocalTimeOf(int64_t seconds) {
 }
 
 TEST(HeaderDecoder, RetrieveConfFields) {
-  const Bytes pdu = Cat({Hex("8c 84 98"),
-                         Str("T1"),
-                         Hex("8d 90"),
-                         Hex("85 04 49 af 00 12"),  // 0 inside the value
-                         Hex("89 1a 80"),
-                         Str("+8613800000000/TYPE=PLMN"),
-                         Hex("97"),
-                         Str("+8613900000000/TYPE=PLMN"),
-                         Hex("82"),
-                         Str("A"),
-                         Hex("82"),
-                         Str("B"),
-                         Hex("96 07 ea"),
-                         Str("Hello"),
-                         Hex("90 80"),
-                         Hex("8b"),
-                         Str("id-1"),
-                         Hex("8a 82 8f 81 86 80 94 81"),
-                         Hex("84 a3"),
-                         Hex("02")});
+  // Date 1236205586 holds a 0 inside its value.
+  const Bytes pdu =
+      Cat({Hex("8c 84 98"), Str("T1"), Hex("8d 90 85 04 49 af 00 12 89 1a 80"),
+           Str("+8613800000000/TYPE=PLMN"), Hex("97"),
+           Str("+8613900000000/TYPE=PLMN"), Hex("82"), Str("A"), Hex("82"),
+           Str("B"), Hex("96 07 ea"), Str("Hello"), Hex("90 80 8b"),
+           Str("id-1"), Hex("8a 82 8f 81 86 80 94 81 84 a3 02")});
   Decoded d(pdu);
   ASSERT_EQ(d.result, 0);
   EXPECT_EQ(d.length, static_cast<int>(pdu.size()) - 1);  // at the count

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "decode/pdu_builder.h"
 #include "mms.h"
 #include "support/test_support.h"
 
@@ -14,8 +15,13 @@ namespace mms::client {
 namespace {
 
 using mms::testing::Bytes;
+using mms::testing::Cat;
 using mms::testing::DeviceTest;
+using mms::testing::Entry;
+using mms::testing::Hex;
+using mms::testing::Raw;
 using mms::testing::ReadHostFile;
+using mms::testing::Str;
 using mms::testing::WBuf;
 using mms::testing::WriteHostFile;
 
@@ -92,31 +98,17 @@ TEST_F(OpenMessage, SavedMessageOpensIntoTheSameMessage) {
 // The presentation the Start parameter names (not the first file whose
 // name holds "smil"), "cid:" sources, and media straight in the body.
 TEST_F(OpenMessage, SlidesComeFromThePresentationTheMessageNames) {
-  const std::string smil =
-      "<smil><body><img src=\"cid:i1\"/><par dur=\"2s\"><text "
-      "src=\"t.txt\"/></par></body></smil>";
-  auto entry = [](const std::string& headers, const std::string& data) {
-    std::string e;
-    e.push_back(static_cast<char>(headers.size()));
-    e.push_back(static_cast<char>(data.size()));
-    return e + headers + data;
-  };
-  using namespace std::string_literals;
-  const std::string header =
-      "\x8c\x84\x84\x1b\xb3\x8a<pres>\0\x89"
-      "application/smil\0"s;
-  const std::string pdu = header + "\x03"s +
-                          entry(
-                              "\x9e\x8e"
-                              "smile.jpg\0"s,
-                              "decoy") +
-                          entry("application/smil\0\xc0\x22<pres>\0"s, smil) +
-                          entry(
-                              "\x9e\xc0\x22<i1>\0\x8e"
-                              "photo.jpg\0"s,
-                              "jpeg");
+  const Bytes pdu = Cat(
+      {Hex("8c 84 84 1b b3 8a"), Str("<pres>"), Hex("89"),
+       Str("application/smil"), Hex("03"),
+       Entry(Cat({Hex("9e 8e"), Str("smile.jpg")}), Raw("decoy")),
+       Entry(Cat({Str("application/smil"), Hex("c0 22"), Str("<pres>")}),
+             Raw("<smil><body><img src=\"cid:i1\"/><par dur=\"2s\"><text "
+                 "src=\"t.txt\"/></par></body></smil>")),
+       Entry(Cat({Hex("9e c0 22"), Str("<i1>"), Hex("8e"), Str("photo.jpg")}),
+             Raw("jpeg"))});
   MMS_Custom_Data m;
-  ASSERT_EQ(Open(Bytes(pdu.begin(), pdu.end()), &m), 0);
+  ASSERT_EQ(Open(pdu, &m), 0);
   ASSERT_EQ(m.m_nFileNum, 3);
   EXPECT_EQ(FileName(m, 1), "\\temp\\mmsdecode\\pres.smil");
   ASSERT_EQ(m.m_nPartNum, 2);

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,8 +125,6 @@ class EntryTest : public DeviceTest {
     return text;
   }
 
-  // Waits for every worker the test started; the library's own time
-  // scale does not apply to this real-time bound.
   // The centre serves a small m-retrieve-conf with the one-character
   // transaction ID `id` on every GET and confirms every POST.
   void ServeMessageAndConfirm(char id) {
@@ -140,6 +139,8 @@ class EntryTest : public DeviceTest {
     });
   }
 
+  // Waits for every worker the test started; the library's own time
+  // scale does not apply to this real-time bound.
   void WaitForWorkers() {
     ASSERT_TRUE(client::WaitForWorkers(30000)) << "a worker still runs";
   }
@@ -180,19 +181,12 @@ class EntryTest : public DeviceTest {
     std::vector<std::string> lines;
     for (const auto& entry :
          std::filesystem::directory_iterator(Host(L"\\KestLogDir"))) {
-      const Bytes bytes = ReadHostFile(entry.path().string());
-      std::string text(bytes.begin(), bytes.end());
-      size_t start = 0;
-      while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-          end = text.size();
-        }
-        const std::string line = text.substr(start, end - start);
+      std::istringstream text(Text(ReadHostFile(entry.path().string())));
+      for (std::string line; std::getline(text, line);) {
+        line.erase(line.find_last_not_of('\r') + 1);
         const size_t mark = line.find(" : ");
         lines.push_back(mark == std::string::npos ? line
                                                   : line.substr(mark + 3));
-        start = end + 2;
       }
     }
     return lines;
