@@ -22,7 +22,6 @@
 #include "platform/prompt.h"
 #include "platform/thread.h"
 #include "pushrouter/push_router.h"
-#include "store/registry_values.h"
 #include "support/http_recorder.h"
 #include "support/loopback.h"
 #include "support/test_support.h"
@@ -107,22 +106,6 @@ class EntryTest : public DeviceTest {
     unsetenv("MMS_WAP_PROXY");
     unsetenv("MMS_MMSC_HOST");
     DeviceTest::TearDown();
-  }
-
-  // A DWORD under the library's key, or kMissing.
-  static constexpr DWORD kMissing = 0xDEADBEEF;
-  DWORD Dword(const wchar_t* name) {
-    DWORD value = kMissing;
-    RegGetValue(const_cast<wchar_t*>(store::kMmsKey),
-                const_cast<wchar_t*>(name), &value, sizeof value);
-    return value;
-  }
-  std::wstring String(const wchar_t* name) {
-    wchar_t text[260] = {};
-    RegGetValue(const_cast<wchar_t*>(store::kMmsKey),
-                const_cast<wchar_t*>(name), text,
-                sizeof text - sizeof(wchar_t));
-    return text;
   }
 
   // The centre serves a small m-retrieve-conf with the one-character

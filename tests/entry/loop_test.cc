@@ -94,7 +94,7 @@ TEST_F(Loops, TwoHundredSendsLeaveNothingBehind) {
   }
   ExpectNothingLeft();
   EXPECT_EQ(RequestCount(), static_cast<size_t>(kRounds + 1));
-  EXPECT_EQ(Dword(L"SendOK"), 1u);
+  EXPECT_EQ(RegDword(L"SendOK"), 1u);
 }
 
 TEST_F(Loops, TwoHundredRetrievalsLeaveNothingBehind) {

@@ -91,8 +91,8 @@ TEST_F(PushRouterPath, NotificationIsFetchedAcknowledgedAndStartListensAgain) {
   notification.push_back(0);
   SendPush(notification);
 
-  ASSERT_TRUE(WaitUntil([this] { return String(L"WapUrl").size() > 0; }));
-  const std::wstring location = String(L"WapUrl");
+  ASSERT_TRUE(WaitUntil([this] { return RegString(L"WapUrl").size() > 0; }));
+  const std::wstring location = RegString(L"WapUrl");
   EXPECT_EQ(location, std::wstring(url.begin(), url.end()));
   ASSERT_EQ(CMMS::MMS_Recived(WBuf(location)), 0);
   ASSERT_TRUE(WaitUntil(
@@ -100,7 +100,7 @@ TEST_F(PushRouterPath, NotificationIsFetchedAcknowledgedAndStartListensAgain) {
   const auto requests = centre_.requests();
   EXPECT_EQ(requests[0].target, "/r1");
   EXPECT_EQ(requests[1].body, Text(Hex("8c 85 98 52 31 00 8d 90 91 80")));
-  EXPECT_EQ(Dword(L"NewMMS"), 1u);
+  EXPECT_EQ(RegDword(L"NewMMS"), 1u);
   EXPECT_EQ(IsNetWorked, 2);
 
   EXPECT_EQ(CMMS::Stop(), 0);
@@ -113,7 +113,7 @@ TEST_F(PushRouterPath, NotificationIsFetchedAcknowledgedAndStartListensAgain) {
   Bytes report = Hex("8c 86 8b 6d 31 00 95 81");  // Message-ID "m1"
   SendPush(report);
   ASSERT_TRUE(
-      WaitUntil([this] { return String(L"DeliveryReportMsgID") == L"m1"; }));
+      WaitUntil([this] { return RegString(L"DeliveryReportMsgID") == L"m1"; }));
 }
 
 }  // namespace

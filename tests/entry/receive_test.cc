@@ -117,12 +117,12 @@ TEST_F(Retrieval, MessageIsStoredAnnouncedAndAcknowledged) {
   EXPECT_EQ(requests[1].method, "POST");
   EXPECT_EQ(requests[1].body, AckFor("m1"));
 
-  const std::wstring path = String(L"NewMMSName");
+  const std::wstring path = RegString(L"NewMMSName");
   ASSERT_EQ(path.rfind(L"\\Windows\\Messaging\\Varnholt", 0), 0u);
   EXPECT_EQ(Text(ReadHostFile(Host(path))),
             RetrieveConf("m1") + std::string(2, '\0'));
-  EXPECT_EQ(Dword(L"NewMMS"), 1u);
-  EXPECT_NE(Dword(L"ReciveState"), kMissing);
+  EXPECT_EQ(RegDword(L"NewMMS"), 1u);
+  EXPECT_NE(RegDword(L"ReciveState"), kAbsent);
   EXPECT_EQ(IsNetWorked, 2);
   EXPECT_EQ(g_MMSName, nullptr);
   EXPECT_EQ(QueueLength(), 0);
@@ -134,7 +134,7 @@ TEST_F(Retrieval, MessageIsStoredAnnouncedAndAcknowledged) {
   ASSERT_EQ(Receive("m2"), 0);
   WaitForWorkers();
   EXPECT_EQ(LoadsSoFar(), loads);
-  EXPECT_EQ(Dword(L"NewMMS"), 1u);
+  EXPECT_EQ(RegDword(L"NewMMS"), 1u);
 }
 
 TEST_F(Retrieval, TwoRetrievalsEndingTogetherAcknowledgeTheirOwnMessages) {
@@ -169,16 +169,16 @@ TEST_F(Retrieval, AMessageWithoutTransactionIdIsAnsweredForItsNotification) {
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[2].body, Text(Hex("8c 83 98 4e 32 00 8d 90 95 81 91 80")));
   EXPECT_EQ(IsNetWorked, 2);
-  EXPECT_EQ(Dword(L"NewMMS"), 1u);
+  EXPECT_EQ(RegDword(L"NewMMS"), 1u);
 }
 
 TEST_F(Retrieval, FailedDownloadReportsTwoAndSendsNoAcknowledgement) {
   ASSERT_EQ(Receive("broken"), 0);
   WaitForWorkers();
   EXPECT_EQ(Exchanges(), std::vector<std::string>{"GET broken"});
-  EXPECT_EQ(Dword(L"NewMMS"), 2u);
-  EXPECT_NE(Dword(L"ReciveState"), kMissing);
-  EXPECT_EQ(String(L"NewMMSName"), L"");
+  EXPECT_EQ(RegDword(L"NewMMS"), 2u);
+  EXPECT_NE(RegDword(L"ReciveState"), kAbsent);
+  EXPECT_EQ(RegString(L"NewMMSName"), L"");
   EXPECT_TRUE(StoredFiles().empty());
   EXPECT_EQ(IsNetWorked, 2);
   EXPECT_EQ(QueueLength(), 0);
@@ -197,8 +197,9 @@ TEST_F(Retrieval, RequestBehindAHungRetrievalGivesUpAndStartsTheNext) {
                         static_cast<int>(100 * 1000 * kEntryTimeScale)));
   EXPECT_LT(waited, std::chrono::seconds(5));
 
-  ASSERT_TRUE(WaitUntil(
-      [this] { return String(L"NewMMSName").size() > 0 && IsNetWorked == 2; }));
+  ASSERT_TRUE(WaitUntil([this] {
+    return RegString(L"NewMMSName").size() > 0 && IsNetWorked == 2;
+  }));
   // The hung download may meanwhile have stalled out and tried again.
   std::vector<std::string> others;
   for (const std::string& exchange : Exchanges()) {
@@ -208,7 +209,7 @@ TEST_F(Retrieval, RequestBehindAHungRetrievalGivesUpAndStartsTheNext) {
   }
   EXPECT_EQ(Exchanges().front(), "GET hang");
   EXPECT_EQ(others, (std::vector<std::string>{"GET m2", "ACK m2"}));
-  EXPECT_EQ(Text(ReadHostFile(Host(String(L"NewMMSName")))),
+  EXPECT_EQ(Text(ReadHostFile(Host(RegString(L"NewMMSName")))),
             RetrieveConf("m2") + std::string(2, '\0'));
 
   // The given-up retrieval ends later without touching the queue or the
@@ -271,7 +272,7 @@ TEST_F(Retrieval, StopEndsRunningRetrievalsAndTheirThreads) {
   // Nobody waits behind them: the next request runs at once.
   EXPECT_EQ(Receive("m2"), 0);
   WaitForWorkers();
-  EXPECT_EQ(Dword(L"NewMMS"), 1u);
+  EXPECT_EQ(RegDword(L"NewMMS"), 1u);
   EXPECT_EQ(StoredFiles().size(), 1u);
   const std::vector<std::string> exchanges = Exchanges();
   ASSERT_EQ(exchanges.size(), 4u);
@@ -317,7 +318,7 @@ TEST_F(Retrieval, DirectFetchesRunOutsideTheQueueAndLeaveTheBusyState) {
 
   EXPECT_EQ(Exchanges(),
             (std::vector<std::string>{"GET m1", "ACK m1", "GET p1", "ACK p1"}));
-  EXPECT_EQ(Dword(L"NewMMS"), 1u);
+  EXPECT_EQ(RegDword(L"NewMMS"), 1u);
   EXPECT_EQ(IsNetWorked, 1);
   EXPECT_EQ(QueueLength(), 0);
 }
@@ -331,7 +332,7 @@ TEST_F(Retrieval, BurstOfRequestsGivesNoRetrievalUpBeforeItsLimit) {
   std::thread third([this] { EXPECT_EQ(Receive("m3"), 0); });
   second.join();
   third.join();
-  EXPECT_TRUE(WaitUntil([this] { return Dword(L"NewMMS") == 1u; }));
+  EXPECT_TRUE(WaitUntil([this] { return RegDword(L"NewMMS") == 1u; }));
   first_gate_.Open();
   WaitForWorkers();
   int given_up = 0;
@@ -365,7 +366,7 @@ TEST_F(Retrieval, SlowDripAndSilentServerEndByTheirDeadline) {
   for (const char* name : {"drip", "silent"}) {
     ASSERT_EQ(Receive(name), 0);
     EXPECT_TRUE(client::WaitForWorkers(60000)) << name;
-    EXPECT_EQ(Dword(L"NewMMS"), 2u) << name;
+    EXPECT_EQ(RegDword(L"NewMMS"), 2u) << name;
     EXPECT_TRUE(StoredFiles().empty()) << name;
     EXPECT_EQ(IsNetWorked, 2) << name;
   }

@@ -67,9 +67,9 @@ TEST_F(Sending, UserMessageIsStoredPostedAndReported) {
   EXPECT_EQ(requests[0].content_type, "application/vnd.wap.mms-message");
   // The centre got exactly the stored bytes.
   EXPECT_EQ(requests[0].body, Text(ReadHostFile(Host(path))));
-  EXPECT_EQ(String(L"MessageID"), L"mid-1");
-  EXPECT_EQ(Dword(L"SendOK"), 1u);
-  EXPECT_NE(Dword(L"SendState"), kMissing);
+  EXPECT_EQ(RegString(L"MessageID"), L"mid-1");
+  EXPECT_EQ(RegDword(L"SendOK"), 1u);
+  EXPECT_NE(RegDword(L"SendState"), kAbsent);
   // The thread closed its own handle and gave the connection back.
   EXPECT_EQ(g_hSendThread, nullptr);
   EXPECT_EQ(pWebConnect, nullptr);
@@ -81,9 +81,9 @@ TEST_F(Sending, FailedSubmissionsReportTwo) {
   ASSERT_FALSE(SendUserMessage(L"to an error page").empty());
   WaitForWorkers();
   EXPECT_EQ(RequestCount(), 1u);
-  EXPECT_EQ(Dword(L"SendOK"), 2u);
-  DWORD state = Dword(L"SendState");
-  EXPECT_NE(state, kMissing);
+  EXPECT_EQ(RegDword(L"SendOK"), 2u);
+  DWORD state = RegDword(L"SendState");
+  EXPECT_NE(state, kAbsent);
 
   // No connection comes up (every request is cancelled): nothing is
   // posted although the centre would confirm.
@@ -98,9 +98,9 @@ TEST_F(Sending, FailedSubmissionsReportTwo) {
   ASSERT_FALSE(SendUserMessage(L"no network").empty());
   WaitForWorkers();
   EXPECT_EQ(RequestCount(), 1u);
-  EXPECT_EQ(Dword(L"SendOK"), 2u);
-  EXPECT_NE(Dword(L"SendState"), state);
-  state = Dword(L"SendState");
+  EXPECT_EQ(RegDword(L"SendOK"), 2u);
+  EXPECT_NE(RegDword(L"SendState"), state);
+  state = RegDword(L"SendState");
   for (auto& entry : entries) {
     entry.script.clear();
     ASSERT_TRUE(connmgr::WriteEntry(entry));
@@ -112,36 +112,14 @@ TEST_F(Sending, FailedSubmissionsReportTwo) {
   ASSERT_FALSE(SendUserMessage(L"nobody listens").empty());
   WaitForWorkers();
   EXPECT_EQ(RequestCount(), 1u);
-  EXPECT_EQ(Dword(L"SendOK"), 2u);
-  EXPECT_NE(Dword(L"SendState"), state);
+  EXPECT_EQ(RegDword(L"SendOK"), 2u);
+  EXPECT_NE(RegDword(L"SendState"), state);
   EXPECT_EQ(pWebConnect, nullptr);
 }
 
-TEST_F(Sending, StopSendEndsTheSubmissionBeforeItReports) {
-  centre_.SetHandler([this](const httplib::Request&, httplib::Response& res) {
-    first_gate_.Pass();
-    res.set_content(Text(Hex(kConfirmation)),
-                    "application/vnd.wap.mms-message");
-  });
-  ASSERT_FALSE(SendUserMessage(L"stopped").empty());
-  ASSERT_TRUE(WaitUntil([this] { return RequestCount() == 1; }));
-
-  EXPECT_EQ(CMMS::MMS_StopSend(), 0);
-  // It returns only once the thread has ended.
-  EXPECT_EQ(client::RunningWorkers(), 0);
-  EXPECT_EQ(g_hSendThread, nullptr);
-  EXPECT_EQ(pWebConnect, nullptr);
-  first_gate_.Open();
-  EXPECT_EQ(Dword(L"SendOK"), kMissing);
-  EXPECT_EQ(Dword(L"SendState"), kMissing);
-  EXPECT_EQ(String(L"MessageID"), L"");
-  // A later message is sent and reported as usual.
-  ASSERT_FALSE(SendUserMessage(L"after the stop").empty());
-  WaitForWorkers();
-  EXPECT_EQ(Dword(L"SendOK"), 1u);
-}
-
-TEST_F(Sending, SecondMessageOwnsTheHandleStopSendStopsOnlyIt) {
+// A second message owns the send handle; StopSend ends its thread before
+// it reports and returns only once it has ended.
+TEST_F(Sending, StopSendEndsTheRunningSubmissionBeforeItReports) {
   centre_.SetHandler([this](const httplib::Request& req,
                             httplib::Response& res) {
     (req.body.find("first") != std::string::npos ? first_gate_ : second_gate_)
@@ -159,14 +137,20 @@ TEST_F(Sending, SecondMessageOwnsTheHandleStopSendStopsOnlyIt) {
   // The first thread ends and reports, leaving the second's handle alone.
   first_gate_.Open();
   ASSERT_TRUE(WaitUntil([this] { return client::RunningWorkers() == 1; }));
-  EXPECT_EQ(Dword(L"SendOK"), 1u);
-  const DWORD state = Dword(L"SendState");
+  EXPECT_EQ(RegDword(L"SendOK"), 1u);
+  const DWORD state = RegDword(L"SendState");
   EXPECT_EQ(g_hSendThread, second);
 
   EXPECT_EQ(CMMS::MMS_StopSend(), 0);
   EXPECT_EQ(client::RunningWorkers(), 0);
+  EXPECT_EQ(g_hSendThread, nullptr);
+  EXPECT_EQ(pWebConnect, nullptr);
   second_gate_.Open();
-  EXPECT_EQ(Dword(L"SendState"), state);
+  EXPECT_EQ(RegDword(L"SendState"), state);
+  // A later message is sent and reported as usual.
+  ASSERT_FALSE(SendUserMessage(L"after the stop").empty());
+  WaitForWorkers();
+  EXPECT_NE(RegDword(L"SendState"), state);
 }
 
 TEST_F(Sending, MinusOneMeansNothingWasSent) {
@@ -179,7 +163,7 @@ TEST_F(Sending, MinusOneMeansNothingWasSent) {
   delete message;  // still the caller's
   WaitForWorkers();
   EXPECT_EQ(RequestCount(), 0u);
-  EXPECT_EQ(Dword(L"SendOK"), kMissing);
+  EXPECT_EQ(RegDword(L"SendOK"), kAbsent);
 
   // No thread for the submission: the copy stored for it goes again, and
   // no handle is left behind; the silent path reports the same.
@@ -215,8 +199,8 @@ TEST_F(Sending, ReadReportIsAnAutoTextMessageSentSilently) {
   EXPECT_NE(pdu.find("read it"), std::string::npos);
   // Nothing stored, nothing reported.
   EXPECT_TRUE(StoredFiles().empty());
-  EXPECT_EQ(Dword(L"SendOK"), kMissing);
-  EXPECT_EQ(Dword(L"SendState"), kMissing);
+  EXPECT_EQ(RegDword(L"SendOK"), kAbsent);
+  EXPECT_EQ(RegDword(L"SendState"), kAbsent);
 }
 
 TEST_F(Sending, NetOperationTwoSendsOtherOperationsDoNothing) {
@@ -230,7 +214,7 @@ TEST_F(Sending, NetOperationTwoSendsOtherOperationsDoNothing) {
   WaitForWorkers();
   EXPECT_EQ(RequestCount(), 1u);
   EXPECT_EQ(centre_.requests()[0].body, Text(ReadHostFile(Host(path))));
-  EXPECT_EQ(Dword(L"SendOK"), 1u);
+  EXPECT_EQ(RegDword(L"SendOK"), 1u);
 }
 
 }  // namespace
