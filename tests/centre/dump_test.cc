@@ -129,6 +129,8 @@ TEST_F(DumpTest, EveryCutShortPrefixSaysWhereItStopped) {
   EXPECT_NE(run.out.find(files.back() + ": " + std::to_string(pdu.size()) +
                          " bytes\n"),
             std::string::npos);
+  EXPECT_NE(run.out.find("(multipart body)             2 entries\n"),
+            std::string::npos);
   EXPECT_NE(run.out.find("(after the entries)          2 bytes: 00 00"),
             std::string::npos);
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
@@ -171,17 +172,12 @@ void CorpusTshark::Compare(const CorpusFile& s, const TsharkPacket& p) {
     int slides = 0;
     for (int slide = 0; slide < m.m_nPartNum; ++slide) {
       for (int f = 0; f < m.m_pSmilPart[slide]->m_nFileNum; ++f) {
-        std::string narrow;
-        for (const wchar_t* w = m.m_pSmilPart[slide]->m_szFileName[f]; *w;
-             ++w) {
-          narrow.push_back(*w < 0x80 ? static_cast<char>(*w) : '\x01');
-        }
-        for (int i = 0; i < m.m_nFileNum; ++i) {
-          if (narrow == m.m_pFileNameArray[i]) {
-            ++slides;
-            break;
-          }
-        }
+        const std::wstring wide = m.m_pSmilPart[slide]->m_szFileName[f];
+        slides += std::any_of(
+            m.m_pFileNameArray, m.m_pFileNameArray + m.m_nFileNum,
+            [&](const char* name) {
+              return wide == std::wstring(name, name + std::strlen(name));
+            });
       }
     }
     EXPECT_EQ(slides, std::distance(
