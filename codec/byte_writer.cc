@@ -4,16 +4,13 @@
 #include <cassert>
 #include <cstring>
 
+#include "codec/header_table.h"
 #include "codec/uintvar.h"
 #include "platform/winapi.h"
 
 namespace mms::codec {
 namespace {
 
-constexpr uint8_t kQuote = 34;        // Quoted-string lead byte
-constexpr uint8_t kTextQuote = 127;   // Text-string quote before a byte >= 128
-constexpr uint8_t kLengthQuote = 31;  // Value-length in uintvar form
-constexpr uint32_t kMaxShortLength = 30;
 constexpr size_t kFirstCapacity = 64;
 // Blocks are not zero-filled: only the bytes written are ever read or
 // handed out, and a 300 KB PDU should not be cleared just to be overwritten.
@@ -139,7 +136,7 @@ bool ByteWriter::PutTextString(const char* text) {
 }
 
 bool ByteWriter::PutQuotedString(const char* text, size_t n) {
-  return PutByte(kQuote) && PutBytes(text, n) && PutByte(0);
+  return PutByte(kStringQuote) && PutBytes(text, n) && PutByte(0);
 }
 
 bool ByteWriter::PutValueLength(uint32_t length) {

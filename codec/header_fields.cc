@@ -7,11 +7,6 @@
 #include "codec/header_fields.h"
 
 namespace mms::codec {
-namespace {
-
-constexpr uint8_t kFirstTextByte = 32;
-
-}  // namespace
 
 bool SplitFieldValue(ByteReader& r, ValueKind kind, ByteReader* value) {
   switch (kind) {

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 namespace mms::codec {
@@ -306,7 +307,24 @@ const char* ParameterName(uint8_t code) {
                                                       : nullptr;
 }
 
+// Row number + 1 of each MIBenum below 128 (0: none), so that the
+// charsets texts usually carry are found without a search.
+constexpr size_t kSmallMibs = 128;
+constexpr auto kSmallMibRows = [] {
+  std::array<uint8_t, kSmallMibs> rows{};
+  for (size_t i = 0; i < std::size(kCharsets); ++i) {
+    if (kCharsets[i].mib < kSmallMibs) {
+      rows[kCharsets[i].mib] = static_cast<uint8_t>(i + 1);
+    }
+  }
+  return rows;
+}();
+
 const CharsetRow* FindCharset(uint32_t mib) {
+  if (mib < kSmallMibs) {
+    return kSmallMibRows[mib] == 0 ? nullptr
+                                   : &kCharsets[kSmallMibRows[mib] - 1];
+  }
   for (const CharsetRow& row : kCharsets) {
     if (row.mib == mib) {
       return &row;
@@ -365,9 +383,16 @@ uint32_t ContentTypeCode(const char* text, size_t size) {
   if (size > kMaxLength) {
     return kNoCode;
   }
+  // Most candidates differ early: a plain loop beats a library call per
+  // candidate.
   const Bucket& bucket = buckets[size];
   for (uint8_t k = 0; k < bucket.count; ++k) {
-    if (strncasecmp(kContentTypes[bucket.codes[k]], text, size) == 0) {
+    const char* name = kContentTypes[bucket.codes[k]];
+    size_t i = 0;
+    while (i < size && AsciiLower(name[i]) == AsciiLower(text[i])) {
+      ++i;
+    }
+    if (i == size) {
       return bucket.codes[k];
     }
   }

@@ -157,18 +157,35 @@ constexpr char kTextSmil[] = "application/smil";
 constexpr char kTextAudioMidi[] = "audio/midi";
 constexpr char kTextOctetStream[] = "application/octet-stream";
 
-// Well-known parameters (7-bit codes).
+// Well-known parameters (7-bit codes); both the old and the newer
+// assignments of a name count.
+constexpr uint8_t kParamQ = 0x00;
 constexpr uint8_t kParamCharset = 0x01;
+constexpr uint8_t kParamTypeInteger = 0x03;
 constexpr uint8_t kParamName = 0x05;
+constexpr uint8_t kParamFilename = 0x06;
 constexpr uint8_t kParamType = 0x09;   // multipart/related Type
 constexpr uint8_t kParamStart = 0x0A;  // multipart/related Start
+constexpr uint8_t kParamName14 = 0x17;
+constexpr uint8_t kParamFilename14 = 0x18;
+constexpr uint8_t kParamStart14 = 0x19;
 
 // Character set UTF-8 (IANA MIBenum).
 constexpr uint8_t kCharsetUtf8 = 106;
 
 // WSP header codes used inside multipart entries (7-bit codes).
 constexpr uint8_t kWspContentLocation = 0x0E;
+constexpr uint8_t kWspContentDisposition = 0x2E;
 constexpr uint8_t kWspContentId = 0x40;
+constexpr uint8_t kWspContentDisposition14 = 0x45;
+
+// First bytes of the WSP value forms (see wsp_reader.h).
+constexpr uint8_t kMaxShortLength = 30;  // Short-length 0..30
+constexpr uint8_t kLengthQuote = 31;     // a uintvar length follows
+constexpr uint8_t kFirstTextByte = 32;   // texts start at 32..127
+constexpr uint8_t kStringQuote = 34;     // starts a Quoted-string
+constexpr uint8_t kTextQuote = 127;      // before a text starting >= 128
+constexpr uint8_t kAnyCharset = 128;     // Char-set: any
 
 // Code of a value that is not well-known (given as text).
 constexpr uint32_t kNoCode = 0xFFFFFFFF;
@@ -178,6 +195,12 @@ constexpr uint32_t kNoCode = 0xFFFFFFFF;
 const char* ContentTypeName(uint32_t code);
 // Code of a content type name (any case), or kNoCode.
 uint32_t ContentTypeCode(const char* text, size_t size);
+
+// An ASCII letter in lower case; every other byte as it is. Names of the
+// tables compare without regard to case through it.
+constexpr char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // WSP well-known parameter (7-bit code), or null.
 const char* ParameterName(uint8_t code);

@@ -13,23 +13,6 @@
 namespace mms::codec {
 namespace {
 
-constexpr uint8_t kMaxShortLength = 30;
-constexpr uint8_t kLengthQuote = 31;
-constexpr uint8_t kFirstTextByte = 32;
-constexpr uint8_t kStringQuote = 34;
-constexpr uint8_t kTextQuote = 127;
-constexpr uint8_t kAnyCharset = 128;
-constexpr size_t kMaxLongIntegerBytes = 8;
-
-// Well-known parameters (7-bit codes); both the old and the newer
-// assignments of a name count.
-constexpr uint8_t kParamQ = 0x00;
-constexpr uint8_t kParamTypeInteger = 0x03;
-constexpr uint8_t kParamFilename = 0x06;
-constexpr uint8_t kParamName14 = 0x17;
-constexpr uint8_t kParamFilename14 = 0x18;
-constexpr uint8_t kParamStart14 = 0x19;
-
 bool IsSixteenBit(uint32_t mib) {
   return mib == 1000 || mib == 1013 || mib == 1014 || mib == 1015;
 }
@@ -146,14 +129,6 @@ bool ReadUntypedParameter(ByteReader& r, ContentTypeValue* out) {
 
 }  // namespace
 
-bool SplitText(ByteReader& r, ByteReader* text) {
-  size_t zero = 0;
-  if (!r.Find(0, &zero)) {
-    return false;
-  }
-  return r.Split(zero, text) && r.Skip(1);
-}
-
 bool SplitWspValue(ByteReader& r, ByteReader* value) {
   const size_t start = r.position();
   uint8_t first = 0;
@@ -178,83 +153,6 @@ bool SplitWspValue(ByteReader& r, ByteReader* value) {
   const size_t end = r.position();
   r.Rewind(start);
   return r.Split(end - start, value);
-}
-
-bool ReadShortInteger(ByteReader& r, uint8_t* value) {
-  uint8_t b = 0;
-  if (!r.PeekByte(&b) || b < 0x80) {
-    return false;
-  }
-  (void)r.Skip(1);
-  *value = b & 0x7F;
-  return true;
-}
-
-bool ReadLongInteger(ByteReader& r, uint64_t* number) {
-  const size_t start = r.position();
-  uint8_t n = 0;
-  const uint8_t* bytes = nullptr;
-  if (!r.ReadByte(&n) || n == 0 || n > kMaxLongIntegerBytes ||
-      !r.ReadBytes(n, &bytes)) {
-    r.Rewind(start);
-    return false;
-  }
-  uint64_t value = 0;
-  for (uint8_t i = 0; i < n; ++i) {
-    value = value << 8 | bytes[i];
-  }
-  *number = value;
-  return true;
-}
-
-bool ReadIntegerValue(ByteReader& r, uint64_t* number) {
-  uint8_t b = 0;
-  if (ReadShortInteger(r, &b)) {
-    *number = b;
-    return true;
-  }
-  return ReadLongInteger(r, number);
-}
-
-bool ReadValueLength(ByteReader& r, uint32_t* length) {
-  const size_t start = r.position();
-  uint8_t first = 0;
-  if (!r.ReadByte(&first) || first > kLengthQuote) {
-    r.Rewind(start);
-    return false;
-  }
-  if (first < kLengthQuote) {
-    *length = first;
-    return true;
-  }
-  if (!r.ReadUintvar(length)) {
-    r.Rewind(start);
-    return false;
-  }
-  return true;
-}
-
-bool SplitLengthPrefixed(ByteReader& r, ByteReader* inner) {
-  const size_t start = r.position();
-  uint32_t length = 0;
-  if (!ReadValueLength(r, &length) || !r.Split(length, inner)) {
-    r.Rewind(start);
-    return false;
-  }
-  return true;
-}
-
-bool ReadTextString(ByteReader& r, ByteReader* text) {
-  const size_t start = r.position();
-  uint8_t first = 0;
-  if (r.PeekByte(&first) && (first == kTextQuote || first == kStringQuote)) {
-    (void)r.Skip(1);
-  }
-  if (!SplitText(r, text)) {
-    r.Rewind(start);
-    return false;
-  }
-  return true;
 }
 
 bool ReadEncodedString(ByteReader& r, EncodedString* out) {
@@ -310,7 +208,7 @@ bool ReadEncodedString(ByteReader& r, EncodedString* out) {
   return true;
 }
 
-bool ReadParameters(ByteReader params, ContentTypeValue* out) {
+bool ReadParameters(ByteReader& params, ContentTypeValue* out) {
   while (!params.empty()) {
     uint8_t code = 0;
     const bool ok = ReadShortInteger(params, &code)
@@ -381,9 +279,7 @@ std::string MediaTypeText(const ContentTypeValue& type) {
     text = TextOf(type.text);
   }
   for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
+    c = AsciiLower(c);
   }
   return text;
 }

@@ -57,8 +57,8 @@ struct PartView {
 
 // The entry's header block into part: the content type, then well-known
 // and textual headers. Never reads outside block; a header cut short ends
-// the scan.
-void DecodePartHeaders(ByteReader block, PartView* part);
+// the scan. block is read in place.
+void DecodePartHeaders(ByteReader& block, PartView* part);
 
 // True for every multipart media type.
 bool IsMultipart(const ContentTypeValue& type);

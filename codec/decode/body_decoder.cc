@@ -18,13 +18,6 @@
 namespace mms::codec {
 namespace {
 
-constexpr uint8_t kLengthQuote = 31;
-constexpr uint8_t kFirstTextByte = 32;
-
-// WSP header codes of a part (7-bit).
-constexpr uint8_t kWspContentDisposition = 0x2E;
-constexpr uint8_t kWspContentDisposition14 = 0x45;
-
 constexpr char kSmilType[] = "application/smil";
 
 BytesView ViewOf(const ByteReader& r) {
@@ -37,9 +30,7 @@ std::string StringOf(const BytesView& v) {
 
 std::string Lower(std::string text) {
   for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
+    c = AsciiLower(c);
   }
   return text;
 }
@@ -234,7 +225,7 @@ bool DecodePart(ByteReader& r, PartView* part) {
   return true;
 }
 
-void DecodePartHeaders(ByteReader block, PartView* part) {
+void DecodePartHeaders(ByteReader& block, PartView* part) {
   if (!ReadContentType(block, &part->content_type)) {
     return;
   }

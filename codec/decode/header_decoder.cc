@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 #include "codec/byte_reader.h"
 #include "codec/decode/decoder.h"
@@ -98,12 +99,15 @@ char* AppendableField(char** field) {
   return block;
 }
 
-// Steps over the value of a field that could not be read in its own form.
-bool SkipField(ByteReader& r, uint8_t code) {
+// Steps over the value of a field that could not be read in its own form
+// (or that the library does not use); kTruncated when the value is cut.
+Scan SkipField(ByteReader& r, uint8_t code) {
   const HeaderRow* row = FindHeader(code);
   ByteReader value;
   return SplitFieldValue(
-      r, row == nullptr ? ValueKind::kLengthPrefixed : row->kind, &value);
+             r, row == nullptr ? ValueKind::kLengthPrefixed : row->kind, &value)
+             ? Scan::kOk
+             : Scan::kTruncated;
 }
 
 // Short-length n, then n bytes folded big-endian. *usable is false when n
@@ -127,7 +131,7 @@ Scan DecodeDate(ByteReader& r, MMS_Header* header) {
   uint32_t value = 0;
   bool usable = false;
   if (!ReadFoldedInteger(r, &value, &usable)) {
-    return SkipField(r, kDate) ? Scan::kOk : Scan::kTruncated;
+    return SkipField(r, kDate);
   }
   if (!usable) {
     return Scan::kOk;
@@ -151,7 +155,7 @@ Scan DecodeDate(ByteReader& r, MMS_Header* header) {
 Scan DecodeTime(ByteReader& r, MMS_Header* header, bool relative_to_date) {
   ByteReader value;
   if (!SplitLengthPrefixed(r, &value)) {
-    return SkipField(r, kExpiry) ? Scan::kOk : Scan::kTruncated;
+    return SkipField(r, kExpiry);
   }
   uint8_t token = 0;
   uint32_t seconds = 0;
@@ -179,7 +183,7 @@ Scan DecodeTime(ByteReader& r, MMS_Header* header, bool relative_to_date) {
 Scan DecodeFrom(ByteReader& r, MMS_Header* header) {
   ByteReader value;
   if (!SplitLengthPrefixed(r, &value)) {
-    return SkipField(r, kFrom) ? Scan::kOk : Scan::kTruncated;
+    return SkipField(r, kFrom);
   }
   FieldText text;
   uint8_t token = 0;
@@ -219,7 +223,7 @@ Scan ReadAddressText(ByteReader& r, uint8_t code, FieldText* text, bool* got) {
   EncodedString value;
   *got = ReadTextRule(r, &value);
   if (!*got) {
-    return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;
+    return SkipField(r, code);
   }
   text->size =
       TextToAnsiInto(value.charset, value.text, text->bytes, kTextCap + 1);
@@ -272,25 +276,38 @@ Scan DecodeTo(ByteReader& r, MMS_Header* header) {
   return Scan::kOk;
 }
 
-// Subject: an Encoded-string-value, converted to UTF-8 and cut back to a
-// whole character. A value in no readable form (a charset with no text)
-// is stepped over and the earlier subject stays.
-Scan DecodeSubject(ByteReader& r, MMS_Header* header) {
+// Subject: an Encoded-string-value. Only the last readable one counts, so
+// its view is kept and converted once, when the header ends (StoreSubject):
+// a header of many Subjects costs one conversion and one block. A value in
+// no readable form (a charset with no text) is stepped over and the
+// earlier subject stays.
+Scan ReadSubject(ByteReader& r, std::optional<EncodedString>* subject) {
+  // A value of one byte holds a charset at most, never a text: refused and
+  // stepped over at once, so a run of them costs little per field.
+  const uint8_t* bytes = r.current();
+  if (r.remaining() >= 2 && bytes[0] == 1) {
+    (void)r.ReadBytes(2, &bytes);
+    return Scan::kOk;
+  }
   EncodedString value;
   if (!ReadEncodedString(r, &value)) {
-    return SkipField(r, kSubject) ? Scan::kOk : Scan::kTruncated;
+    return SkipField(r, kSubject);
   }
+  *subject = value;
+  return Scan::kOk;
+}
+
+// The kept Subject converted to UTF-8 and cut back to a whole character.
+bool StoreSubject(const EncodedString& value, MMS_Header* header) {
   FieldText text;
   text.size = TextToUtf8Into(value.charset, value.text, text.bytes, kTextCap);
-  return ReplaceText(&header->pszSubject, text.bytes, text.size)
-             ? Scan::kOk
-             : Scan::kNoMemory;
+  return ReplaceText(&header->pszSubject, text.bytes, text.size);
 }
 
 Scan DecodePlainText(ByteReader& r, uint8_t code, char** field) {
   EncodedString value;
   if (!ReadTextRule(r, &value)) {
-    return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;
+    return SkipField(r, code);
   }
   return ReplaceText(field, value.text.current(), value.text.remaining())
              ? Scan::kOk
@@ -346,7 +363,8 @@ Scan DecodeOctet(ByteReader& r, uint8_t code, uint8_t* octet,
 // One field after its code byte; a field the library does not use is
 // stepped over by the form of its value.
 Scan DecodeField(uint8_t code, ByteReader& r, MMS_Header* header,
-                 MMS_Custom_Data* message) {
+                 MMS_Custom_Data* message,
+                 std::optional<EncodedString>* subject) {
   switch (code) {
     case kCc:
       return DecodeCc(r, header, message);
@@ -359,7 +377,7 @@ Scan DecodeField(uint8_t code, ByteReader& r, MMS_Header* header,
     case kFrom:
       return DecodeFrom(r, header);
     case kSubject:
-      return DecodeSubject(r, header);
+      return ReadSubject(r, subject);
     case kTo:
       return DecodeTo(r, header);
     case kMessageId:
@@ -371,7 +389,7 @@ Scan DecodeField(uint8_t code, ByteReader& r, MMS_Header* header,
     case kMessageClass: {
       uint8_t b = 0;
       if (r.PeekByte(&b) && b < 0x80) {
-        return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;  // a text
+        return SkipField(r, code);  // a text
       }
       return DecodeOctet(r, code, &header->byMessageClass, message);
     }
@@ -386,14 +404,13 @@ Scan DecodeField(uint8_t code, ByteReader& r, MMS_Header* header,
     case kSenderVisibility:
       return DecodeOctet(r, code, &header->bySenderVisibility, message);
     default:
-      return SkipField(r, code) ? Scan::kOk : Scan::kTruncated;
+      return SkipField(r, code);
   }
 }
 
-}  // namespace
-
-int DecodeHeader(ByteReader& r, MMS_Header* header, MMS_Custom_Data* message,
-                 HeaderInfo* info) {
+// The fields up to the Content-Type; DecodeHeader's result.
+int ScanFields(ByteReader& r, MMS_Header* header, MMS_Custom_Data* message,
+               HeaderInfo* info, std::optional<EncodedString>* subject) {
   for (;;) {
     uint8_t b = 0;
     do {
@@ -416,12 +433,24 @@ int DecodeHeader(ByteReader& r, MMS_Header* header, MMS_Custom_Data* message,
         return 0;
       }
     } else {
-      scan = DecodeField(b & 0x7F, r, header, message);
+      scan = DecodeField(b & 0x7F, r, header, message, subject);
     }
     if (scan != Scan::kOk) {
       return -1;
     }
   }
+}
+
+}  // namespace
+
+int DecodeHeader(ByteReader& r, MMS_Header* header, MMS_Custom_Data* message,
+                 HeaderInfo* info) {
+  std::optional<EncodedString> subject;
+  const int result = ScanFields(r, header, message, info, &subject);
+  if (subject && !StoreSubject(*subject, header)) {
+    return -1;
+  }
+  return result;
 }
 
 int DecodeMmsHeaderBounded(MMS_Header* header, const uint8_t* pdu, size_t size,

@@ -212,6 +212,9 @@ TEST(HeaderDecoder, FieldsOfOtherSystemsAreReadByTheirForm) {
 // A Subject of 96 01 EA repeated: each is refused in its three bytes, so
 // twice the input examines at most about twice the bytes.
 TEST(HeaderDecoder, CraftedSubjectsTakeLinearWork) {
+  if (!kCountsExamined) {
+    GTEST_SKIP() << "a release build counts no examined bytes";
+  }
   auto examined = [](size_t repeats) {
     Bytes pdu;
     for (size_t i = 0; i < repeats; ++i) {
