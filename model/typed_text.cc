@@ -44,10 +44,11 @@ unsigned FreshNumber() {
   return static_cast<unsigned>(engine());
 }
 
+// "\Temp" and kTypedTextRoot are made only when the record's folder cannot
+// be made for want of them, not before every record.
 bool MakeFolder(std::wstring* folder) {
   static std::atomic<unsigned> counter{0};
-  CreateDirectoryW(L"\\Temp", nullptr);
-  CreateDirectoryW(kTypedTextRoot, nullptr);
+  bool parents_made = false;
   for (int attempt = 0; attempt < kFolderAttempts; ++attempt) {
     wchar_t path[MAX_PATH];
     swprintf(path, MAX_PATH, L"%ls\\%u-%u-%u", kTypedTextRoot,
@@ -56,7 +57,12 @@ bool MakeFolder(std::wstring* folder) {
       *folder = std::wstring(path) + L"\\";
       return true;
     }
-    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND && !parents_made) {
+      CreateDirectoryW(L"\\Temp", nullptr);
+      CreateDirectoryW(kTypedTextRoot, nullptr);
+      parents_made = true;
+    } else if (error != ERROR_ALREADY_EXISTS) {
       return false;
     }
   }

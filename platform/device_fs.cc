@@ -13,8 +13,9 @@
 //
 // Folders once resolved are remembered: every spelling of a folder maps to
 // its host folder without touching the disk. The memory is dropped when the
-// root changes (another path, or the folder at that path replaced), when it
-// is full, and by ForgetDevicePaths after a remembered folder went missing.
+// root changes (another path, or a new folder at that path found once the
+// old one went missing), when it is full, and by ForgetDevicePaths after a
+// remembered folder went missing.
 #include "platform/device_fs.h"
 
 #include <stdlib.h>
@@ -98,16 +99,20 @@ std::vector<std::wstring> SplitDevicePath(const std::wstring& path) {
 }
 
 // The host spelling of one component inside folder dir: the exact name when
-// it exists, else an entry that differs only in letter case (from the
-// folder's name index, so a new name lists nothing).
+// it exists, else an entry that differs only in letter case. Both come from
+// the folder's name index, which costs no path lookup; without one, the
+// exact name is looked up and the folder listed when it is missing.
 std::string MatchComponent(const std::string& dir, const std::wstring& wanted,
                            const std::string& wanted_utf8) {
+  std::string found;
+  if (IndexedName(dir, wanted, wanted_utf8, &found)) {
+    return found.empty() ? wanted_utf8 : found;
+  }
   std::string exact = dir + "/" + wanted_utf8;
   struct stat st;
   if (lstat(exact.c_str(), &st) == 0) {
     return wanted_utf8;
   }
-  std::string found;
   return FindByCase(dir, wanted, &found) ? found : wanted_utf8;
 }
 
@@ -146,17 +151,17 @@ std::string DeviceRoot() {
   if (root.empty()) {
     root = RootFromEnvironment();
   }
-  // One stat tells a root in use from one removed or replaced behind us.
-  struct stat st;
-  bool present = stat(root.c_str(), &st) == 0;
+  // A root in use is taken as it is: a root removed or replaced behind us
+  // makes the path call fail with ERROR_PATH_NOT_FOUND, which forgets it
+  // (ForgetDevicePaths) and runs the call once more.
   {
     std::lock_guard<std::mutex> lock(cache.mu);
-    if (present && cache.root_ready && cache.root == root &&
-        cache.root_dev == st.st_dev && cache.root_ino == st.st_ino) {
+    if (cache.root_ready && cache.root == root) {
       return root;
     }
   }
-  present = PrepareRoot(root, &st);
+  struct stat st;
+  const bool present = PrepareRoot(root, &st);
   std::lock_guard<std::mutex> lock(cache.mu);
   if (cache.root != root || !present || cache.root_dev != st.st_dev ||
       cache.root_ino != st.st_ino) {
@@ -189,7 +194,10 @@ bool ForgetDevicePaths() {
   return had;
 }
 
-bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path) {
+namespace {
+
+bool ResolvePath(const std::wstring& device_path, bool match_last,
+                 std::string* host_path) {
   std::vector<std::wstring> parts = SplitDevicePath(device_path);
   for (const std::wstring& part : parts) {
     if (part == L"." || part == L".." ||
@@ -229,7 +237,10 @@ bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path) {
     if (!WideToUtf8Text(parts[i], &utf8)) {
       return false;
     }
-    std::string name = matching ? MatchComponent(host, parts[i], utf8) : utf8;
+    const bool last = i + 1 == parts.size();
+    std::string name = matching && (match_last || !last)
+                           ? MatchComponent(host, parts[i], utf8)
+                           : utf8;
     host += '/';
     host += name;
     if (!matching || i + 1 == parts.size()) {
@@ -249,6 +260,17 @@ bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path) {
   }
   *host_path = std::move(host);
   return true;
+}
+
+}  // namespace
+
+bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path) {
+  return ResolvePath(device_path, true, host_path);
+}
+
+bool DeviceToHostPathAsGiven(const std::wstring& device_path,
+                             std::string* host_path) {
+  return ResolvePath(device_path, false, host_path);
 }
 
 bool DeviceFolderEntries(const std::wstring& device_folder, size_t at_least,

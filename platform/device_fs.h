@@ -35,6 +35,12 @@ bool ForgetDevicePaths();
 // cannot name anything under the root (for instance one that climbs out).
 bool DeviceToHostPath(const std::wstring& device_path, std::string* host_path);
 
+// The same with the last component spelled as given (its folders matched
+// as above): where an entry of exactly that spelling is, found without
+// looking into its folder. Calls on an existing entry try it first.
+bool DeviceToHostPathAsGiven(const std::wstring& device_path,
+                             std::string* host_path);
+
 // Host folder for a device folder and the names of its entries when it
 // holds at least at_least of them, else none (from the folder's name index:
 // listed once per process, then kept current); false when the folder cannot

@@ -115,10 +115,94 @@ bool IsHostFileOpen(const std::string& host) {
 
 namespace {
 
+// One open decides: a missing file is created exclusively, an existing one
+// opened without O_CREAT, so no stat comes before the open. When another
+// process creates or deletes the file between the two, the other kind of
+// open is tried, a few times at most.
+constexpr int kOpenAttempts = 4;
+
+bool Creates(DWORD disposition) {
+  return disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
+         disposition == OPEN_ALWAYS;
+}
+
+// Opens host as an existing file; -1 with errno on failure. A folder is
+// refused with EISDIR (a write open gives that by itself).
+int OpenExisting(const std::string& host, DWORD access, DWORD disposition) {
+  const bool truncate_existing =
+      disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+  const bool writes = (access & GENERIC_WRITE) != 0;
+  int flags = OpenFlags(access) | O_CLOEXEC;
+  if (truncate_existing && writes) {
+    flags |= O_TRUNC;
+  }
+  int fd = open(host.c_str(), flags);
+  if (fd < 0 || writes) {
+    return fd;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    return -1;
+  }
+  if (truncate_existing && truncate(host.c_str(), 0) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// Opens host as disposition asks and records the open, under the sharing
+// lock: a descriptor with *open_id, or -1 with errno (EBUSY: refused by
+// another handle's sharing).
+int OpenHost(const std::string& host, DWORD access, DWORD share,
+             DWORD disposition, bool* existed, uint64_t* open_id) {
+  Sharing& sharing = GetSharing();
+  std::lock_guard<std::mutex> lock(sharing.mu);
+  struct stat st;
+  if (!SharingAllows(host, access, share) && stat(host.c_str(), &st) == 0) {
+    errno = EBUSY;
+    return -1;
+  }
+  // Creating dispositions try the exclusive create first, the others (and
+  // OPEN_ALWAYS, mostly used on files that exist) the plain open.
+  bool create = disposition == CREATE_NEW || disposition == CREATE_ALWAYS;
+  int fd = -1;
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    if (create) {
+      fd = open(host.c_str(), OpenFlags(access) | O_CLOEXEC | O_CREAT | O_EXCL,
+                0644);
+      if (fd >= 0 || errno != EEXIST || disposition == CREATE_NEW) {
+        break;
+      }
+    } else {
+      fd = OpenExisting(host, access, disposition);
+      *existed = fd >= 0;
+      if (fd >= 0 || errno != ENOENT || !Creates(disposition)) {
+        break;
+      }
+    }
+    create = !create;
+  }
+  if (fd >= 0) {
+    *open_id = sharing.next_open_id++;
+    sharing.open_files[host][*open_id] = OpenRecord{access, share};
+  }
+  return fd;
+}
+
 HANDLE CreateFileOnce(const wchar_t* path, DWORD access, DWORD share,
                       DWORD disposition) {
+  // An existing file is opened by the spelling given when it has it, which
+  // costs no look into its folder; a create needs to know every spelling.
+  const bool existing_first = disposition == OPEN_EXISTING ||
+                              disposition == OPEN_ALWAYS ||
+                              disposition == TRUNCATE_EXISTING;
   std::string host;
-  DWORD error = ResolveDevicePath(path, &host);
+  DWORD error = ResolveDevicePath(path, &host, existing_first);
   if (error != ERROR_SUCCESS) {
     return Fail(error);
   }
@@ -126,49 +210,45 @@ HANDLE CreateFileOnce(const wchar_t* path, DWORD access, DWORD share,
       (disposition == TRUNCATE_EXISTING && (access & GENERIC_WRITE) == 0)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-
-  Sharing& sharing = GetSharing();
-  std::lock_guard<std::mutex> lock(sharing.mu);
-  struct stat st;
-  bool exists = stat(host.c_str(), &st) == 0;
-  if (!exists) {
-    if (errno != ENOENT) {
-      return Fail(ErrorFromErrno(errno));
+  bool existed = false;
+  uint64_t open_id = 0;
+  int fd = -1;
+  if (existing_first) {
+    const DWORD first =
+        disposition == OPEN_ALWAYS ? OPEN_EXISTING : disposition;
+    fd = OpenHost(host, access, share, first, &existed, &open_id);
+    std::string other;
+    if (fd < 0 && errno == ENOENT) {
+      if (OtherSpelling(path, host, &other)) {
+        host = std::move(other);
+        fd = OpenHost(host, access, share, disposition, &existed, &open_id);
+      } else if (disposition == OPEN_ALWAYS) {
+        fd = OpenHost(host, access, share, disposition, &existed, &open_id);
+      }
     }
-    error = MissingPathError(host);
-    if (error == ERROR_PATH_NOT_FOUND || disposition == OPEN_EXISTING ||
-        disposition == TRUNCATE_EXISTING) {
-      return Fail(error);
-    }
-  } else if (S_ISDIR(st.st_mode)) {
-    return Fail(ERROR_ACCESS_DENIED);
-  } else if (disposition == CREATE_NEW) {
-    return Fail(ERROR_FILE_EXISTS);
+  } else {
+    fd = OpenHost(host, access, share, disposition, &existed, &open_id);
   }
-  if (exists && !SharingAllows(host, access, share)) {
-    return Fail(ERROR_SHARING_VIOLATION);
-  }
-
-  bool truncate_existing = exists && (disposition == CREATE_ALWAYS ||
-                                      disposition == TRUNCATE_EXISTING);
-  int flags = OpenFlags(access) | O_CLOEXEC;
-  if (!exists) {
-    flags |= O_CREAT | O_EXCL;
-  } else if (truncate_existing && (access & GENERIC_WRITE) != 0) {
-    flags |= O_TRUNC;
-  } else if (truncate_existing && truncate(host.c_str(), 0) != 0) {
-    return Fail(ErrorFromErrno(errno));
-  }
-  int fd = open(host.c_str(), flags, 0644);
   if (fd < 0) {
-    return Fail(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno));
+    const int why = errno;
+    struct stat st;
+    if (why == EBUSY) {
+      return Fail(ERROR_SHARING_VIOLATION);
+    }
+    if (why == ENOENT) {
+      return Fail(MissingPathError(host));
+    }
+    if (why == EEXIST) {
+      // CREATE_NEW on a taken name; a folder there is refused as a folder.
+      const bool folder = stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      return Fail(folder ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
+    }
+    return Fail(ErrorFromErrno(why));
   }
-  uint64_t open_id = sharing.next_open_id++;
-  sharing.open_files[host][open_id] = OpenRecord{access, share};
   HANDLE handle =
       AddHandle(std::make_shared<OpenFile>(fd, host, access, open_id));
   bool existed_note =
-      exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
+      existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
   SetLastError(existed_note ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return handle;
 }

@@ -11,7 +11,17 @@ namespace mms::platform {
 
 // Host path of a device path; ERROR_SUCCESS, or ERROR_INVALID_PARAMETER
 // for null, ERROR_PATH_NOT_FOUND for a path that cannot name anything.
-DWORD ResolveDevicePath(const wchar_t* path, std::string* host);
+// With as_given the last component keeps the spelling given (see
+// DeviceToHostPathAsGiven): calls on an existing entry try that first and
+// look for another spelling (OtherSpelling) only when it is missing.
+DWORD ResolveDevicePath(const wchar_t* path, std::string* host,
+                        bool as_given = false);
+
+// After the spelling given (host) was missing: true with *other set to the
+// entry of its folder that differs from it only in letter case, when there
+// is one. errno is left as it was.
+bool OtherSpelling(const wchar_t* path, const std::string& host,
+                   std::string* other);
 
 // After a path call failed: true when it failed with ERROR_PATH_NOT_FOUND
 // and remembered folders were dropped, so running it once more may find a

@@ -13,7 +13,9 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <limits.h>
 #include <locale.h>
+#include <pthread.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 #include <wctype.h>
@@ -42,10 +44,13 @@ struct Folder {
   Names names;
 };
 
+// Set in a forked child, which must not read its parent's notices
+// (cheaper than asking for the process id at every lookup).
+std::atomic<bool> forked{false};
+
 struct Index {
   std::mutex mu;
-  int fd = -1;      // guarded by mu; the inotify instance
-  pid_t owner = 0;  // guarded by mu; the process that made fd
+  int fd = -1;  // guarded by mu; the inotify instance
   std::unordered_map<std::string, int> by_path;  // guarded by mu
   std::unordered_map<int, Folder> by_watch;      // guarded by mu
 };
@@ -53,7 +58,10 @@ struct Index {
 // Never destroyed: detached threads may resolve paths while the process
 // exits.
 Index& TheIndex() {
-  static Index* index = new Index;
+  static Index* index = [] {
+    pthread_atfork(nullptr, nullptr, [] { forked.store(true); });
+    return new Index;
+  }();
   return *index;
 }
 
@@ -128,24 +136,26 @@ void Reset(Index& index) {
   index.by_watch.clear();
 }
 
-void Drop(Index& index, int wd) {
+// remove_watch: false when the kernel already removed the watch (the
+// folder was deleted or unmounted).
+void Drop(Index& index, int wd, bool remove_watch = true) {
   auto it = index.by_watch.find(wd);
   if (it != index.by_watch.end()) {
     index.by_path.erase(it->second.path);
     index.by_watch.erase(it);
-    inotify_rm_watch(index.fd, wd);
+    if (remove_watch) {
+      inotify_rm_watch(index.fd, wd);
+    }
   }
 }
 
 // An inotify instance of this process; false when none can be made.
 bool Ready(Index& index) {
-  const pid_t self = getpid();
-  if (index.fd >= 0 && index.owner != self) {
+  if (forked.exchange(false) && index.fd >= 0) {
     Reset(index);  // a forked child: the parent's notices are not ours
   }
   if (index.fd < 0) {
     index.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    index.owner = self;
   }
   return index.fd >= 0;
 }
@@ -178,7 +188,7 @@ bool Drain(Index& index) {
       }
       if ((event->mask &
            (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) != 0) {
-        Drop(index, event->wd);
+        Drop(index, event->wd, (event->mask & IN_MOVE_SELF) != 0);
       } else if (event->len == 0) {
         continue;
       } else if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0) {
@@ -186,6 +196,12 @@ bool Drain(Index& index) {
       } else if ((event->mask & (IN_DELETE | IN_MOVED_FROM)) != 0) {
         RemoveName(&it->second.names, event->name);
       }
+    }
+    // A read that left room for another notice took every notice queued
+    // before it; one queued since is no older than this lookup.
+    if (sizeof(buffer) - static_cast<size_t>(got) >=
+        sizeof(inotify_event) + NAME_MAX + 1) {
+      return true;
     }
   }
 }
@@ -235,13 +251,45 @@ wchar_t FoldCase(wchar_t c) {
   return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c;
 }
 
-bool FindByCase(const std::string& dir, const std::wstring& wanted,
-                std::string* found) {
+namespace {
+
+std::wstring FoldedWide(const std::wstring& wanted) {
   std::wstring key;
   key.reserve(wanted.size());
   for (wchar_t c : wanted) {
     key += FoldCase(c);
   }
+  return key;
+}
+
+}  // namespace
+
+bool IndexedName(const std::string& dir, const std::wstring& wanted,
+                 const std::string& wanted_utf8, std::string* found) {
+  const std::wstring key = FoldedWide(wanted);
+  Index& index = TheIndex();
+  std::lock_guard<std::mutex> lock(index.mu);
+  const Names* names = Watched(index, dir);
+  if (names == nullptr) {
+    return false;
+  }
+  found->clear();
+  auto range = names->equal_range(key);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == wanted_utf8) {
+      *found = wanted_utf8;
+      return true;
+    }
+  }
+  if (range.first != range.second) {
+    *found = range.first->second;
+  }
+  return true;
+}
+
+bool FindByCase(const std::string& dir, const std::wstring& wanted,
+                std::string* found) {
+  const std::wstring key = FoldedWide(wanted);
   Index& index = TheIndex();
   {
     std::lock_guard<std::mutex> lock(index.mu);

@@ -18,6 +18,13 @@ wchar_t FoldCase(wchar_t c);
 bool FindByCase(const std::string& dir, const std::wstring& wanted,
                 std::string* found);
 
+// From the folder's name index (no path lookup): true with *found set to
+// wanted_utf8 when host folder dir holds that exact name, else to an entry
+// differing from it only in letter case, else empty. False when dir has no
+// index (no change notices, or it cannot be listed).
+bool IndexedName(const std::string& dir, const std::wstring& wanted,
+                 const std::string& wanted_utf8, std::string* found);
+
 // Every entry name of host folder dir ("." and ".." left out) when it holds
 // at least at_least of them, else none (so a caller that acts only on a full
 // folder copies nothing); false when dir cannot be listed.

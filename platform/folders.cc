@@ -25,18 +25,33 @@ BOOL Fail(DWORD error) {
   return FALSE;
 }
 
+// Only a path without components reaches the root ("." and ".." are
+// refused), and rmdir does not follow a link to it.
 bool IsRoot(const std::string& host) {
-  std::error_code ec;
-  return fs::equivalent(host, DeviceRoot(), ec);
+  std::string root = DeviceRoot();
+  while (root.size() > 1 && root.back() == '/') {
+    root.pop_back();
+  }
+  return host == root;
 }
 
 }  // namespace
 
-DWORD ResolveDevicePath(const wchar_t* path, std::string* host) {
+DWORD ResolveDevicePath(const wchar_t* path, std::string* host, bool as_given) {
   if (path == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  return DeviceToHostPath(path, host) ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+  const bool resolved = as_given ? DeviceToHostPathAsGiven(path, host)
+                                 : DeviceToHostPath(path, host);
+  return resolved ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+}
+
+bool OtherSpelling(const wchar_t* path, const std::string& host,
+                   std::string* other) {
+  const int missing = errno;  // the caller reports it when there is none
+  const bool found = DeviceToHostPath(path, other) && *other != host;
+  errno = missing;
+  return found;
 }
 
 bool RetryAfterMissingPath() {
@@ -77,30 +92,38 @@ DWORD ErrorFromErrno(int error) {
 using mms::platform::ErrorFromErrno;
 using mms::platform::Fail;
 using mms::platform::MissingPathError;
+using mms::platform::OtherSpelling;
 using mms::platform::ResolveDevicePath;
 using mms::platform::RetryAfterMissingPath;
 
 namespace {
 
+// A file held open exists, so the sharing check needs no stat; unlink
+// itself tells a missing file (ENOENT) and a folder (EISDIR).
+int Unlink(const std::string& host) {
+  if (mms::platform::IsHostFileOpen(host)) {
+    errno = EBUSY;
+    return -1;
+  }
+  return unlink(host.c_str());
+}
+
 BOOL DeleteFileOnce(const wchar_t* path) {
   std::string host;
-  DWORD error = ResolveDevicePath(path, &host);
+  DWORD error = ResolveDevicePath(path, &host, /*as_given=*/true);
   if (error != ERROR_SUCCESS) {
     return Fail(error);
   }
-  struct stat st;
-  if (stat(host.c_str(), &st) != 0) {
-    return Fail(errno == ENOENT ? MissingPathError(host)
-                                : ErrorFromErrno(errno));
+  int done = Unlink(host);
+  std::string other;
+  if (done != 0 && errno == ENOENT && OtherSpelling(path, host, &other)) {
+    host = std::move(other);
+    done = Unlink(host);
   }
-  if (S_ISDIR(st.st_mode)) {
-    return Fail(ERROR_ACCESS_DENIED);
-  }
-  if (mms::platform::IsHostFileOpen(host)) {
-    return Fail(ERROR_SHARING_VIOLATION);
-  }
-  if (unlink(host.c_str()) != 0) {
-    return Fail(ErrorFromErrno(errno));
+  if (done != 0) {
+    return Fail(errno == EBUSY    ? ERROR_SHARING_VIOLATION
+                : errno == ENOENT ? MissingPathError(host)
+                                  : ErrorFromErrno(errno));
   }
   return TRUE;
 }
@@ -108,7 +131,7 @@ BOOL DeleteFileOnce(const wchar_t* path) {
 BOOL MoveFileOnce(const wchar_t* from, const wchar_t* to, DWORD flags) {
   std::string host_from;
   std::string host_to;
-  DWORD error = ResolveDevicePath(from, &host_from);
+  DWORD error = ResolveDevicePath(from, &host_from, /*as_given=*/true);
   if (error == ERROR_SUCCESS) {
     error = ResolveDevicePath(to, &host_to);
   }
@@ -116,18 +139,28 @@ BOOL MoveFileOnce(const wchar_t* from, const wchar_t* to, DWORD flags) {
     return Fail(error);
   }
   struct stat st;
-  if (stat(host_from.c_str(), &st) != 0) {
+  int found = stat(host_from.c_str(), &st);
+  std::string other;
+  if (found != 0 && errno == ENOENT && OtherSpelling(from, host_from, &other)) {
+    host_from = std::move(other);
+    found = stat(host_from.c_str(), &st);
+  }
+  if (found != 0) {
     return Fail(errno == ENOENT ? MissingPathError(host_from)
                                 : ErrorFromErrno(errno));
   }
   if (S_ISDIR(st.st_mode)) {
     return Fail(ERROR_ACCESS_DENIED);
   }
-  if (stat(host_to.c_str(), &st) == 0) {
+  // Replacing a file nobody here holds open needs no look at it first:
+  // rename refuses a folder in its place (EISDIR).
+  const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+  if ((!replace || mms::platform::IsHostFileOpen(host_to)) &&
+      stat(host_to.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) {
       return Fail(ERROR_ACCESS_DENIED);
     }
-    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+    if (!replace) {
       return Fail(ERROR_ALREADY_EXISTS);
     }
     if (mms::platform::IsHostFileOpen(host_to)) {
@@ -160,36 +193,48 @@ BOOL CreateDirectoryOnce(const wchar_t* path) {
 
 BOOL RemoveDirectoryOnce(const wchar_t* path) {
   std::string host;
-  DWORD error = ResolveDevicePath(path, &host);
+  DWORD error = ResolveDevicePath(path, &host, /*as_given=*/true);
   if (error != ERROR_SUCCESS) {
     return Fail(error);
   }
   if (mms::platform::IsRoot(host)) {
     return Fail(ERROR_ACCESS_DENIED);
   }
+  int done = rmdir(host.c_str());
+  std::string other;
+  if (done != 0 && errno == ENOENT && OtherSpelling(path, host, &other)) {
+    host = std::move(other);
+    done = rmdir(host.c_str());
+  }
+  if (done == 0) {
+    return TRUE;
+  }
+  const int why = errno;
   struct stat st;
-  if (stat(host.c_str(), &st) != 0) {
-    return Fail(errno == ENOENT ? MissingPathError(host)
-                                : ErrorFromErrno(errno));
+  if (why == ENOENT) {
+    return Fail(MissingPathError(host));
   }
-  if (!S_ISDIR(st.st_mode)) {
-    return Fail(ERROR_DIRECTORY);
+  if (why == ENOTDIR && stat(host.c_str(), &st) == 0) {
+    return Fail(ERROR_DIRECTORY);  // a file, not a folder
   }
-  if (rmdir(host.c_str()) != 0) {
-    return Fail(ErrorFromErrno(errno));
-  }
-  return TRUE;
+  return Fail(ErrorFromErrno(why == ENOTDIR ? errno : why));
 }
 
 DWORD GetFileAttributesOnce(const wchar_t* path) {
   std::string host;
-  DWORD error = ResolveDevicePath(path, &host);
+  DWORD error = ResolveDevicePath(path, &host, /*as_given=*/true);
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
     return INVALID_FILE_ATTRIBUTES;
   }
   struct stat st;
-  if (stat(host.c_str(), &st) != 0) {
+  int found = stat(host.c_str(), &st);
+  std::string other;
+  if (found != 0 && errno == ENOENT && OtherSpelling(path, host, &other)) {
+    host = std::move(other);
+    found = stat(host.c_str(), &st);
+  }
+  if (found != 0) {
     SetLastError(errno == ENOENT ? MissingPathError(host)
                                  : ErrorFromErrno(errno));
     return INVALID_FILE_ATTRIBUTES;

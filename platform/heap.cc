@@ -15,7 +15,15 @@
 // looks nothing up. The decoders' own text fields are never read as a
 // PDU: they are not listed (LocalAllocUnlisted) and cost no lock at all,
 // which keeps the set out of the parse of every message.
+//
+// Large blocks (a PDU, a whole file) would go back to the kernel when
+// freed, so the next one touched fresh pages, a page fault each. The few
+// large blocks freed last are kept and handed out again to an uncleared
+// request they fit without wasting more than half (see KeptBlocks).
 #include "platform/heap.h"
+
+#include <malloc.h>
+#include <sanitizer/asan_interface.h>
 
 #include <atomic>
 #include <cstddef>
@@ -154,6 +162,92 @@ LiveBlocks& Live() {
   return *live;
 }
 
+// Freed blocks of kKeptMin to kKeptMax bytes, at most kKeptCount of them
+// and kKeptTotal bytes in all (the latest freed), kept for the next
+// uncleared request they fit. A kept block is poisoned for the address
+// sanitizer until it is handed out.
+class KeptBlocks {
+ public:
+  static constexpr size_t kKeptMin = 64 * 1024;
+  static constexpr size_t kKeptMax = 2 * 1024 * 1024;
+  static constexpr size_t kKeptCount = 4;
+  static constexpr size_t kKeptTotal = 4 * 1024 * 1024;
+
+  // A kept block of at least total bytes (and at most twice that), else
+  // null.
+  void* Take(size_t total) {
+    if (total < kKeptMin || total > kKeptMax) {
+      return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    for (size_t i = 0; i < count_; ++i) {
+      if (capacity_[i] >= total && capacity_[i] / 2 <= total) {
+        void* raw = raw_[i];
+        kept_bytes_ -= capacity_[i];
+        --count_;
+        for (size_t j = i; j < count_; ++j) {
+          raw_[j] = raw_[j + 1];
+          capacity_[j] = capacity_[j + 1];
+        }
+        ASAN_UNPOISON_MEMORY_REGION(raw, total);
+        return raw;
+      }
+    }
+    return nullptr;
+  }
+  // Keeps raw (freed by the caller otherwise: false), in place of the
+  // blocks kept longest when there is no room.
+  bool Keep(void* raw) {
+    const size_t capacity = malloc_usable_size(raw);
+    if (capacity < kKeptMin || capacity > kKeptMax) {
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    while (count_ > 0 &&
+           (count_ == kKeptCount || kept_bytes_ + capacity > kKeptTotal)) {
+      kept_bytes_ -= capacity_[0];
+      std::free(raw_[0]);
+      --count_;
+      for (size_t i = 0; i < count_; ++i) {
+        raw_[i] = raw_[i + 1];
+        capacity_[i] = capacity_[i + 1];
+      }
+    }
+    ASAN_POISON_MEMORY_REGION(raw, capacity);
+    raw_[count_] = raw;
+    capacity_[count_] = capacity;
+    kept_bytes_ += capacity;
+    ++count_;
+    return true;
+  }
+
+ private:
+  std::mutex mu_;
+  void* raw_[kKeptCount] = {};        // guarded by mu_
+  size_t capacity_[kKeptCount] = {};  // guarded by mu_
+  size_t count_ = 0;                  // guarded by mu_
+  size_t kept_bytes_ = 0;             // guarded by mu_
+};
+
+// Never destroyed: blocks may be freed while the process exits.
+KeptBlocks& Kept() {
+  static KeptBlocks* kept = new KeptBlocks;
+  return *kept;
+}
+
+// A cleared request is left to calloc, which gets fresh zero pages and
+// touches only what is used (the message record's large, mostly empty
+// file-name array); clearing a kept block would touch every byte.
+void* RawBlock(UINT flags, size_t total) {
+  if ((flags & LMEM_ZEROINIT) != 0) {
+    return std::calloc(1, total);
+  }
+  if (void* raw = Kept().Take(total)) {
+    return raw;
+  }
+  return std::malloc(total);
+}
+
 // A block with its prefix: listed in the live set or not.
 HLOCAL Allocate(UINT flags, size_t bytes, bool listed) {
   if (bytes > kMaxBlockBytes) {
@@ -162,8 +256,7 @@ HLOCAL Allocate(UINT flags, size_t bytes, bool listed) {
   }
   // A zero-byte request still yields a distinct block, as on the phone.
   const size_t total = kPrefixBytes + (bytes == 0 ? 1 : bytes);
-  void* raw =
-      (flags & LMEM_ZEROINIT) != 0 ? std::calloc(1, total) : std::malloc(total);
+  void* raw = RawBlock(flags, total);
   if (raw == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -193,7 +286,9 @@ extern "C" HLOCAL LocalFree(HLOCAL block) {
     if (PrefixOf(block)->listed != 0) {
       Live().Remove(block);
     }
-    std::free(PrefixOf(block));
+    if (!Kept().Keep(PrefixOf(block))) {
+      std::free(PrefixOf(block));
+    }
   }
   return nullptr;
 }

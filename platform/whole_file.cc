@@ -22,9 +22,14 @@ LocalBlock<unsigned char> ReadWholeFile(const wchar_t* path,
   if (file_size == INVALID_FILE_SIZE) {
     return nullptr;
   }
+  // Uncleared: the read fills the file's bytes, only the terminator is
+  // zeroed.
   const size_t block_size = size_t{file_size} + terminator;
   LocalBlock<unsigned char> bytes(static_cast<unsigned char*>(
-      LocalAlloc(LPTR, block_size == 0 ? 1 : block_size)));
+      LocalAlloc(LMEM_FIXED, block_size == 0 ? 1 : block_size)));
+  if (bytes != nullptr) {
+    std::memset(bytes.get() + file_size, 0, block_size - file_size);
+  }
   DWORD done = 0;
   while (bytes != nullptr && done < file_size) {
     DWORD got = 0;
