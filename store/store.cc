@@ -110,7 +110,11 @@ int MakeMMSFileName(wchar_t* name) {
 }
 
 int CreateDeCodeFolder(void) {
-  if (CreateDirectoryW(mms::store::kDecodeFolderCreate, nullptr)) {
+  // The folder is nearly always there: one look costs less than a create
+  // that fails (which locks the parent folder).
+  if (GetFileAttributesW(mms::store::kDecodeFolderCreate) ==
+          FILE_ATTRIBUTE_DIRECTORY ||
+      CreateDirectoryW(mms::store::kDecodeFolderCreate, nullptr)) {
     return 1;
   }
   return GetLastError() == ERROR_ALREADY_EXISTS ? 1 : 0;
