@@ -11,29 +11,15 @@
 #include <mutex>
 
 #include "connmgr/connmgr_entries.h"
+#include "connmgr/seam_state.h"
 #include "platform/handle_table.h"
 #include "platform/thread.h"
 
 namespace mms::connmgr {
 
 using platform::AddHandle;
-using platform::CloseHandlesOfKind;
-using platform::HandleObject;
-using platform::IsKind;
-using platform::OpenHandleCount;
 
 namespace {
-
-struct Connection : HandleObject {
-  bool ClosedByCloseHandle() const override { return false; }
-  std::vector<DWORD> script;  // never empty; guarded by g_mu
-  size_t next = 0;            // step the next status read returns; g_mu
-};
-
-std::mutex g_mu;
-std::vector<CONNMGR_CONNECTIONINFO> g_requests;  // guarded by g_mu
-std::vector<std::wstring> g_documents;           // guarded by g_mu
-size_t g_status_reads = 0;                       // guarded by g_mu
 
 bool IsZero(const GUID& guid) {
   static const GUID kZero = {};
@@ -65,39 +51,17 @@ bool ScriptFor(const CONNMGR_CONNECTIONINFO& info, std::vector<DWORD>* script) {
 
 }  // namespace
 
+namespace seams {
+std::mutex mu;
+std::vector<CONNMGR_CONNECTIONINFO> requests;
+std::vector<std::wstring> documents;
+size_t status_reads = 0;
+}  // namespace seams
+
 void RecordDocument(const std::wstring& document) {
-  std::lock_guard<std::mutex> lock(g_mu);
-  g_documents.push_back(document);
+  std::lock_guard<std::mutex> lock(seams::mu);
+  seams::documents.push_back(document);
 }
-
-namespace test {
-
-std::vector<std::wstring> Documents() {
-  std::lock_guard<std::mutex> lock(g_mu);
-  return g_documents;
-}
-
-std::vector<CONNMGR_CONNECTIONINFO> Requests() {
-  std::lock_guard<std::mutex> lock(g_mu);
-  return g_requests;
-}
-
-size_t StatusReads() {
-  std::lock_guard<std::mutex> lock(g_mu);
-  return g_status_reads;
-}
-
-size_t LiveConnections() { return OpenHandleCount(IsKind<Connection>); }
-
-void Reset() {
-  CloseHandlesOfKind(IsKind<Connection>);
-  std::lock_guard<std::mutex> lock(g_mu);
-  g_requests.clear();
-  g_documents.clear();
-  g_status_reads = 0;
-}
-
-}  // namespace test
 
 }  // namespace mms::connmgr
 
@@ -110,8 +74,8 @@ HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* info,
     return E_INVALIDARG;
   }
   {
-    std::lock_guard<std::mutex> lock(g_mu);
-    g_requests.push_back(*info);
+    std::lock_guard<std::mutex> lock(seams::mu);
+    seams::requests.push_back(*info);
   }
   auto made = std::make_shared<Connection>();
   if (!ScriptFor(*info, &made->script)) {
@@ -131,8 +95,8 @@ HRESULT ConnMgrConnectionStatus(HANDLE connection, DWORD* status) {
   if (held == nullptr) {
     return E_INVALIDARG;
   }
-  std::lock_guard<std::mutex> lock(g_mu);
-  ++g_status_reads;
+  std::lock_guard<std::mutex> lock(seams::mu);
+  ++seams::status_reads;
   Connection& c = *held;
   *status = c.script[c.next];
   if (c.next + 1 < c.script.size()) {

@@ -134,24 +134,10 @@ HRESULT DMProcessConfigXML(const wchar_t* document, DWORD flags,
 
 namespace mms::connmgr {
 
-// DMProcessConfigXML keeps each document it is given for test::Documents.
+// DMProcessConfigXML keeps each document it is given for test::Documents
+// (connmgr/test_seams.h).
 void RecordDocument(const std::wstring& document);
 
 }  // namespace mms::connmgr
-
-namespace mms::connmgr::test {
-
-// Documents passed to DMProcessConfigXML, in call order.
-std::vector<std::wstring> Documents();
-// Requests passed to ConnMgrEstablishConnection, in call order.
-std::vector<CONNMGR_CONNECTIONINFO> Requests();
-// ConnMgrConnectionStatus calls so far.
-size_t StatusReads();
-// Handles established and not released yet.
-size_t LiveConnections();
-// Forgets the records above and releases every live connection.
-void Reset();
-
-}  // namespace mms::connmgr::test
 
 #endif  // MMS_CONNMGR_CONNMGR_H_

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "connmgr/connmgr_entries.h"
+#include "connmgr/test_seams.h"
 #include "diag/log.h"
 #include "platform/registry.h"
 #include "platform/registry_db.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "connmgr/connmgr.h"
+#include "connmgr/test_seams.h"
 #include "entry_fixture.h"
 
 namespace mms::testing {
