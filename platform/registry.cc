@@ -87,15 +87,10 @@ std::wstring FromUtf8(const unsigned char* text) {
   return wide;
 }
 
-void BindText(Statement& stmt, int index, const std::string& text) {
-  sqlite3_bind_text(stmt.get(), index, text.data(),
-                    static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
-
 // Key id by folded UTF-8 path; 0 when missing, -1 on a database error.
 int64_t FindKey(RegistryDb& db, const std::string& folded) {
   Statement stmt(db.get(), "SELECT id FROM reg_keys WHERE folded = ?1");
-  BindText(stmt, 1, folded);
+  BindText(stmt.get(), 1, folded);
   const int rc = stmt.Step();
   if (rc == SQLITE_ROW) {
     return sqlite3_column_int64(stmt.get(), 0);
@@ -112,8 +107,8 @@ bool InsertKey(RegistryDb& db, const std::wstring& path) {
   Statement stmt(db.get(),
                  "INSERT OR IGNORE INTO reg_keys(folded, path) "
                  "VALUES(?1, ?2)");
-  BindText(stmt, 1, folded);
-  BindText(stmt, 2, spelled);
+  BindText(stmt.get(), 1, folded);
+  BindText(stmt.get(), 2, spelled);
   return stmt.Step() == SQLITE_DONE;
 }
 
@@ -207,8 +202,8 @@ bool Upsert(RegistryDb& db, int64_t key_id, const PreparedValue& value) {
                  "  name = excluded.name, type = excluded.type, "
                  "  data = excluded.data, seq = excluded.seq");
   sqlite3_bind_int64(stmt.get(), 1, key_id);
-  BindText(stmt, 2, value.folded_name);
-  BindText(stmt, 3, value.spelled_name);
+  BindText(stmt.get(), 2, value.folded_name);
+  BindText(stmt.get(), 3, value.spelled_name);
   sqlite3_bind_int64(stmt.get(), 4, value.type);
   sqlite3_bind_blob(stmt.get(), 5, value.stored.data(),
                     static_cast<int>(value.stored.size()), SQLITE_TRANSIENT);
@@ -300,7 +295,7 @@ bool ListStoredValues(const std::wstring& key,
                  "WHERE k.folded = ?1 OR ?1 = '' OR "
                  "  substr(k.folded, 1, length(?1) + 1) = ?1 || '\\' "
                  "ORDER BY v.seq");
-  BindText(stmt, 1, folded);
+  BindText(stmt.get(), 1, folded);
   int rc;
   while ((rc = stmt.Step()) == SQLITE_ROW) {
     sqlite3_stmt* s = stmt.get();
@@ -308,8 +303,7 @@ bool ListStoredValues(const std::wstring& key,
     value.key = FromUtf8(sqlite3_column_text(s, 0));
     value.name = FromUtf8(sqlite3_column_text(s, 1));
     value.type = static_cast<DWORD>(sqlite3_column_int64(s, 2));
-    const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(s, 3));
-    value.data.assign(blob, blob + sqlite3_column_bytes(s, 3));
+    value.data = ColumnBlob(s, 3);
     value.seq = sqlite3_column_int64(s, 4);
     values->push_back(std::move(value));
   }
@@ -454,12 +448,12 @@ LONG RegDeleteKeyW(HKEY key, const wchar_t* subkey) {
   const std::string delete_keys =
       std::string("DELETE FROM reg_keys WHERE ") + kUnder;
   Statement values(write.db().get(), delete_values.c_str());
-  BindText(values, 1, folded);
+  BindText(values.get(), 1, folded);
   if (values.Step() != SQLITE_DONE) {
     return ERROR_REGISTRY_IO_FAILED;
   }
   Statement keys(write.db().get(), delete_keys.c_str());
-  BindText(keys, 1, folded);
+  BindText(keys.get(), 1, folded);
   if (keys.Step() != SQLITE_DONE) {
     return ERROR_REGISTRY_IO_FAILED;
   }
@@ -511,8 +505,8 @@ LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* /*reserved*/,
                  "SELECT v.type, v.data FROM reg_keys k LEFT JOIN reg_values v "
                  "  ON v.key_id = k.id AND v.folded = ?2 "
                  "WHERE k.folded = ?1");
-  BindText(stmt, 1, folded_key);
-  BindText(stmt, 2, folded_name);
+  BindText(stmt.get(), 1, folded_key);
+  BindText(stmt.get(), 2, folded_name);
   const int rc = stmt.Step();
   if (rc == SQLITE_DONE) {
     return ERROR_KEY_DELETED;

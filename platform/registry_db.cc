@@ -170,6 +170,19 @@ int Statement::Step() {
   return sqlite3_step(stmt_);
 }
 
+void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
+  sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()),
+                    SQLITE_TRANSIENT);
+}
+
+std::vector<uint8_t> ColumnBlob(sqlite3_stmt* stmt, int column) {
+  const auto* bytes =
+      static_cast<const uint8_t*>(sqlite3_column_blob(stmt, column));
+  const int size = sqlite3_column_bytes(stmt, column);
+  return bytes == nullptr ? std::vector<uint8_t>()
+                          : std::vector<uint8_t>(bytes, bytes + size);
+}
+
 WriteTransaction::WriteTransaction(RegistryDb* db) : db_(db) {
   begun_ = db_->Exec("BEGIN IMMEDIATE");
 }

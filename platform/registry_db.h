@@ -11,8 +11,10 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace mms::platform {
 
@@ -63,6 +65,11 @@ class Statement {
  private:
   sqlite3_stmt* stmt_ = nullptr;
 };
+
+// Binds a copy of text at index (1-based).
+void BindText(sqlite3_stmt* stmt, int index, const std::string& text);
+// The bytes of a blob column of the current row; empty for NULL.
+std::vector<uint8_t> ColumnBlob(sqlite3_stmt* stmt, int column);
 
 // BEGIN IMMEDIATE ... COMMIT; rolled back unless Commit() succeeded.
 class WriteTransaction {

@@ -18,6 +18,8 @@
 
 namespace mms::pushrouter {
 
+using platform::BindText;
+using platform::ColumnBlob;
 using platform::DeviceRoot;
 using platform::SetBusyWait;
 using platform::Statement;
@@ -112,11 +114,6 @@ class Transaction {
   bool done_ = false;
 };
 
-void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
-  sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()),
-                    SQLITE_TRANSIENT);
-}
-
 void BindBlob(sqlite3_stmt* stmt, int index, const std::vector<uint8_t>& b) {
   // A zero-length blob still binds as a blob, never as NULL.
   static const uint8_t kEmpty = 0;
@@ -131,14 +128,6 @@ std::string ColumnText(sqlite3_stmt* stmt, int column) {
              ? std::string()
              : std::string(text, static_cast<size_t>(
                                      sqlite3_column_bytes(stmt, column)));
-}
-
-std::vector<uint8_t> ColumnBlob(sqlite3_stmt* stmt, int column) {
-  const auto* bytes =
-      static_cast<const uint8_t*>(sqlite3_column_blob(stmt, column));
-  const int size = sqlite3_column_bytes(stmt, column);
-  return bytes == nullptr ? std::vector<uint8_t>()
-                          : std::vector<uint8_t>(bytes, bytes + size);
 }
 
 bool StepDone(Statement* stmt) { return stmt->Step() == SQLITE_DONE; }

@@ -9,6 +9,8 @@
 
 namespace mms::store {
 
+using platform::BindText;
+using platform::ColumnBlob;
 using platform::RegistryDb;
 using platform::Statement;
 using platform::WriteTransaction;
@@ -20,11 +22,6 @@ constexpr char kTable[] =
     "  url TEXT PRIMARY KEY,"
     "  transaction_id BLOB NOT NULL,"
     "  seq INTEGER NOT NULL)";
-
-void BindText(const Statement& stmt, int index, const std::string& text) {
-  sqlite3_bind_text(stmt.get(), index, text.data(),
-                    static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
 
 }  // namespace
 
@@ -48,7 +45,7 @@ bool RememberAnnouncement(const std::string& url,
   if (!put.ok() || !trim.ok()) {
     return false;
   }
-  BindText(put, 1, url);
+  BindText(put.get(), 1, url);
   sqlite3_bind_blob(put.get(), 2, transaction_id.data(),
                     static_cast<int>(transaction_id.size()), SQLITE_TRANSIENT);
   sqlite3_bind_int64(trim.get(), 1,
@@ -67,15 +64,12 @@ bool FindAnnouncement(const std::string& url, std::string* transaction_id) {
   if (!get.ok()) {
     return false;
   }
-  BindText(get, 1, url);
+  BindText(get.get(), 1, url);
   if (get.Step() != SQLITE_ROW) {
     return false;
   }
-  const auto* bytes =
-      static_cast<const char*>(sqlite3_column_blob(get.get(), 0));
-  transaction_id->assign(
-      bytes == nullptr ? "" : bytes,
-      static_cast<size_t>(sqlite3_column_bytes(get.get(), 0)));
+  const std::vector<uint8_t> bytes = ColumnBlob(get.get(), 0);
+  transaction_id->assign(bytes.begin(), bytes.end());
   return true;
 }
 
