@@ -98,6 +98,20 @@ using mms::platform::RetryAfterMissingPath;
 
 namespace {
 
+// Runs call on the spelling given (*host); when that entry is missing and
+// its folder holds another spelling of it, runs call once more on that one,
+// left in *host.
+template <typename Call>
+int OnEitherSpelling(const wchar_t* path, std::string* host, Call call) {
+  int done = call(*host);
+  std::string other;
+  if (done != 0 && errno == ENOENT && OtherSpelling(path, *host, &other)) {
+    *host = std::move(other);
+    done = call(*host);
+  }
+  return done;
+}
+
 // A file held open exists, so the sharing check needs no stat; unlink
 // itself tells a missing file (ENOENT) and a folder (EISDIR).
 int Unlink(const std::string& host) {
@@ -114,13 +128,7 @@ BOOL DeleteFileOnce(const wchar_t* path) {
   if (error != ERROR_SUCCESS) {
     return Fail(error);
   }
-  int done = Unlink(host);
-  std::string other;
-  if (done != 0 && errno == ENOENT && OtherSpelling(path, host, &other)) {
-    host = std::move(other);
-    done = Unlink(host);
-  }
-  if (done != 0) {
+  if (OnEitherSpelling(path, &host, Unlink) != 0) {
     return Fail(errno == EBUSY    ? ERROR_SHARING_VIOLATION
                 : errno == ENOENT ? MissingPathError(host)
                                   : ErrorFromErrno(errno));
@@ -139,13 +147,9 @@ BOOL MoveFileOnce(const wchar_t* from, const wchar_t* to, DWORD flags) {
     return Fail(error);
   }
   struct stat st;
-  int found = stat(host_from.c_str(), &st);
-  std::string other;
-  if (found != 0 && errno == ENOENT && OtherSpelling(from, host_from, &other)) {
-    host_from = std::move(other);
-    found = stat(host_from.c_str(), &st);
-  }
-  if (found != 0) {
+  if (OnEitherSpelling(from, &host_from, [&st](const std::string& given) {
+        return stat(given.c_str(), &st);
+      }) != 0) {
     return Fail(errno == ENOENT ? MissingPathError(host_from)
                                 : ErrorFromErrno(errno));
   }
@@ -200,13 +204,9 @@ BOOL RemoveDirectoryOnce(const wchar_t* path) {
   if (mms::platform::IsRoot(host)) {
     return Fail(ERROR_ACCESS_DENIED);
   }
-  int done = rmdir(host.c_str());
-  std::string other;
-  if (done != 0 && errno == ENOENT && OtherSpelling(path, host, &other)) {
-    host = std::move(other);
-    done = rmdir(host.c_str());
-  }
-  if (done == 0) {
+  if (OnEitherSpelling(path, &host, [](const std::string& given) {
+        return rmdir(given.c_str());
+      }) == 0) {
     return TRUE;
   }
   const int why = errno;
@@ -228,13 +228,9 @@ DWORD GetFileAttributesOnce(const wchar_t* path) {
     return INVALID_FILE_ATTRIBUTES;
   }
   struct stat st;
-  int found = stat(host.c_str(), &st);
-  std::string other;
-  if (found != 0 && errno == ENOENT && OtherSpelling(path, host, &other)) {
-    host = std::move(other);
-    found = stat(host.c_str(), &st);
-  }
-  if (found != 0) {
+  if (OnEitherSpelling(path, &host, [&st](const std::string& given) {
+        return stat(given.c_str(), &st);
+      }) != 0) {
     SetLastError(errno == ENOENT ? MissingPathError(host)
                                  : ErrorFromErrno(errno));
     return INVALID_FILE_ATTRIBUTES;
