@@ -60,7 +60,7 @@ size_t status_reads = 0;
 
 void RecordDocument(const std::wstring& document) {
   std::lock_guard<std::mutex> lock(seams::mu);
-  seams::documents.push_back(document);
+  seams::Keep(&seams::documents, document);
 }
 
 }  // namespace mms::connmgr
@@ -75,7 +75,7 @@ HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* info,
   }
   {
     std::lock_guard<std::mutex> lock(seams::mu);
-    seams::requests.push_back(*info);
+    seams::Keep(&seams::requests, *info);
   }
   auto made = std::make_shared<Connection>();
   if (!ScriptFor(*info, &made->script)) {

@@ -24,6 +24,19 @@ struct Connection : platform::HandleObject {
 
 namespace seams {
 
+// The stand-in is in every build, so it keeps only the newest requests and
+// documents: enough for a test to read back, never a growing history.
+constexpr size_t kKept = 64;
+
+// Appends record, dropping the oldest beyond kKept; the caller holds mu.
+template <typename T>
+void Keep(std::vector<T>* records, const T& record) {
+  if (records->size() >= kKept) {
+    records->erase(records->begin());
+  }
+  records->push_back(record);
+}
+
 extern std::mutex mu;
 extern std::vector<CONNMGR_CONNECTIONINFO> requests;  // guarded by mu
 extern std::vector<std::wstring> documents;           // guarded by mu

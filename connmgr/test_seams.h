@@ -11,9 +11,11 @@
 
 namespace mms::connmgr::test {
 
-// Documents passed to DMProcessConfigXML, in call order.
+// The newest documents (up to 64) passed to DMProcessConfigXML, in call
+// order.
 std::vector<std::wstring> Documents();
-// Requests passed to ConnMgrEstablishConnection, in call order.
+// The newest requests (up to 64) passed to ConnMgrEstablishConnection, in
+// call order.
 std::vector<CONNMGR_CONNECTIONINFO> Requests();
 // ConnMgrConnectionStatus calls so far.
 size_t StatusReads();
