@@ -104,6 +104,8 @@ std::string TextOf(const ByteReader& text);
 // The small readers below are called for nearly every byte of a header;
 // they are defined here so that the compiler can keep a reader in
 // registers across them.
+// Readers of several steps rewind on failure themselves: a shared wrapper
+// over a lambda measured as fast but was no shorter and hid the steps.
 
 inline bool SplitText(ByteReader& r, ByteReader* text) {
   size_t zero = 0;
