@@ -19,6 +19,7 @@ using platform::ConvertResult;
 using platform::ConvertText;
 using platform::kWideCharset;
 using platform::ListStoredValues;
+using platform::ReadWholeValue;
 using platform::SetNewDeviceSeed;
 using platform::StoredValue;
 
@@ -58,21 +59,15 @@ class ScopedKey {
   }
   bool GetText(const wchar_t* name, std::wstring* text) {
     DWORD type = REG_NONE;
-    DWORD bytes = 0;
-    if (RegQueryValueExW(key_, name, nullptr, &type, nullptr, &bytes) !=
-            ERROR_SUCCESS ||
+    std::vector<uint8_t> bytes;
+    if (ReadWholeValue(key_, name, &type, &bytes) != ERROR_SUCCESS ||
         type != REG_SZ) {
       return false;
     }
-    std::wstring read(bytes / sizeof(wchar_t), L'\0');
-    bytes = static_cast<DWORD>(read.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key_, name, nullptr, &type,
-                         reinterpret_cast<BYTE*>(read.data()),
-                         &bytes) != ERROR_SUCCESS) {
-      return false;
+    text->resize(bytes.size() / sizeof(wchar_t));
+    if (!text->empty()) {
+      std::memcpy(text->data(), bytes.data(), text->size() * sizeof(wchar_t));
     }
-    read.resize(bytes / sizeof(wchar_t));
-    *text = read;
     return true;
   }
   bool GetDword(const wchar_t* name, DWORD* value) {

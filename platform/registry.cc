@@ -546,6 +546,18 @@ LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* /*reserved*/,
   return ERROR_SUCCESS;
 }
 
+LONG mms::platform::ReadWholeValue(HKEY key, const wchar_t* name, DWORD* type,
+                                   std::vector<uint8_t>* bytes) {
+  DWORD size = 0;
+  LONG result = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
+  if (result == ERROR_SUCCESS) {
+    bytes->assign(size, 0);
+    result = RegQueryValueExW(key, name, nullptr, type, bytes->data(), &size);
+    bytes->resize(size);
+  }
+  return result;
+}
+
 LONG RegFlushKey(HKEY key) {
   std::wstring path;
   return mms::platform::HandlePath(key, &path) ? ERROR_SUCCESS

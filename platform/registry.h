@@ -80,6 +80,11 @@ struct ValueWrite {
 [[nodiscard]] LONG SetValuesTogether(const wchar_t* key,
                                      const ValueWrite* values, size_t count);
 
+// The value name of key read whole, whatever its size: its type and bytes.
+// ERROR_SUCCESS, or the error of RegQueryValueExW.
+LONG ReadWholeValue(HKEY key, const wchar_t* name, DWORD* type,
+                    std::vector<uint8_t>* bytes);
+
 // Values of the key (and of the keys below it), in write order. False when
 // the database cannot be read; a missing key gives an empty list.
 [[nodiscard]] bool ListStoredValues(const std::wstring& key,

@@ -72,13 +72,7 @@ bool ReadValue(const wchar_t* name, DWORD* type, std::vector<uint8_t>* bytes) {
       ERROR_SUCCESS) {
     return false;
   }
-  DWORD size = 0;
-  LONG result = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
-  if (result == ERROR_SUCCESS) {
-    bytes->assign(size, 0);
-    result = RegQueryValueExW(key, name, nullptr, type, bytes->data(), &size);
-    bytes->resize(size);
-  }
+  const LONG result = mms::platform::ReadWholeValue(key, name, type, bytes);
   RegCloseKey(key);
   return result == ERROR_SUCCESS;
 }
