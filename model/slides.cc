@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <new>
+#include <string>
 
 #include "mms.h"
 #include "model/record_limits.h"
@@ -116,18 +117,6 @@ int MMS_Custom_Data::AddPartTxt(int slide, wchar_t* text, int read_report) {
     return 0;
   }
   CreateDeCodeFolder();
-  wchar_t path[MAX_PATH];
-  if (read_report != 0) {
-    wcscpy(path, L"readreport.txt");
-  } else {
-    // A folder of the record's own: the name on the slide and on the wire
-    // stays tempTxt<slide>.txt.
-    std::wstring folder;
-    if (!mms::model::TypedTextFolder(this, slide, &folder)) {
-      return 0;
-    }
-    swprintf(path, MAX_PATH, L"%lstempTxt%d.txt", folder.c_str(), slide);
-  }
   int needed =
       WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (needed <= 1) {
@@ -141,9 +130,14 @@ int MMS_Custom_Data::AddPartTxt(int slide, wchar_t* text, int read_report) {
   if (length == 0) {
     return 0;
   }
+  // Typed text goes to a folder of the record's own: the name on the slide
+  // and on the wire stays tempTxt<slide>.txt.
+  std::wstring path = L"readreport.txt";
   mms::platform::OwnedHandle file = mms::platform::OwnHandle(
-      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                  FILE_ATTRIBUTE_NORMAL, nullptr));
+      read_report != 0
+          ? CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr)
+          : mms::model::CreateTypedTextFile(this, slide, &path));
   if (file == nullptr) {
     return 0;
   }
@@ -153,10 +147,10 @@ int MMS_Custom_Data::AddPartTxt(int slide, wchar_t* text, int read_report) {
   bool closed = CloseHandle(file.release()) != 0;
   if (!wrote || !closed) {
     // Never leave a cut-short text behind to be sent as if whole.
-    DeleteFileW(path);
+    DeleteFileW(path.c_str());
     return 0;
   }
-  return AddPartFileName(slide, path);
+  return AddPartFileName(slide, path.data());
 }
 
 int MMS_Custom_Data::GetPartFileName(int slide, int file, wchar_t* name) {

@@ -2,7 +2,10 @@
 //
 // Folder names are the process id, a counter and a random number, and the
 // folder is created exclusively, so a name that is taken (a folder left by
-// a process that was killed, or a clash) is simply drawn again.
+// a process that was killed, or a clash) is simply drawn again. A folder
+// emptied by a released record of this process may be handed to the next
+// record instead; one removed behind the process since is replaced by a
+// new folder when the record's first file cannot be made in it.
 #include "model/typed_text.h"
 
 #include <wchar.h>
@@ -14,7 +17,7 @@
 #include <random>
 
 #include "model/record_limits.h"
-#include "platform/winapi.h"
+#include "platform/spare_folders.h"
 
 namespace mms::model {
 namespace {
@@ -69,13 +72,16 @@ bool MakeFolder(std::wstring* folder) {
   return false;
 }
 
-}  // namespace
-
-bool TypedTextFolder(const MMS_Custom_Data* record, int slide,
-                     std::wstring* folder) {
+// The record's folder, noting that slide writes its text there. When the
+// record has none, a spare is taken or a folder made; with `replace` (its
+// spare was removed behind the process) one is made. *spare tells a folder
+// just taken from the spares.
+bool FolderFor(const MMS_Custom_Data* record, int slide, bool replace,
+               std::wstring* folder, bool* spare) {
   const uint32_t bit = uint32_t{1} << slide;
   Folders& folders = GetFolders();
-  {
+  *spare = false;
+  if (!replace) {
     std::lock_guard<std::mutex> lock(folders.mu);
     auto it = folders.by_record.find(record);
     if (it != folders.by_record.end()) {
@@ -84,12 +90,37 @@ bool TypedTextFolder(const MMS_Custom_Data* record, int slide,
       return true;
     }
   }
-  if (!MakeFolder(folder)) {
+  *spare = !replace && platform::TakeSpareFolder(kTypedTextRoot, folder);
+  if (!*spare && !MakeFolder(folder)) {
     return false;
   }
   std::lock_guard<std::mutex> lock(folders.mu);
   folders.by_record[record] = Folder{*folder, bit};
   return true;
+}
+
+}  // namespace
+
+HANDLE CreateTypedTextFile(const MMS_Custom_Data* record, int slide,
+                           std::wstring* path) {
+  bool replace = false;
+  for (;;) {
+    std::wstring folder;
+    bool spare = false;
+    if (!FolderFor(record, slide, replace, &folder, &spare)) {
+      return INVALID_HANDLE_VALUE;
+    }
+    wchar_t name[MAX_PATH];
+    swprintf(name, MAX_PATH, L"%lstempTxt%d.txt", folder.c_str(), slide);
+    *path = name;
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE || !spare ||
+        GetLastError() != ERROR_PATH_NOT_FOUND) {
+      return file;
+    }
+    replace = true;
+  }
 }
 
 void ForgetTypedText(const MMS_Custom_Data* record) {
@@ -106,13 +137,19 @@ void ForgetTypedText(const MMS_Custom_Data* record) {
   }
   // Only the slides that got text: deleting a name that was never written
   // would make the file system look for other spellings of it.
+  bool emptied = true;
   for (int slide = 0; slide < kMaxSlides; ++slide) {
     if ((folder.slides & (uint32_t{1} << slide)) == 0) {
       continue;
     }
     wchar_t path[MAX_PATH];
     swprintf(path, MAX_PATH, L"%lstempTxt%d.txt", folder.path.c_str(), slide);
-    DeleteFileW(path);
+    if (!DeleteFileW(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+      emptied = false;
+    }
+  }
+  if (emptied && platform::KeepSpareFolder(kTypedTextRoot, folder.path)) {
+    return;
   }
   folder.path.pop_back();  // the trailing "\"
   RemoveDirectoryW(folder.path.c_str());

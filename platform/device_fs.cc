@@ -15,7 +15,8 @@
 // its host folder without touching the disk. The memory is dropped when the
 // root changes (another path, or a new folder at that path found once the
 // old one went missing), when it is full, and by ForgetDevicePaths after a
-// remembered folder went missing.
+// remembered folder went missing; the spare folders (spare_folders.h) go
+// with it, except when it is full.
 #include "platform/device_fs.h"
 
 #include <stdlib.h>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "platform/folder_index.h"
+#include "platform/spare_folders.h"
 #include "platform/text_convert.h"
 
 namespace fs = std::filesystem;
@@ -162,20 +164,28 @@ std::string DeviceRoot() {
   }
   struct stat st;
   const bool present = PrepareRoot(root, &st);
-  std::lock_guard<std::mutex> lock(cache.mu);
-  if (cache.root != root || !present || cache.root_dev != st.st_dev ||
-      cache.root_ino != st.st_ino) {
-    cache.folders.clear();
-    ForgetFolderNames();
-    cache.root = root;
-    cache.root_dev = present ? st.st_dev : 0;
-    cache.root_ino = present ? st.st_ino : 0;
+  bool changed = false;
+  {
+    std::lock_guard<std::mutex> lock(cache.mu);
+    changed = cache.root != root || !present || cache.root_dev != st.st_dev ||
+              cache.root_ino != st.st_ino;
+    if (changed) {
+      cache.folders.clear();
+      ForgetFolderNames();
+      cache.root = root;
+      cache.root_dev = present ? st.st_dev : 0;
+      cache.root_ino = present ? st.st_ino : 0;
+    }
+    cache.root_ready = present;
   }
-  cache.root_ready = present;
+  if (changed) {
+    RemoveSpareFolders();
+  }
   return root;
 }
 
 void SetDeviceRoot(const std::string& host_path) {
+  RemoveSpareFolders();
   PathCache& cache = Cache();
   std::lock_guard<std::mutex> lock(cache.mu);
   cache.override_root = host_path;
@@ -185,6 +195,7 @@ void SetDeviceRoot(const std::string& host_path) {
 }
 
 bool ForgetDevicePaths() {
+  RemoveSpareFolders();
   PathCache& cache = Cache();
   std::lock_guard<std::mutex> lock(cache.mu);
   bool had = cache.root_ready || !cache.folders.empty();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "mms.h"
+#include "platform/device_fs.h"
 #include "support/test_support.h"
 
 namespace {
@@ -97,18 +98,29 @@ TEST_F(TextParts, WritesUtf8FileAndAddsItToTheSlide) {
   EXPECT_EQ(m.AddPartTxt(32, WBuf(L"x"), 0), 0);
   EXPECT_EQ(m.m_nFileNum, 2);
 
-  // Another record's text has a folder of its own; a record's folder goes
-  // with it.
+  // Another record's text has a folder of its own; a record's text goes
+  // with it, the emptied folder at the latest when the device root changes.
+  std::string other;
   {
-    MMS_Custom_Data other;
-    ASSERT_EQ(other.AddPartTxt(1, WBuf(L"y"), 0), 1);
-    EXPECT_NE(FileEntry(other, 0), device);
+    MMS_Custom_Data record;
+    ASSERT_EQ(record.AddPartTxt(1, WBuf(L"y"), 0), 1);
+    const std::string entry = FileEntry(record, 0);
+    other = Host(std::wstring(entry.begin(), entry.end()));
+    EXPECT_NE(entry, device);
     EXPECT_EQ(ReadHostFile(host), BytesOf("x"));
   }
-  EXPECT_EQ(std::distance(
-                std::filesystem::directory_iterator(Host(L"\\Temp\\MMSText")),
-                std::filesystem::directory_iterator()),
-            1);
+  EXPECT_FALSE(std::filesystem::exists(other));
+  // One removed behind the process is replaced by a new one.
+  std::filesystem::remove(std::filesystem::path(other).parent_path());
+  {
+    MMS_Custom_Data record;
+    ASSERT_EQ(record.AddPartTxt(1, WBuf(L"z"), 0), 1);
+    const std::string entry = FileEntry(record, 0);
+    other = Host(std::wstring(entry.begin(), entry.end()));
+  }
+  mms::platform::SetDeviceRoot(root_.host());
+  EXPECT_FALSE(
+      std::filesystem::exists(std::filesystem::path(other).parent_path()));
 
   ASSERT_EQ(m.AddPartTxt(0, WBuf(L"read"), 1), 1);
   EXPECT_EQ(ReadHostFile(Host(L"readreport.txt")), BytesOf("read"));
