@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "codec/uintvar.h"
+#include "platform/whole_file.h"
 #include "platform/winapi.h"
 
 namespace mms::codec {
@@ -187,18 +188,16 @@ MMS_Part* NewPart() {
 // Opens a file for reading and learns its size. A missing file is left
 // created empty, as the phone does, and refused for having no bytes.
 HANDLE OpenSizedFile(const wchar_t* path, DWORD* size) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  uint64_t found = 0;
+  HANDLE file = mms::platform::OpenForReading(path, true, &found);
   if (file == INVALID_HANDLE_VALUE) {
     return file;
   }
-  DWORD high = 0;
-  *size = GetFileSize(file, &high);
-  if (*size == INVALID_FILE_SIZE || high != 0 || *size == 0 ||
-      *size > kMaxPduBytes) {
+  if (found == 0 || found > kMaxPduBytes) {
     CloseHandle(file);
     return INVALID_HANDLE_VALUE;
   }
+  *size = static_cast<DWORD>(found);
   return file;
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/files_internal.h"
 #include "platform/handle_table.h"
+#include "platform/whole_file.h"
 
 namespace mms::platform {
 namespace {
@@ -67,8 +68,13 @@ bool SharingAllows(const std::string& host, DWORD access, DWORD share) {
 
 class OpenFile : public HandleObject {
  public:
-  OpenFile(int fd, std::string host, DWORD access, uint64_t open_id)
-      : fd_(fd), host_(std::move(host)), access_(access), open_id_(open_id) {}
+  OpenFile(int fd, std::string host, DWORD access, uint64_t open_id,
+           int64_t size_at_open)
+      : fd_(fd),
+        host_(std::move(host)),
+        access_(access),
+        open_id_(open_id),
+        size_at_open_(size_at_open) {}
 
   ~OpenFile() override {
     close(fd_);
@@ -85,12 +91,16 @@ class OpenFile : public HandleObject {
 
   int fd() const { return fd_; }
   DWORD access() const { return access_; }
+  int64_t size_at_open() const { return size_at_open_; }
 
  private:
   const int fd_;            // owned host descriptor
   const std::string host_;  // key in Sharing::open_files
   const DWORD access_;      // GENERIC_* bits granted at open
   const uint64_t open_id_;  // this handle's entry under host_
+  // The size the open found (a read-only open looks at the file anyway,
+  // a create knows it empty); -1 when the open did not look.
+  const int64_t size_at_open_;
 };
 
 HANDLE Fail(DWORD error) {
@@ -127,11 +137,14 @@ bool Creates(DWORD disposition) {
 }
 
 // Opens host as an existing file; -1 with errno on failure. A folder is
-// refused with EISDIR (a write open gives that by itself).
-int OpenExisting(const std::string& host, DWORD access, DWORD disposition) {
+// refused with EISDIR (a write open gives that by itself). *size gets the
+// size a read-only open found.
+int OpenExisting(const std::string& host, DWORD access, DWORD disposition,
+                 int64_t* size) {
   const bool truncate_existing =
       disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
   const bool writes = (access & GENERIC_WRITE) != 0;
+  *size = -1;
   int flags = OpenFlags(access) | O_CLOEXEC;
   if (truncate_existing && writes) {
     flags |= O_TRUNC;
@@ -152,14 +165,16 @@ int OpenExisting(const std::string& host, DWORD access, DWORD disposition) {
     errno = error;
     return -1;
   }
+  *size = truncate_existing ? 0 : static_cast<int64_t>(st.st_size);
   return fd;
 }
 
 // Opens host as disposition asks and records the open, under the sharing
-// lock: a descriptor with *open_id, or -1 with errno (EBUSY: refused by
-// another handle's sharing).
+// lock: a descriptor with *open_id and *size (see OpenFile), or -1 with
+// errno (EBUSY: refused by another handle's sharing).
 int OpenHost(const std::string& host, DWORD access, DWORD share,
-             DWORD disposition, bool* existed, uint64_t* open_id) {
+             DWORD disposition, bool* existed, uint64_t* open_id,
+             int64_t* size) {
   Sharing& sharing = GetSharing();
   std::lock_guard<std::mutex> lock(sharing.mu);
   struct stat st;
@@ -171,15 +186,17 @@ int OpenHost(const std::string& host, DWORD access, DWORD share,
   // OPEN_ALWAYS, mostly used on files that exist) the plain open.
   bool create = disposition == CREATE_NEW || disposition == CREATE_ALWAYS;
   int fd = -1;
+  *size = -1;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (create) {
       fd = open(host.c_str(), OpenFlags(access) | O_CLOEXEC | O_CREAT | O_EXCL,
                 0644);
+      *size = fd >= 0 ? 0 : -1;
       if (fd >= 0 || errno != EEXIST || disposition == CREATE_NEW) {
         break;
       }
     } else {
-      fd = OpenExisting(host, access, disposition);
+      fd = OpenExisting(host, access, disposition, size);
       *existed = fd >= 0;
       if (fd >= 0 || errno != ENOENT || !Creates(disposition)) {
         break;
@@ -212,22 +229,25 @@ HANDLE CreateFileOnce(const wchar_t* path, DWORD access, DWORD share,
   }
   bool existed = false;
   uint64_t open_id = 0;
+  int64_t size = -1;
   int fd = -1;
   if (existing_first) {
     const DWORD first =
         disposition == OPEN_ALWAYS ? OPEN_EXISTING : disposition;
-    fd = OpenHost(host, access, share, first, &existed, &open_id);
+    fd = OpenHost(host, access, share, first, &existed, &open_id, &size);
     std::string other;
     if (fd < 0 && errno == ENOENT) {
       if (OtherSpelling(path, host, &other)) {
         host = std::move(other);
-        fd = OpenHost(host, access, share, disposition, &existed, &open_id);
+        fd = OpenHost(host, access, share, disposition, &existed, &open_id,
+                      &size);
       } else if (disposition == OPEN_ALWAYS) {
-        fd = OpenHost(host, access, share, disposition, &existed, &open_id);
+        fd = OpenHost(host, access, share, disposition, &existed, &open_id,
+                      &size);
       }
     }
   } else {
-    fd = OpenHost(host, access, share, disposition, &existed, &open_id);
+    fd = OpenHost(host, access, share, disposition, &existed, &open_id, &size);
   }
   if (fd < 0) {
     const int why = errno;
@@ -246,7 +266,7 @@ HANDLE CreateFileOnce(const wchar_t* path, DWORD access, DWORD share,
     return Fail(ErrorFromErrno(why));
   }
   HANDLE handle =
-      AddHandle(std::make_shared<OpenFile>(fd, host, access, open_id));
+      AddHandle(std::make_shared<OpenFile>(fd, host, access, open_id, size));
   bool existed_note =
       existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
   SetLastError(existed_note ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -270,6 +290,29 @@ HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share,
   }
   return handle;
 }
+
+namespace mms::platform {
+
+HANDLE OpenForReading(const wchar_t* path, bool create_missing,
+                      uint64_t* size) {
+  HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              create_missing ? OPEN_ALWAYS : OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return handle;
+  }
+  std::shared_ptr<OpenFile> open_file = LookupHandle<OpenFile>(handle);
+  if (open_file != nullptr && open_file->size_at_open() >= 0) {
+    *size = static_cast<uint64_t>(open_file->size_at_open());
+    return handle;
+  }
+  DWORD high = 0;  // the open did not look (not expected)
+  const DWORD low = GetFileSize(handle, &high);
+  *size = uint64_t{high} << 32 | low;
+  return handle;
+}
+
+}  // namespace mms::platform
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read,
               void* /*overlapped*/) {

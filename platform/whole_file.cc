@@ -11,17 +11,16 @@ LocalBlock<unsigned char> ReadWholeFile(const wchar_t* path,
                                         bool create_missing, size_t terminator,
                                         DWORD* size) {
   *size = 0;
-  OwnedHandle file =
-      OwnHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            create_missing ? OPEN_ALWAYS : OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  uint64_t found = 0;
+  OwnedHandle file = OwnHandle(OpenForReading(path, create_missing, &found));
   if (file == nullptr) {
     return nullptr;
   }
-  const DWORD file_size = GetFileSize(file.get(), nullptr);
-  if (file_size == INVALID_FILE_SIZE) {
+  if (found >= INVALID_FILE_SIZE) {
+    SetLastError(ERROR_INVALID_PARAMETER);  // as GetFileSize tells it
     return nullptr;
   }
+  const auto file_size = static_cast<DWORD>(found);
   // Uncleared: the read fills the file's bytes, only the terminator is
   // zeroed.
   const size_t block_size = size_t{file_size} + terminator;

@@ -12,6 +12,12 @@
 
 namespace mms::platform {
 
+// Opens a file as CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS
+// when create_missing, else OPEN_EXISTING) does; *size gets its size as the
+// open found it, without a second look. INVALID_HANDLE_VALUE (the last
+// error set) when it cannot be opened.
+HANDLE OpenForReading(const wchar_t* path, bool create_missing, uint64_t* size);
+
 // The file's bytes followed by `terminator` zero bytes; *size gets the
 // file's own bytes. Null (*size 0) when it cannot be opened or read whole.
 // With create_missing a missing file is first created empty, as the phone's
