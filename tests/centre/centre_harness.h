@@ -24,7 +24,6 @@
 namespace mms::testing {
 
 inline const std::string kCentreBinary = MMS_BINARY_DIR "/mms-centre";
-inline const std::string kMmsctlBinary = MMS_BINARY_DIR "/mmsctl";
 
 // A UDP socket on 127.0.0.1 at a free port: what the centre pushes to.
 class PushSink {
@@ -119,30 +118,17 @@ class ToolProcess {
     }
   }
 
-  // SIGTERM, then the exit code (-1 when it did not exit normally within
-  // five seconds).
+  // SIGTERM, then the exit code (-1 when it did not exit normally).
   int Stop() {
-    if (pid_ <= 0) {
-      return exit_code_;
-    }
-    kill(pid_, SIGTERM);
-    int status = 0;
-    // A centre that ignores SIGTERM fails the test instead of hanging it.
-    bool ended = false;
-    for (int i = 0; i < 500 && !ended; ++i) {
-      ended = waitpid(pid_, &status, WNOHANG) == pid_;
-      if (!ended) {
-        usleep(10000);
-      }
-    }
-    if (!ended) {
-      kill(pid_, SIGKILL);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
       waitpid(pid_, &status, 0);
+      pid_ = -1;
+      while (ReadSome(0)) {
+      }
+      exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    pid_ = -1;
-    while (ReadSome(0)) {
-    }
-    exit_code_ = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return exit_code_;
   }
 

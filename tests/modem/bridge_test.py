@@ -217,7 +217,9 @@ class BridgeTest(unittest.TestCase):
         with sqlite3.connect(store) as db:  # as if no client registered yet
             db.execute('DELETE FROM registrations')
         sms = self.mm.add_sms(modem, notification('http://mmsc.test/waited'))
-        wait_until(lambda: 'count: modem.later 2' in self.status())
+        later = "SELECT count FROM counters WHERE name = 'modem.later'"
+        wait_until(lambda: (sqlite3.connect(store).execute(later).fetchone()
+                            or (0,))[0] >= 2, 120)  # retried at least once
         self.programs[0].stop()  # the router
         bridge.wait_line('no push router runs')
         self.assertIn(sms, self.mm.messages(modem))

@@ -218,17 +218,5 @@ TEST(WapPushDecode, LengthPastTheEndDropsTheFieldAndEndsTheScan) {
   EXPECT_EQ(Decode(Hex("88"))->pExpiry, nullptr);
 }
 
-TEST(CutAddressType, CopiesUpToTheFirstSlash) {
-  char out[260];
-  char typed[] = "+8613912345678/TYPE=PLMN";
-  EXPECT_EQ(CutAddressType(typed, out), 1);
-  EXPECT_STREQ(out, "+8613912345678");
-  char plain[] = "10086";
-  EXPECT_EQ(CutAddressType(plain, out), 1);
-  EXPECT_STREQ(out, "10086");
-  EXPECT_EQ(CutAddressType(nullptr, out), 0);
-  EXPECT_EQ(CutAddressType(plain, nullptr), 0);
-}
-
 }  // namespace
 // clang-format on

@@ -19,8 +19,6 @@ namespace {
 
 using mms::testing::Bytes;
 using mms::testing::NotificationBody;
-using mms::testing::RegString;
-using mms::testing::ToHex;
 
 constexpr wchar_t kType[] = L"application/vnd.wap.mms-message";
 constexpr wchar_t kProgram[] = L"\\program files\\Varnholt\\Tallow.exe";
@@ -136,29 +134,6 @@ TEST_F(PushClientTest, AnOpenFromTheHoldingProcessTakesTheHoldOver) {
   EXPECT_EQ(kPushOk, PushRouter_Close(router2));
   ASSERT_TRUE(store_.LiveHolderPort(kMmsMessageType, &port));
   EXPECT_EQ(0, port);
-}
-
-DWORD ListenForEver(void* mms) {
-  return static_cast<DWORD>(static_cast<CMMS*>(mms)->GetMMS_WapPush(INFINITE));
-}
-
-TEST_F(PushClientTest, AListenThreadEndedMidWaitCanBeStartedAgain) {
-  RecordRouter();
-  CMMS first;
-  HANDLE thread = CreateThread(nullptr, 0, ListenForEver, &first, 0, nullptr);
-  int port = 0;
-  for (int i = 0; i < 500 && port == 0; ++i) {
-    Sleep(10);
-    ASSERT_TRUE(store_.LiveHolderPort(kMmsMessageType, &port));
-  }
-  ASSERT_GT(port, 0) << "the listen thread never opened the content type";
-  ASSERT_TRUE(TerminateThread(thread, 0));
-  CloseHandle(thread);
-
-  Queue(NotificationBody("http://mmsc/after-restart"));
-  CMMS second;
-  EXPECT_EQ(0, second.GetMMS_WapPush(300));
-  EXPECT_EQ(L"http://mmsc/after-restart", RegString(L"WapUrl"));
 }
 
 }  // namespace

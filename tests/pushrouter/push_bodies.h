@@ -20,11 +20,6 @@ inline Bytes NotificationBody(const std::string& url,
       {Hex("8c 82 98"), Zeroed(transaction_id), Hex("8d 90 83"), Zeroed(url)});
 }
 
-// m-delivery-ind for message_id, X-Mms-Status: Retrieved.
-inline Bytes DeliveryBody(const std::string& message_id) {
-  return Cat({Hex("8c 86 8b"), Zeroed(message_id), Hex("95 81")});
-}
-
 }  // namespace mms::testing
 
 #endif  // MMS_TESTS_PUSHROUTER_PUSH_BODIES_H_
