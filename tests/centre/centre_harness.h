@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -24,6 +25,11 @@
 namespace mms::testing {
 
 inline const std::string kCentreBinary = MMS_BINARY_DIR "/mms-centre";
+
+inline bool Contains(const Bytes& haystack, const Bytes& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(),
+                     needle.end()) != haystack.end();
+}
 
 // A UDP socket on 127.0.0.1 at a free port: what the centre pushes to.
 class PushSink {
@@ -168,7 +174,6 @@ class CentreProcess : public ToolProcess {
     }
   }
   int port() const { return port_; }
-  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
   int port_ = 0;

@@ -4,7 +4,6 @@
 #include <httplib.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -21,6 +20,7 @@ namespace {
 
 using mms::testing::Bytes;
 using mms::testing::CentreProcess;
+using mms::testing::Contains;
 using mms::testing::PushSink;
 using mms::testing::Shown;
 using mms::testing::ToolRun;
@@ -28,11 +28,6 @@ using Packet = mms::testing::TsharkPacket;
 
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 Bytes FromStr(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-bool Contains(const Bytes& haystack, const Bytes& needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(),
-                     needle.end()) != haystack.end();
-}
 
 // The decoded body of a WSP Push datagram for an MMS message, after its
 // header has been checked: TID, Push, one header byte, vnd.wap.mms-message.
@@ -286,7 +281,7 @@ TEST_F(CentreTest, RefusesWhatItCannotTakeAndReportsEachDeliveryOnce) {
   EXPECT_FALSE(centre_->WaitFor("again; no second delivery report").empty());
 }
 
-TEST_F(CentreTest, CommandLineRefusesBadOptionsAndStopsCleanly) {
+TEST_F(CentreTest, CommandLineRefusesBadOptionsStopsAndRestartsWithItsStore) {
   auto run = [&](const std::vector<std::string>& args) {
     return mms::testing::RunTool(mms::testing::kCentreBinary, args, scratch_);
   };
@@ -312,12 +307,8 @@ TEST_F(CentreTest, CommandLineRefusesBadOptionsAndStopsCleanly) {
   EXPECT_EQ(busy.code, 1);
   EXPECT_NE(busy.err.find("cannot listen on 127.0.0.1:"), std::string::npos);
 
-  EXPECT_EQ(centre_->Stop(), 0);
-  EXPECT_NE(centre_->log().find("stopping on SIGTERM"), std::string::npos);
-  EXPECT_NE(centre_->log().find("mms-centre: stopped\n"), std::string::npos);
-}
-
-TEST_F(CentreTest, KeptMessagesAreServedAfterARestart) {
+  // A centre with a store stops cleanly and serves what it kept after a
+  // restart.
   const std::string store = scratch_ + "/store";
   Start({"--store", store});
   ASSERT_TRUE(Post(Compose()));
@@ -325,6 +316,9 @@ TEST_F(CentreTest, KeptMessagesAreServedAfterARestart) {
   const std::string id =
       LastSegment(Push::Text(note.record->pszContentLocation));
   const std::string before = Get("//" + id)->body;
+  EXPECT_EQ(centre_->Stop(), 0);
+  EXPECT_NE(centre_->log().find("stopping on SIGTERM"), std::string::npos);
+  EXPECT_NE(centre_->log().find("mms-centre: stopped\n"), std::string::npos);
 
   Start({"--store", store});
   const auto after = Get("//" + id);

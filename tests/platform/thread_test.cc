@@ -1,11 +1,8 @@
-// thread_test.cc: timed waits under the test time scale, and critical
-// sections (termination is exercised by the connection, transfer and
-// sending tests).
+// thread_test.cc: timed waits under the test time scale (termination is
+// exercised by the listening, retrieval and sending tests).
 #include "platform/thread.h"
 
-#include <atomic>
 #include <chrono>
-#include <thread>
 
 #include "platform/winapi.h"
 #include "support/test_support.h"
@@ -36,28 +33,6 @@ TEST_F(Threads, TimedWaitsTimeOutAndTheTimeScaleShrinksThem) {
   Sleep(60000);
   EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(kGenerousMs));
   CloseHandle(event);
-}
-
-TEST(CriticalSection, IsReentrantAndExcludesOtherThreads) {
-  CRITICAL_SECTION section;
-  InitializeCriticalSection(&section);
-  EnterCriticalSection(&section);
-  EnterCriticalSection(&section);
-  std::atomic<bool> other_entered{false};
-  std::thread other([&] {
-    EnterCriticalSection(&section);
-    other_entered = true;
-    LeaveCriticalSection(&section);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_FALSE(other_entered);
-  LeaveCriticalSection(&section);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_FALSE(other_entered);  // still held once
-  LeaveCriticalSection(&section);
-  other.join();
-  EXPECT_TRUE(other_entered);
-  DeleteCriticalSection(&section);
 }
 
 }  // namespace

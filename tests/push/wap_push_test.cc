@@ -18,12 +18,7 @@ using mms::testing::Bytes;
 using mms::testing::Cat;
 using mms::testing::Hex;
 
-struct Freer {
-  void operator()(WapPush_Message* m) const {
-    mms::push::FreeWapPushMessage(m);
-  }
-};
-using Record = std::unique_ptr<WapPush_Message, Freer>;
+using Record = std::unique_ptr<WapPush_Message, void (*)(WapPush_Message*)>;
 
 // Decodes a heap copy of exactly the body, so a read past it is caught.
 Record Decode(const Bytes& body) {
@@ -36,7 +31,8 @@ Record Decode(const Bytes& body) {
   push.pbBody = body.empty() ? nullptr : copy.get();
   push.cbBody = static_cast<DWORD>(body.size());
   CMMS mms;
-  return Record(MmsTestAccess::DecodeWapPush(mms, &push));
+  return Record(MmsTestAccess::DecodeWapPush(mms, &push),
+                mms::push::FreeWapPushMessage);
 }
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -107,7 +103,7 @@ TEST(WapPushDecode, DateOctetsBecomeLocalTimeOfThoseSeconds) {
   EXPECT_EQ(m->nStatus, 129);  // the field after the date is read too
 }
 
-TEST(WapPushDecode, TextEndsAtZeroOrBeforeAByteAbove0x80) {
+TEST(WapPushDecode, TextEndsAtZeroOrBeforeAByteAbove0x80AndLaterFieldsWin) {
   // Content-Location without its zero: 0x84 is the next field code
   // (Content-Type, not ours), 0x8C the message type. 0x80 inside a text
   // is kept.
@@ -117,6 +113,12 @@ TEST(WapPushDecode, TextEndsAtZeroOrBeforeAByteAbove0x80) {
   EXPECT_STREQ(m->pszContentLocation, "http://x/1");
   EXPECT_EQ(m->nMsgType, 0x84);
   EXPECT_STREQ(m->pszMessageId, "a\x80" "b");
+
+  // A later occurrence of a field wins.
+  m = Decode(Cat({Hex("98"), Text("first"), Hex("00 98"), Text("second"),
+                  Hex("00 8c 80 8c 81")}));
+  EXPECT_STREQ(m->pszTransactionId, "second");
+  EXPECT_EQ(m->nMsgType, 129);
 }
 
 TEST(WapPushDecode, SubjectWithAndWithoutCharset) {
@@ -134,23 +136,6 @@ TEST(WapPushDecode, SubjectWithAndWithoutCharset) {
                               Hex("00 8c 86")}));
   EXPECT_STREQ(plain->pszSubject, "Hi \xc3\xa9t\xc3\xa9");
   EXPECT_EQ(plain->nMsgType, 134);
-}
-
-TEST(WapPushDecode, MessageSizeFoldsOctets) {
-  EXPECT_EQ(Decode(Hex("8e 02 75 30"))->nMsgSize, 30000u);
-  // Only the last four octets count.
-  EXPECT_EQ(Decode(Hex("8e 05 ff 01 02 03 04"))->nMsgSize, 0x01020304u);
-  // A signed length of 0x80 or more is 0: nothing read, then 0x8C is a code.
-  Record m = Decode(Hex("8e 85 8c 82"));
-  EXPECT_EQ(m->nMsgSize, 0u);
-  EXPECT_EQ(m->nMsgType, 130);
-}
-
-TEST(WapPushDecode, LaterOccurrenceWins) {
-  Record m = Decode(Cat({Hex("98"), Text("first"), Hex("00 98"),
-                          Text("second"), Hex("00 8c 80 8c 81")}));
-  EXPECT_STREQ(m->pszTransactionId, "second");
-  EXPECT_EQ(m->nMsgType, 129);
 }
 
 // Fields the decoder does not use are stepped over by the form of their
@@ -208,7 +193,15 @@ TEST(WapPushDecode, OverlongValuesAreCutOrSkippedNeverOverrun) {
   EXPECT_EQ(std::string(fits->pszSubject), std::string(254, 'a'));
 }
 
-TEST(WapPushDecode, LengthPastTheEndDropsTheFieldAndEndsTheScan) {
+TEST(WapPushDecode, MessageSizeFoldsOctetsAndLengthsPastTheEndDropFields) {
+  EXPECT_EQ(Decode(Hex("8e 02 75 30"))->nMsgSize, 30000u);
+  // Only the last four octets count.
+  EXPECT_EQ(Decode(Hex("8e 05 ff 01 02 03 04"))->nMsgSize, 0x01020304u);
+  // A signed length of 0x80 or more is 0: nothing read, then 0x8C is a code.
+  Record m = Decode(Hex("8e 85 8c 82"));
+  EXPECT_EQ(m->nMsgSize, 0u);
+  EXPECT_EQ(m->nMsgType, 130);
+  // A length past the end drops the field and ends the scan.
   Record from = Decode(Hex("8c 82 89 20 80 31"));  // From says 32 bytes
   EXPECT_EQ(from->nMsgType, 130);
   EXPECT_EQ(from->pszFrom, nullptr);
@@ -216,6 +209,13 @@ TEST(WapPushDecode, LengthPastTheEndDropsTheFieldAndEndsTheScan) {
   EXPECT_EQ(Decode(Hex("85 04 49 af"))->pDate, nullptr);
   EXPECT_EQ(Decode(Hex("96 0b ea 41 42"))->pszSubject, nullptr);
   EXPECT_EQ(Decode(Hex("88"))->pExpiry, nullptr);
+}
+
+TEST(CutAddressType, CopiesUpToTheFirstSlash) {
+  char out[260];
+  char typed[] = "+8613912345678/TYPE=PLMN";
+  EXPECT_EQ(CutAddressType(typed, out), 1);
+  EXPECT_STREQ(out, "+8613912345678");
 }
 
 }  // namespace

@@ -46,14 +46,6 @@ class PushClientTest : public mms::testing::DeviceTest {
     push.sender = sender;
     ASSERT_TRUE(store_.Enqueue(kMmsMessageType, push));
   }
-  static Bytes Body(const PUSHMSG& push) {
-    return Bytes(push.pbBody, push.pbBody + push.cbBody);
-  }
-  static PUSHMSG Record() {
-    PUSHMSG push = {};
-    push.cbSize = sizeof(push);
-    return push;
-  }
 
   PushStore store_;
 };
@@ -120,7 +112,8 @@ TEST_F(PushClientTest, AnOpenFromTheHoldingProcessTakesTheHoldOver) {
   ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event1, &router1));
   Queue(NotificationBody("http://mmsc/x"));
   ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event2, &router2));
-  PUSHMSG push = Record();
+  PUSHMSG push = {};
+  push.cbSize = sizeof(push);
   EXPECT_EQ(kPushBadHandle, PushRouter_GetMessage(router1, &push));
   EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event1, 300));
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event2, 5000));

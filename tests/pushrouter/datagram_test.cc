@@ -75,7 +75,6 @@ TEST(PushDatagram, RefusesMalformedDatagrams) {
       {"no headers length", Hex("01 06"), DatagramError::kTruncated},
       {"length ends inside", Hex("01 06 81"), DatagramError::kTruncated},
       {"ConfirmedPush", Hex("01 07 01 be") + kBody, DatagramError::kNotPush},
-      {"Reply", Hex("01 04 01 be"), DatagramError::kNotPush},
       {"headers past the end", Hex("01 06 09 be af 84"),
        DatagramError::kHeadersPastEnd},
       {"headers length of 2^32", Hex("01 06 8f ff ff ff 7f be"),

@@ -48,15 +48,6 @@ std::vector<uint8_t> Find(const std::vector<mms::platform::StoredValue>& all,
   return {};
 }
 
-void ExpectIntact() {
-  mms::platform::RegistryDb db;
-  ASSERT_TRUE(db.Open());
-  mms::platform::Statement check(db.get(), "PRAGMA integrity_check");
-  ASSERT_EQ(check.Step(), SQLITE_ROW);
-  EXPECT_STREQ(
-      reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)), "ok");
-}
-
 using RegistryProcessesTest = DeviceTest;
 
 TEST_F(RegistryProcessesTest, SixteenWritersKilledAtRandomLeaveNoStateAlone) {
@@ -105,7 +96,12 @@ TEST_F(RegistryProcessesTest, SixteenWritersKilledAtRandomLeaveNoStateAlone) {
                 (WIFEXITED(status) && WEXITSTATUS(status) == 0));
   }
   EXPECT_GT(states_seen, 0);
-  ExpectIntact();
+  mms::platform::RegistryDb db;
+  ASSERT_TRUE(db.Open());
+  mms::platform::Statement check(db.get(), "PRAGMA integrity_check");
+  ASSERT_EQ(check.Step(), SQLITE_ROW);
+  EXPECT_STREQ(
+      reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)), "ok");
 }
 
 }  // namespace

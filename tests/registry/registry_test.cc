@@ -64,10 +64,8 @@ TEST_F(RegistryTest, ReaderGetsWhatFitsWithTerminatorOrNothingWhenMissing) {
   EXPECT_EQ(RegGetValue(other_key, name, untouched, sizeof(untouched)), 0);
   EXPECT_EQ(std::wstring(untouched), L"xyz");
 
-  unsigned char id[16];
-  for (int i = 0; i < 16; ++i) {
-    id[i] = static_cast<unsigned char>(0xF0 + i);
-  }
+  unsigned char id[16] = {0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7,
+                          0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
   WBuf current(L"CurrentID");
   RegSetBinary(key, current, id);
   unsigned char half[8] = {};

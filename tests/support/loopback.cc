@@ -77,8 +77,6 @@ TinyProxy::TinyProxy() {
     std::ofstream out(conf);
     out << "Port " << port_ << "\n"
         << "Listen 127.0.0.1\n"
-        << "Timeout 60\n"
-        << "MaxClients 20\n"
         << "Allow 127.0.0.1\n"
         << "LogLevel Critical\n"
         << "LogFile \"" << dir_ << "/tinyproxy.log\"\n"

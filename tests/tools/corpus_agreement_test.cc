@@ -5,12 +5,12 @@
 // tshark's.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "centre/centre_harness.h"
 #include "codec/header_table.h"
 #include "decode/corpus.h"
 
@@ -179,19 +179,13 @@ TEST_F(CorpusAgreement, DumpAndOpenAgreeAndAddressesAreTsharks) {
   std::vector<Reading> dumped;
   std::vector<Bytes> pdus;
   ASSERT_TRUE(std::filesystem::exists(binary)) << "build mmsctl first";
+  setenv("MMS_DEVICE_ROOT", root_.host().c_str(), 1);
+  const std::string scratch =
+      std::filesystem::path(root_.host()).parent_path().string();
   for (const CorpusFile& f : files) {
     auto output = [&](const std::string& command) {
-      const std::string line = "MMS_DEVICE_ROOT='" + root_.host() + "' " +
-                               binary + " " + command + " '" + CorpusDir() +
-                               "/" + f.path + "' 2>/dev/null";
-      std::string out;
-      FILE* pipe = popen(line.c_str(), "r");
-      char buffer[4096];
-      for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        out.append(buffer, n);
-      }
-      pclose(pipe);
-      return out;
+      return RunTool(binary, {command, CorpusDir() + "/" + f.path}, scratch)
+          .out;
     };
     const Reading dump = FromDump(output("dump"));
     const Reading open = FromOpen(output("open"));

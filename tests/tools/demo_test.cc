@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,10 +31,8 @@ void RunDemo(const std::string& options,
       "/tests/tools/lsan_suppressions.txt' '" MMS_SOURCE_DIR "/scripts/demo' " +
       options + " >'" + out + "' 2>&1";
   const int status = std::system(command.c_str());
-  std::ifstream in(out);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string shown = text.str();
+  const mms::testing::Bytes text = mms::testing::ReadHostFile(out);
+  const std::string shown(text.begin(), text.end());
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
   size_t at = 0;
   for (const char* step : steps) {

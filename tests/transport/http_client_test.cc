@@ -126,27 +126,4 @@ TEST_F(FaultServerTest, RequestClosedWhileItRunsIsFreedOnce) {
   h.request = nullptr;
 }
 
-DWORD WINAPI_Fetch(void* param) {
-  auto* proxy_server =
-      static_cast<std::pair<std::wstring, std::wstring>*>(param);
-  Handles h(proxy_server->first, proxy_server->second);
-  HttpSendRequestW(h.request, nullptr, 0, nullptr, 0);
-  return 7;  // never reached when the thread is ended mid-transfer
-}
-
-TEST_F(FaultServerTest, TerminateThreadStopsATransferPromptly) {
-  std::pair<std::wstring, std::wstring> args(Proxy(), Server());
-  HANDLE thread = CreateThread(nullptr, 0, WINAPI_Fetch, &args, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(TerminateThread(thread, 3));
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(took, std::chrono::seconds(5));
-  DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeThread(thread, &code));
-  EXPECT_EQ(code, 3u);
-  CloseHandle(thread);
-}
-
 }  // namespace
