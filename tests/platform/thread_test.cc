@@ -11,7 +11,6 @@ namespace mms::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr DWORD kGenerousMs = 5000;  // bound for "long before" checks
 
 class Threads : public ::testing::Test {
  protected:
@@ -31,7 +30,7 @@ TEST_F(Threads, TimedWaitsTimeOutAndTheTimeScaleShrinksThem) {
   before = Clock::now();
   EXPECT_EQ(WaitForSingleObject(event, 100000), WAIT_TIMEOUT);
   Sleep(60000);
-  EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(kGenerousMs));
+  EXPECT_LT(Clock::now() - before, std::chrono::seconds(5));  // long before
   CloseHandle(event);
 }
 

@@ -34,11 +34,6 @@ class PushClientTest : public mms::testing::DeviceTest {
     row.address = "127.0.0.1";
     ASSERT_TRUE(store_.SetRouter(row));
   }
-  void RegisterAndRecordRouter() {
-    RecordRouter();
-    ASSERT_EQ(kPushOk,
-              PushRouter_RegisterClient(kType, nullptr, kProgram, L"/run"));
-  }
   void Queue(const Bytes& body, const std::string& sender = "127.0.0.1") {
     StoredPush push;
     push.headers = {0xAF, 0x84};
@@ -106,7 +101,9 @@ TEST_F(PushClientTest, RegistrationsAreKeyedByTypeAndApplication) {
 }
 
 TEST_F(PushClientTest, AnOpenFromTheHoldingProcessTakesTheHoldOver) {
-  RegisterAndRecordRouter();
+  RecordRouter();
+  ASSERT_EQ(kPushOk,
+            PushRouter_RegisterClient(kType, nullptr, kProgram, L"/run"));
   HANDLE event1 = nullptr, router1 = nullptr;
   HANDLE event2 = nullptr, router2 = nullptr;
   ASSERT_EQ(kPushOk, PushRouter_Open(kType, nullptr, &event1, &router1));

@@ -44,9 +44,7 @@ struct Handles {
   }
   ~Handles() {
     for (HINTERNET h : {request, connection, session}) {
-      if (h != nullptr) {
-        InternetCloseHandle(h);
-      }
+      InternetCloseHandle(h);  // a null one is refused harmlessly
     }
   }
   HINTERNET session, connection, request;
