@@ -227,18 +227,20 @@ bool ResolvePath(const std::wstring& device_path, bool match_last,
   std::wstring key;
   std::vector<std::wstring> keys;
   keys.reserve(parts.size());
+  for (const std::wstring& part : parts) {
+    AppendFolded(part, &key);
+    keys.push_back(key);
+  }
   {
+    // The deepest remembered folder is looked up first: mostly the path's
+    // own folder, found at once.
     std::lock_guard<std::mutex> lock(cache.mu);
-    for (size_t i = 0; i < parts.size(); ++i) {
-      AppendFolded(parts[i], &key);
-      keys.push_back(key);
-      if (cache.root != root) {
-        continue;  // the root changed meanwhile: remember nothing of it
-      }
-      auto it = cache.folders.find(key);
-      if (it != cache.folders.end() && known == i) {
+    for (size_t i = parts.size(); i > 0 && cache.root == root; --i) {
+      auto it = cache.folders.find(keys[i - 1]);
+      if (it != cache.folders.end()) {
         host = it->second;
-        known = i + 1;
+        known = i;
+        break;
       }
     }
   }

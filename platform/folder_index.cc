@@ -243,6 +243,9 @@ const Names* Watched(Index& index, const std::string& dir) {
 }  // namespace
 
 wchar_t FoldCase(wchar_t c) {
+  if (c < 0x80) {
+    return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c;  // no table needed
+  }
   // C.UTF-8 knows the non-ASCII letters, the plain C locale only ASCII.
   static locale_t folding = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
   if (folding != nullptr) {
