@@ -290,7 +290,6 @@ TEST_F(CentreTest, CommandLineRefusesBadOptionsStopsAndRestartsWithItsStore) {
   EXPECT_NE(help.out.find("usage: mms-centre"), std::string::npos);
 
   const std::vector<std::vector<std::string>> bad = {
-      {"--host", "192.0.2.1"},
       {"--push-to", "192.0.2.1:2948"},
       {"--port", "70000"},
       {"--frobnicate"},

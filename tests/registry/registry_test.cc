@@ -82,10 +82,7 @@ TEST_F(RegistryTest, WritesIntoADeletedKeyAreLostUntilADwordRemakesIt) {
   ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Varnholt"),
             ERROR_SUCCESS);
   WBuf key(kKey), phone(L"WapPhone"), number(L"13800000000");
-  unsigned char id[16] = {1};
-  WBuf current(L"CurrentID");
   EXPECT_EQ(RegSetString(key, phone, number), 0);
-  EXPECT_EQ(RegSetBinary(key, current, id), 0);
   EXPECT_TRUE(StoredValues().empty());
 
   WBuf type(L"WapType");
