@@ -81,17 +81,6 @@ TEST_F(StoreTest, StoresExactBytesAndReportsTheDevicePath) {
   ASSERT_EQ(1, StoreMessageFile(pdu.data(), 2, nullptr));
 }
 
-TEST_F(StoreTest, MissingFolderFailsWithoutCreatingItOrTouchingThePath) {
-  std::filesystem::remove_all(Host(L"\\Windows\\Messaging"));
-  const Bytes pdu = Hex("8c 80");
-  WBuf path(L"untouched");
-  StoreFailure failure = StoreFailure::kNone;
-  EXPECT_EQ(0, StoreMessageFile(pdu.data(), 2, path, &failure));
-  EXPECT_EQ(StoreFailure::kCreate, failure);
-  EXPECT_EQ(L"untouched", std::wstring(static_cast<wchar_t*>(path)));
-  EXPECT_FALSE(std::filesystem::exists(Host(L"\\Windows\\Messaging")));
-}
-
 TEST_F(StoreTest, DecodeFolderIsMadeThenReportedAsPresentButNeedsItsParent) {
   EXPECT_EQ(1, CreateDeCodeFolder());
   EXPECT_TRUE(std::filesystem::is_directory(Host(L"\\temp\\mmsdecode")));

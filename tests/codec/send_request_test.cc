@@ -1,5 +1,5 @@
 // send_request_test.cc: the m-send-req header block field by field, and
-// the whole PDU: header block, entry count, body.
+// the refusals of the whole PDU.
 #include "codec/send_request.h"
 
 #include <gtest/gtest.h>
@@ -126,26 +126,6 @@ TEST_F(SendRequest, TransactionIdFromSecondsAndRecipient) {
       Cat({Hex("8c 80 98"), Text("013800000001"), Hex("8d 90 85 01 00")});
   const Bytes zero = Header(message.get());
   EXPECT_EQ(Bytes(zero.begin(), zero.begin() + start.size()), start);
-}
-
-TEST_F(SendRequest, EntryCountFollowsTheHeaderBlock) {
-  auto message = NewMessage();
-  const size_t header_size = Header(message.get()).size();
-  AddFile(message.get(), PutFile(L"a.jpg", "J"));
-  AddFile(message.get(), PutFile(L"b.amr", "A"));
-  Bytes pdu;
-  ASSERT_TRUE(Encode(message.get(), &pdu));
-  EXPECT_EQ(pdu[header_size], 3);  // two files and the SMIL entry
-  EXPECT_EQ(pdu.back(), 'A');
-  // 130 files: the count takes the two-byte uintvar form.
-  auto many = NewMessage();
-  const std::wstring path = PutFile(L"t.txt", "t");
-  for (int i = 0; i < 130; ++i) {
-    AddFile(many.get(), path);
-  }
-  ASSERT_TRUE(Encode(many.get(), &pdu));
-  EXPECT_EQ(Bytes(pdu.begin() + header_size, pdu.begin() + header_size + 2),
-            Hex("81 03"));
 }
 
 TEST_F(SendRequest, RefusesWhatItCannotEncodeWhole) {

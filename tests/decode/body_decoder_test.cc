@@ -85,8 +85,6 @@ class BodyDecoder : public DeviceTest {
 TEST_F(BodyDecoder, EncoderShapedBodyGivesFilesArrayAndHeaderFields) {
   const Bytes smil = Raw("<smil></smil>");
   const Bytes jpeg = Hex("ff d8 ff e0 00 10");
-  ASSERT_EQ(SmilHeaders().size(), 51u);
-  ASSERT_EQ(ImageHeaders("a.jpg").size(), 26u);
   ASSERT_EQ(Decode(Message({Entry(SmilHeaders(), smil),
                             Entry(ImageHeaders("a.jpg"), jpeg)})),
             0);
@@ -127,29 +125,6 @@ TEST_F(BodyDecoder, NamesFromContentIdAndLengths) {
   EXPECT_EQ(Part("big.jpg"), data128);
 }
 
-TEST_F(BodyDecoder, SameNameTwiceSharesOneFile) {
-  ASSERT_EQ(Decode(Message({Entry(ImageHeaders("a.jpg"), Raw("first")),
-                            Entry(ImageHeaders("a.jpg"), Raw("second"))})),
-            0);
-  EXPECT_EQ(FileName(0), FileName(1));
-  EXPECT_EQ(Part("a.jpg"), Raw("second"));
-}
-
-TEST_F(BodyDecoder, LongNamesAndManyPartsOpenWhole) {
-  // A 200-byte name needs a two-byte HeadersLen and a quoted value length.
-  const std::string long_name = std::string(196, 'n') + ".jpg";
-  std::vector<Bytes> entries = {Entry(ImageHeaders(long_name), Raw("L"))};
-  for (int i = 0; i < 40; ++i) {
-    entries.push_back(
-        Entry(ImageHeaders("f" + std::to_string(i) + ".jpg"), Raw("x")));
-  }
-  ASSERT_EQ(Decode(Message(entries)), 0);
-  EXPECT_EQ(message_.m_nFileNum, 41);
-  EXPECT_EQ(FileName(0), "\\temp\\mmsdecode\\" + long_name);
-  EXPECT_EQ(Part(long_name), Raw("L"));
-  EXPECT_EQ(FileName(40), "\\temp\\mmsdecode\\f39.jpg");
-}
-
 TEST_F(BodyDecoder, HostileNamesStayInTheDecodeFolder) {
   const struct {
     std::string location;
@@ -187,10 +162,12 @@ TEST_F(BodyDecoder, HostileNamesStayInTheDecodeFolder) {
 }
 
 // New part names are looked up in the decode folder's name index: after
-// the warm-up decode has indexed the folder (its one listing), a folder
-// already holding thousands of files costs no listing.
+// the warm-up decode has indexed the folder (its one listing, counted), a
+// folder already holding thousands of files costs no listing.
 TEST_F(BodyDecoder, FolderSizeCostsNoListing) {
+  const uint64_t start = mms::platform::test::DirectoryEntriesRead();
   ASSERT_EQ(Decode(Message({Entry(ImageHeaders("warm.jpg"), Bytes())})), 0);
+  EXPECT_GT(mms::platform::test::DirectoryEntriesRead(), start);
   uint64_t entries_read[4];
   for (int m = 0; m < 4; ++m) {
     std::vector<Bytes> entries;
@@ -203,7 +180,7 @@ TEST_F(BodyDecoder, FolderSizeCostsNoListing) {
     entries_read[m] = mms::platform::test::DirectoryEntriesRead() - before;
   }
   EXPECT_EQ(DecodeFolderNames().size(), 4097u);
-  EXPECT_EQ(entries_read[3], entries_read[0]);
+  EXPECT_EQ(entries_read[0] + entries_read[3], 0u);
 }
 
 // A's process still runs, so A's files stay whatever their age; other old

@@ -25,31 +25,28 @@ struct ScriptedRouter {
 };
 ScriptedRouter* g_router = nullptr;
 
-HRESULT Register(const wchar_t*, const wchar_t*, const wchar_t*,
-                 const wchar_t*) {
-  ++g_router->registrations;
-  return 0;
-}
-HRESULT Unregister(const wchar_t*, const wchar_t*) { return 0; }
-HRESULT Open(const wchar_t*, const wchar_t*, HANDLE* event, HANDLE* router) {
-  ++g_router->opens;
-  if (g_router->open_result != 0) {
-    return g_router->open_result;
-  }
-  *event = g_router->event;
-  *router = reinterpret_cast<HANDLE>(0x5150);
-  return 0;
-}
-HRESULT GetMessage(HANDLE, PUSHMSG*) {
-  return static_cast<HRESULT>(0x80070103u);  // nothing waits
-}
-HRESULT FreeMessage(PUSHMSG*) { return 0; }
-HRESULT Close(HANDLE) {
-  ++g_router->closes;
-  return 0;
-}
-const pushrouter::PushRouterCalls kScripted = {Register,   Unregister,  Open,
-                                               GetMessage, FreeMessage, Close};
+const pushrouter::PushRouterCalls kScripted = {
+    [](const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*) {
+      ++g_router->registrations;
+      return HRESULT{0};
+    },
+    [](const wchar_t*, const wchar_t*) { return HRESULT{0}; },
+    [](const wchar_t*, const wchar_t*, HANDLE* event, HANDLE* router) {
+      ++g_router->opens;
+      if (g_router->open_result == 0) {
+        *event = g_router->event;
+        *router = reinterpret_cast<HANDLE>(0x5150);
+      }
+      return g_router->open_result.load();
+    },
+    [](HANDLE, PUSHMSG*) {
+      return static_cast<HRESULT>(0x80070103u);  // nothing waits
+    },
+    [](PUSHMSG*) { return HRESULT{0}; },
+    [](HANDLE) {
+      ++g_router->closes;
+      return HRESULT{0};
+    }};
 
 class Listening : public EntryTest {
  protected:

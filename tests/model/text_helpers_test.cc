@@ -87,13 +87,4 @@ TEST(PathHelpers, ExtensionIsTextAfterLastDotAnywhere) {
   EXPECT_STREQ(out, "JPG");
 }
 
-TEST(PathHelpers, FileNameIsTextAfterLastBackslash) {
-  EXPECT_EQ(PathOf(GetFileNameFromPath, L"\\temp\\mmsdecode\\pic.jpg"),
-            L"pic.jpg");
-  EXPECT_EQ(PathOf(GetFileNameFromPath, L"pic.jpg"), L"pic.jpg");
-  EXPECT_EQ(PathOf(GetFileNameFromPath, L"\\temp\\"), L"");
-  EXPECT_EQ(PathOf(GetFileNameFromPath, std::wstring(260, L'a'), 0),
-            std::wstring(299, L'#'));
-}
-
 }  // namespace

@@ -83,46 +83,35 @@ TEST_F(SmilWriterTest, NoSlidesGiveAnEmptyBodyAndRewritingReplaces) {
             smil.find("<text src=\"temptxt0.txt\" region=\"Text\" />\n"));
 }
 
-TEST_F(SmilWriterTest, EachSlotTakesTheLastFileOfItsClass) {
-  Add(0, L"\\a.jpg");
-  Add(0, L"\\b.gif");
-  Add(0, L"\\x.mid");
-  Add(0, L"\\y.wav");
-  Add(0, L"\\doc.pdf");
-  Add(0, L"\\noextension");
+// Each slot takes the last file of its class; video is an image; names
+// are lowered; slides holding only unreferenced files, and gaps, still get
+// their par.
+TEST_F(SmilWriterTest, SlotsClassesCaseAndGaps) {
+  for (const wchar_t* path : {L"\\a.jpg", L"\\b.gif", L"\\x.mid", L"\\y.wav",
+                              L"\\doc.pdf", L"\\noextension"}) {
+    Add(0, path);
+  }
+  Add(1, L"\\My Documents\\CLIP.3GP");
+  Add(2, L"\\My Documents\\PIC.JPG");
+  Add(2, L"\\My Documents\\Tune.MP3");
+  Add(3, L"\\doc.pdf");
+  Add(5, L"\\song.amr");  // slide 4 is never made
+  m_.m_pSmilPart[5]->SetPartTime(5000);
+  EXPECT_EQ(nullptr, m_.m_pSmilPart[4]);
   EXPECT_EQ(
       "<par dur=\"30000ms\">\n"
       "<img src=\"b.gif\" region=\"Image\" />\n"
       "<audio src=\"y.wav\" />\n"
-      "</par>\n",
-      Body());
-}
-
-TEST_F(SmilWriterTest, VideoIsAnImageAndCaseIsLowered) {
-  Add(0, L"\\My Documents\\CLIP.3GP");
-  Add(1, L"\\My Documents\\PIC.JPG");
-  Add(1, L"\\My Documents\\Tune.MP3");
-  EXPECT_EQ(
+      "</par>\n"
       "<par dur=\"30000ms\">\n"
       "<img src=\"clip.3gp\" region=\"Image\" />\n"
       "</par>\n"
       "<par dur=\"30000ms\">\n"
       "<img src=\"pic.jpg\" region=\"Image\" />\n"
       "<audio src=\"tune.mp3\" />\n"
-      "</par>\n",
-      Body());
-}
-
-TEST_F(SmilWriterTest, UnreferencedOnlySlidesAndGapsStillGetTheirPar) {
-  Add(0, L"\\doc.pdf");
-  Add(2, L"\\song.amr");  // slide 1 is never made
-  m_.m_pSmilPart[2]->SetPartTime(5000);
-  EXPECT_EQ(nullptr, m_.m_pSmilPart[1]);
-  EXPECT_EQ(
-      "<par dur=\"30000ms\">\n"
       "</par>\n"
-      "<par dur=\"30000ms\">\n"
-      "</par>\n"
+      "<par dur=\"30000ms\">\n</par>\n"
+      "<par dur=\"30000ms\">\n</par>\n"
       "<par dur=\"5000ms\">\n"
       "<audio src=\"song.amr\" />\n"
       "</par>\n",
