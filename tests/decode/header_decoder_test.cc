@@ -121,6 +121,17 @@ TEST(HeaderDecoder, ValueForms) {
   EXPECT_EQ(abs.header.nExpiryTime, 1236205586u);
 }
 
+TEST(HeaderDecoder, RelatedTypeKeepsStartAndTypeAndEndsTheHeader) {
+  const Bytes related = Cat({Hex("84 1d b3 8a"), Str("<CMSMMS>"), Hex("89"),
+                             Str("application/smil"), Hex("01")});
+  Decoded d(related);
+  ASSERT_EQ(d.result, 0);
+  EXPECT_EQ(d.length, static_cast<int>(related.size()) - 1);
+  EXPECT_EQ(d.Text(d.header.pszStart), "<CMSMMS>");
+  EXPECT_EQ(d.Text(reinterpret_cast<char*>(d.header.pContentType)),
+            "application/smil");
+}
+
 TEST(HeaderDecoder, EveryCutOfAHeaderIsRefusedWithinItsBytes) {
   const Bytes pdu = Cat({Hex("8c 84 98"), Str("T1"), Hex("85 04 49 af 00 12"),
                          Hex("89 1a 80"), Str("+8613800000000/TYPE=PLMN"),

@@ -43,6 +43,14 @@ class OpenMessage : public DeviceTest {
   }
 };
 
+TEST_F(OpenMessage, FileErrorsAndNonPdus) {
+  MMS_Custom_Data m;
+  EXPECT_EQ(CMMS::MMS_Open(WBuf(L"\\Windows\\Messaging\\none.mms"), &m), -1);
+  EXPECT_EQ(CMMS::MMS_Open(nullptr, &m), -1);
+  EXPECT_EQ(Open(Raw("This is not a PDU"), &m), 0);
+  EXPECT_EQ(m.m_nFileNum, 0);
+}
+
 // The presentation the Start parameter names (not the first file whose
 // name holds "smil"), "cid:" sources, and media straight in the body.
 TEST_F(OpenMessage, SlidesComeFromThePresentationTheMessageNames) {
