@@ -81,6 +81,14 @@ TEST_F(StoreTest, StoresExactBytesAndReportsTheDevicePath) {
   ASSERT_EQ(1, StoreMessageFile(pdu.data(), 2, nullptr));
 }
 
+TEST_F(StoreTest, MissingFolderFailsAtCreationWithoutMakingIt) {
+  std::filesystem::remove_all(Host(L"\\Windows\\Messaging"));
+  StoreFailure failure = StoreFailure::kNone;
+  EXPECT_EQ(0, StoreMessageFile(Hex("8c 80").data(), 2, nullptr, &failure));
+  EXPECT_EQ(StoreFailure::kCreate, failure);
+  EXPECT_FALSE(std::filesystem::exists(Host(L"\\Windows\\Messaging")));
+}
+
 TEST_F(StoreTest, DecodeFolderIsMadeThenReportedAsPresentButNeedsItsParent) {
   EXPECT_EQ(1, CreateDeCodeFolder());
   EXPECT_TRUE(std::filesystem::is_directory(Host(L"\\temp\\mmsdecode")));

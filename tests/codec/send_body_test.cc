@@ -62,6 +62,11 @@ TEST_F(SendBody, EntryBytesOfEachLayout) {
   EXPECT_EQ(EncodeFile("\\Temp\\n.txt"),
             Cat({Hex("1c 03 0a 83 81 ea 85"), Text("n.txt"), Hex("c0 22"),
                  Text("<n.txt>"), Hex("8e"), Text("n.txt"), Hex("e4 b8 ad")}));
+  // 128 bytes of data: DataLen takes two bytes.
+  PutFile(L"d.gif", Bytes(128, 0x47));
+  EXPECT_EQ(EncodeFile("\\Temp\\d.gif"),
+            Cat({Hex("1a 81 00 08 9d 85"), Text("d.gif"), Hex("c0 22"),
+                 Text("<d.gif>"), Hex("8e"), Text("d.gif"), Bytes(128, 0x47)}));
   PutFile(L"s.wav", "w");
   EXPECT_EQ(EncodeFile("\\Temp\\s.wav"),
             Cat({Hex("24 01 12"), Text("audio/midi"), Hex("85"), Text("s.wav"),

@@ -132,9 +132,12 @@ TEST(WspReader, ContentTypesInEveryForm) {
 }
 
 TEST(WspReader, EncodedStringsAndHeaderNames) {
-  // A UTF-8 text starting with 0xEA is a text, not a charset.
-  ByteReader b = Reader("ea b0 80 00");
+  // A charset with no text is refused; a UTF-8 text starting with 0xEA is
+  // a text, not a charset.
   EncodedString e;
+  ByteReader a = Reader("01 ea");
+  EXPECT_FALSE(ReadEncodedString(a, &e));
+  ByteReader b = Reader("ea b0 80 00");
   ASSERT_TRUE(ReadEncodedString(b, &e));
   EXPECT_EQ(e.charset, 0u);
   EXPECT_EQ(TextOf(e.text), "\xea\xb0\x80");

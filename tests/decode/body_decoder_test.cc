@@ -226,7 +226,8 @@ TEST_F(BodyDecoder, FolderBoundSparesEachProcessLastMessage) {
 }
 
 // Parts as other systems write them: bare types, textual headers, names
-// from parameters, transfer encodings, names differing only in case.
+// from parameters, transfer encodings, names differing only in case, and
+// one name twice (one file, the later bytes).
 TEST_F(BodyDecoder, PartsOfOtherSystemsGetTheirNamesAndBytes) {
   const Bytes entries = Message({
       Entry(Cat({Hex("83"), Raw("Content-ID"), Hex("00"), Str("<t1>"),
@@ -239,14 +240,17 @@ TEST_F(BodyDecoder, PartsOfOtherSystemsGetTheirNamesAndBytes) {
                  Str("quoted-printable")}),
             Raw("a=3Db=\r\nc")),
       Entry(Hex("a0"), Raw("png")),
+      Entry(Cat({Hex("9e 8e"), Str("Photo.JPG")}), Raw("Q")),  // same name
   });
   ASSERT_EQ(Decode(entries), 0);
-  ASSERT_EQ(message_.m_nFileNum, 5);
+  ASSERT_EQ(message_.m_nFileNum, 6);
   EXPECT_EQ(FileName(0), "\\temp\\mmsdecode\\t1");
   EXPECT_EQ(Part("t1"), Raw("Hi"));
   EXPECT_EQ(FileName(1), "\\temp\\mmsdecode\\Photo.JPG");
   EXPECT_EQ(FileName(2), "\\temp\\mmsdecode\\photo_2.jpg");
   EXPECT_EQ(Part("photo_2.jpg"), Raw("p"));
+  EXPECT_EQ(FileName(5), FileName(1));
+  EXPECT_EQ(Part("Photo.JPG"), Raw("Q"));
   EXPECT_EQ(FileName(3), "\\temp\\mmsdecode\\note.txt");
   EXPECT_EQ(Part("note.txt"), Raw("a=bc"));
   EXPECT_EQ(FileName(4), "\\temp\\mmsdecode\\part4.png");

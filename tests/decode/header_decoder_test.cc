@@ -224,6 +224,15 @@ TEST(HeaderDecoder, CraftedSubjectsTakeLinearWork) {
   EXPECT_LE(large, small * 5 / 2);
 }
 
+TEST(HeaderDecoder, NullArgumentsAreRefused) {
+  MMS_Header header{};
+  MMS_Custom_Data message;
+  const Bytes pdu = Hex("84 a3");
+  EXPECT_EQ(DecodeMmsHeaderBounded(&header, nullptr, 2, &message, nullptr), -1);
+  EXPECT_EQ(DecodeMmsHeaderBounded(&header, pdu.data(), 2, nullptr, nullptr),
+            -1);
+}
+
 TEST(HeaderDecoder, LegacyByteHelpers) {
   CMMS mms;
   // The UTF-8 decoding itself is Utf8ToWide's (model tests).

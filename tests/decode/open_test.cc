@@ -73,10 +73,6 @@ TEST_F(OpenMessage, SlidesComeFromThePresentationTheMessageNames) {
   EXPECT_EQ(m.m_pSmilPart[1]->m_nPartTime, 2000);
 }
 
-Bytes ReadSample(const std::string& path) {
-  return ReadHostFile(mms::testing::CorpusDir() + "/" + path);
-}
-
 class CorpusOpen : public OpenMessage {
  protected:
   void SetUp() override {
@@ -89,7 +85,8 @@ class CorpusOpen : public OpenMessage {
 // Cut at every length, every byte raised to 0xFF or flipped: each variant
 // opens (result 0, or -1 for the empty cut) with no sanitizer report.
 TEST_F(CorpusOpen, HostileVariantsOfAShortSample) {
-  const Bytes sample = ReadSample("mmsd/rc-mms-1-3-con-212.mms");
+  const Bytes sample =
+      ReadHostFile(mms::testing::CorpusDir() + "/mmsd/rc-mms-1-3-con-212.mms");
   ASSERT_FALSE(sample.empty());
   for (size_t n = 0; n < sample.size(); ++n) {
     MMS_Custom_Data m;

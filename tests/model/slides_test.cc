@@ -128,6 +128,15 @@ TEST_F(TextParts, WritesUtf8FileAndAddsItToTheSlide) {
   EXPECT_EQ(FileEntry(m, 2), "readreport.txt");
 }
 
+TEST_F(TextParts, UnwritableFileIsNotAdded) {
+  MMS_Custom_Data m;
+  // A plain file where the typed-text folders should go.
+  WriteHostFile(Host(L"\\Temp\\MMSText"), "x");
+  EXPECT_EQ(m.AddPartTxt(2, WBuf(L"text"), 0), 0);
+  EXPECT_EQ(m.m_nFileNum, 0);
+  EXPECT_EQ(m.m_pSmilPart[2], nullptr);
+}
+
 TEST_F(TextParts, ReadBackDecodesAndCreatesMissingFiles) {
   MMS_Custom_Data m;
   std::wstring typed = L"\u65B0\u5E74\u597D\uFF01 Happy new year";

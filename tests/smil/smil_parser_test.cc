@@ -179,6 +179,14 @@ TEST_F(ReceivedSmil, FindsTheFirstPathContainingSmil) {
   EXPECT_EQ(real.m_pSmilPart[1]->m_nPartTime, 30000);
   EXPECT_EQ(real.m_nRootWidth, 160);
   EXPECT_EQ(real.m_nRootHeight, 140);
+
+  // A missing SMIL file is created empty and gives no slides.
+  MMS_Custom_Data gone;
+  gone.AddFileNameToArray(WBuf(L"\\temp\\mmsdecode\\gone.smil"));
+  EXPECT_EQ(gone.RecivedToParseSmil(), 1);
+  EXPECT_EQ(gone.m_nPartNum, 0);
+  EXPECT_TRUE(
+      mms::testing::HostFileExists(Host(L"\\temp\\mmsdecode\\gone.smil")));
 }
 
 }  // namespace
