@@ -181,7 +181,7 @@ TEST_F(Retrieval, FailedDownloadOrAcknowledgementEndsTheRetrieval) {
   EXPECT_EQ(RegDword(L"NewMMS"), 2u);
   EXPECT_NE(RegDword(L"ReciveState"), kAbsent);
   EXPECT_EQ(RegString(L"NewMMSName"), L"");
-  EXPECT_TRUE(StoredFiles().empty());
+  EXPECT_EQ(StoredCount(), 0u);
   EXPECT_EQ(IsNetWorked, 2);
   EXPECT_EQ(pWebConnect, nullptr);
 
@@ -284,7 +284,7 @@ TEST_F(Retrieval, StopEndsRunningRetrievalsAndTheirThreads) {
   EXPECT_EQ(Receive("m2"), 0);
   WaitForWorkers();
   EXPECT_EQ(RegDword(L"NewMMS"), 1u);
-  EXPECT_EQ(StoredFiles().size(), 1u);
+  EXPECT_EQ(StoredCount(), 1u);
   const std::vector<std::string> exchanges = Exchanges();
   ASSERT_EQ(exchanges.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(exchanges.begin() + 2, exchanges.end()),
@@ -378,7 +378,7 @@ TEST_F(Retrieval, SlowDripAndSilentServerEndByTheirDeadline) {
     ASSERT_EQ(Receive(name), 0);
     EXPECT_TRUE(client::WaitForWorkers(60000)) << name;
     EXPECT_EQ(RegDword(L"NewMMS"), 2u) << name;
-    EXPECT_TRUE(StoredFiles().empty()) << name;
+    EXPECT_EQ(StoredCount(), 0u) << name;
     EXPECT_EQ(IsNetWorked, 2) << name;
   }
 }

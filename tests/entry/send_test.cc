@@ -170,7 +170,7 @@ TEST_F(Sending, MinusOneMeansNothingWasSent) {
   platform::test::FailNthThreadCreation(1);
   ASSERT_EQ(CMMS::MMS_Send(message, path, nullptr, 0), -1);
   EXPECT_EQ(std::wstring(path), L"as passed");
-  EXPECT_TRUE(StoredFiles().empty());
+  EXPECT_EQ(StoredCount(), 0u);
   platform::test::FailNthThreadCreation(1);
   ASSERT_EQ(CMMS::MMS_Send(message, path, nullptr, 1), -1);
   delete message;
@@ -195,7 +195,7 @@ TEST_F(Sending, ReadReportIsAnAutoTextMessageSentSilently) {
   EXPECT_NE(pdu.find("readreport.txt"), std::string::npos);
   EXPECT_NE(pdu.find("read it"), std::string::npos);
   // Nothing stored, nothing reported.
-  EXPECT_TRUE(StoredFiles().empty());
+  EXPECT_EQ(StoredCount(), 0u);
   EXPECT_EQ(RegDword(L"SendOK"), kAbsent);
   EXPECT_EQ(RegDword(L"SendState"), kAbsent);
 }
