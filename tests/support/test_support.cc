@@ -1,7 +1,6 @@
 // test_support.cc: temporary device roots and byte helpers for tests.
 #include "support/test_support.h"
 
-#include <link.h>
 #include <stdlib.h>
 
 #include <cctype>
@@ -149,16 +148,5 @@ bool HostFileExists(const std::string& host_path) {
 }
 
 std::string CorpusDir() { return MMS_CORPUS_DIR; }
-
-unsigned long long LoadsSoFar() {
-  unsigned long long adds = 0;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* data) {
-        *static_cast<unsigned long long*>(data) = info->dlpi_adds;
-        return 1;
-      },
-      &adds);
-  return adds;
-}
 
 }  // namespace mms::testing

@@ -70,9 +70,6 @@ class WBuf {
   std::wstring text_;
 };
 
-// How many objects the dynamic loader has ever loaded into this process.
-unsigned long long LoadsSoFar();
-
 // Folder of the shared sample corpus (read at test time, never copied).
 std::string CorpusDir();
 
