@@ -124,7 +124,18 @@ std::string TinyProxy::address() const {
 void TinyProxy::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    // A SIGTERM that lands while tinyproxy is starting can go unheeded.
+    bool ended = false;
+    for (int i = 0; i < 100 && !ended; ++i) {
+      ended = waitpid(pid_, nullptr, WNOHANG) != 0;
+      if (!ended) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+    if (!ended) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
     pid_ = -1;
     // Its old port may go to another test's server at once; a port held
     // bound for this object's life refuses every connection.
