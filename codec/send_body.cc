@@ -201,15 +201,6 @@ HANDLE OpenSizedFile(const wchar_t* path, DWORD* size) {
   return file;
 }
 
-// Reads an open file whole, in one read, into `into`; false when it no
-// longer has exactly `size` bytes.
-bool ReadOpenFile(HANDLE file, uint8_t* into, DWORD size) {
-  DWORD high = 0;
-  DWORD read = 0;
-  return GetFileSize(file, &high) == size && high == 0 &&
-         ReadFile(file, into, size, &read, nullptr) && read == size;
-}
-
 // The same by path, for files not kept open.
 bool ReadFileInto(const char* path, uint8_t* into, DWORD size) {
   wchar_t wide_path[MAX_PATH] = {};
@@ -222,7 +213,7 @@ bool ReadFileInto(const char* path, uint8_t* into, DWORD size) {
   if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
-  const bool ok = now == size && ReadOpenFile(file, into, size);
+  const bool ok = now == size && mms::platform::ReadExactly(file, into, size);
   CloseHandle(file);
   return ok;
 }
@@ -336,8 +327,8 @@ MMS_Part* LoadPartFile(const char* path) {
   const auto size = static_cast<DWORD>(part->nDataLength);
   // Not cleared: the one read fills it whole, or the part is refused.
   part->pData = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, size));
-  const bool ok =
-      part->pData != nullptr && ReadOpenFile(file, part->pData, size);
+  const bool ok = part->pData != nullptr &&
+                  mms::platform::ReadExactly(file, part->pData, size);
   CloseHandle(file);
   if (!ok) {
     FreeSendPart(part);
@@ -518,10 +509,10 @@ bool SendParts::PutAll(ByteWriter* out) {
         return false;
       }
       uint8_t* into = out->Extend(size);
-      const bool read =
-          into != nullptr &&
-          (files_[i] != nullptr ? ReadOpenFile(files_[i], into, size)
-                                : ReadFileInto(paths_[i], into, size));
+      const bool read = into != nullptr &&
+                        (files_[i] != nullptr
+                             ? mms::platform::ReadExactly(files_[i], into, size)
+                             : ReadFileInto(paths_[i], into, size));
       if (!read) {
         return false;
       }

@@ -8,6 +8,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -310,6 +311,41 @@ HANDLE OpenForReading(const wchar_t* path, bool create_missing,
   const DWORD low = GetFileSize(handle, &high);
   *size = uint64_t{high} << 32 | low;
   return handle;
+}
+
+bool ReadExactly(HANDLE file, void* into, size_t size) {
+  std::shared_ptr<OpenFile> open_file = LookupHandle<OpenFile>(file);
+  if (open_file == nullptr || (open_file->access() & GENERIC_READ) == 0 ||
+      (into == nullptr && size > 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  // One call with a spare byte: a regular file's read stops short only at
+  // its end, so a spare byte left unfilled means exactly `size` bytes, and
+  // a filled one a file that grew since it was measured.
+  size_t done = 0;
+  unsigned char spare = 0;
+  for (;;) {
+    iovec parts[2] = {{static_cast<char*>(into) + done, size - done},
+                      {&spare, 1}};
+    const ssize_t n = ::readv(open_file->fd(), parts, 2);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return false;
+    }
+    const size_t left = size - done;
+    if (static_cast<size_t>(n) == left) {
+      return true;
+    }
+    if (n == 0 || static_cast<size_t>(n) > left) {
+      SetLastError(ERROR_INVALID_PARAMETER);  // fewer or more than measured
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
 }
 
 }  // namespace mms::platform

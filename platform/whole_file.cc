@@ -26,23 +26,14 @@ LocalBlock<unsigned char> ReadWholeFile(const wchar_t* path,
   const size_t block_size = size_t{file_size} + terminator;
   LocalBlock<unsigned char> bytes(static_cast<unsigned char*>(
       LocalAlloc(LMEM_FIXED, block_size == 0 ? 1 : block_size)));
-  if (bytes != nullptr) {
-    std::memset(bytes.get() + file_size, 0, block_size - file_size);
+  if (bytes == nullptr) {
+    return nullptr;
   }
-  DWORD done = 0;
-  while (bytes != nullptr && done < file_size) {
-    DWORD got = 0;
-    // The file's cursor moves with each read; bytes + done matches it.
-    if (!ReadFile(file.get(), bytes.get() + done, file_size - done, &got,
-                  nullptr) ||
-        got == 0) {
-      return nullptr;
-    }
-    done += got;
+  std::memset(bytes.get() + file_size, 0, block_size - file_size);
+  if (!ReadExactly(file.get(), bytes.get(), file_size)) {
+    return nullptr;
   }
-  if (bytes != nullptr) {
-    *size = file_size;
-  }
+  *size = file_size;
   return bytes;
 }
 

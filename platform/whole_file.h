@@ -18,6 +18,10 @@ namespace mms::platform {
 // error set) when it cannot be opened.
 HANDLE OpenForReading(const wchar_t* path, bool create_missing, uint64_t* size);
 
+// Reads an open file from its cursor into `into`: true when exactly `size`
+// bytes were left in it; false (last error set) when it holds fewer or more.
+[[nodiscard]] bool ReadExactly(HANDLE file, void* into, size_t size);
+
 // The file's bytes followed by `terminator` zero bytes; *size gets the
 // file's own bytes. Null (*size 0) when it cannot be opened or read whole.
 // With create_missing a missing file is first created empty, as the phone's
