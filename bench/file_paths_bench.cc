@@ -9,10 +9,11 @@
 //   encoding the send request             vs  memcpy of the PDU and read()
 //     of its files;
 //   MMS_DeCode with part files            vs  the same part-file writes.
-// Each benchmark prints op_us, baseline_us and ratio (op / baseline) in
-// wall time, and cpu_ratio, the same in the thread's CPU time (steadier on
-// a loaded machine; it leaves out waits for the disk); argument 0 is
-// tmpfs, 1 is disk. The save loops delete each saved file
+// Each iteration runs the operation, then its baseline, so both meet the
+// same load (the Time column counts both). Each benchmark prints op_us,
+// baseline_us and ratio (op / baseline) in wall time, and cpu_ratio, the
+// same in the thread's CPU time (it leaves out waits for the disk);
+// argument 0 is tmpfs, 1 is disk. The save loops delete each saved file
 // (the baseline unlinks its file too) so the disk does not fill.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -161,82 +162,95 @@ Stamp Now() {
       cpu.tv_sec * 1e6 + cpu.tv_nsec / 1e3};
 }
 
-// Times the baseline for as many runs as the operation made (at least 20)
-// and prints both with their ratios.
-template <typename Baseline>
-void Report(benchmark::State& state, Stamp op_start, Baseline baseline) {
-  const Stamp op_end = Now();
-  const auto op_runs = static_cast<double>(state.iterations());
-  const int64_t runs = state.iterations() < 20 ? 20 : state.iterations();
-  const Stamp start = Now();
-  for (int64_t i = 0; i < runs; ++i) {
+// Runs the operation and its baseline alternately, timing each on its own,
+// so both meet the same load on a shared machine; prints both with their
+// ratios. op returns false to stop the benchmark with an error.
+template <typename Op, typename Baseline>
+void RunBeside(benchmark::State& state, Op op, Baseline baseline) {
+  Stamp op_total{0, 0};
+  Stamp base_total{0, 0};
+  for (auto _ : state) {
+    const Stamp start = Now();
+    if (!op()) {
+      state.SkipWithError("the operation failed");
+      return;
+    }
+    const Stamp middle = Now();
     baseline();
+    const Stamp end = Now();
+    op_total.wall += middle.wall - start.wall;
+    op_total.cpu += middle.cpu - start.cpu;
+    base_total.wall += end.wall - middle.wall;
+    base_total.cpu += end.cpu - middle.cpu;
   }
-  const Stamp end = Now();
-  const double op_us = (op_end.wall - op_start.wall) / op_runs;
-  const double op_cpu = (op_end.cpu - op_start.cpu) / op_runs;
-  const double base_us = (end.wall - start.wall) / static_cast<double>(runs);
-  const double base_cpu = (end.cpu - start.cpu) / static_cast<double>(runs);
-  state.counters["op_us"] = op_us;
-  state.counters["baseline_us"] = base_us;
-  state.counters["ratio"] = op_us / base_us;
-  state.counters["cpu_ratio"] = op_cpu / base_cpu;
+  const auto runs = static_cast<double>(state.iterations());
+  state.counters["op_us"] = op_total.wall / runs;
+  state.counters["baseline_us"] = base_total.wall / runs;
+  state.counters["ratio"] = op_total.wall / base_total.wall;
+  state.counters["cpu_ratio"] = op_total.cpu / base_total.cpu;
 }
 
 void BM_MmsOpen300KB(benchmark::State& state) {
   const SavedMessage saved = Save(state.range(0));
   const std::string message_host = Host(saved.path);
   std::wstring path = saved.path;
-  const Stamp start = Now();
-  for (auto _ : state) {
-    MMS_Custom_Data message;
-    benchmark::DoNotOptimize(CMMS::MMS_Open(path.data(), &message));
-  }
   Bytes buffer(saved.pdu.size());
   Bytes smil;
-  Report(state, start, [&] {
-    PlainRead(message_host, &buffer);
-    for (const auto& [host, bytes] : saved.parts) {
-      PlainWritePart(host, bytes);
-    }
-    PlainRead(saved.smil, &smil);
-  });
+  RunBeside(
+      state,
+      [&] {
+        MMS_Custom_Data message;
+        return CMMS::MMS_Open(path.data(), &message) == 0;
+      },
+      [&] {
+        PlainRead(message_host, &buffer);
+        for (const auto& [host, bytes] : saved.parts) {
+          PlainWritePart(host, bytes);
+        }
+        PlainRead(saved.smil, &smil);
+      });
+}
+
+bool ComposeAndSave(wchar_t* saved) {
+  auto* message = new MMS_Custom_Data();
+  wchar_t to[] = L"13800000001";
+  wchar_t subject[] = L"Photos";
+  wchar_t image[] = L"\\Temp\\photo.jpg";
+  wchar_t text[] = L"See you at eight.";
+  message->SetPhoneNumber(to);
+  message->SetSubject(subject);
+  message->AddPartFileName(0, image);
+  message->AddPartTxt(0, text, 0);
+  if (CMMS::MMS_Save(message, saved, nullptr) != 0) {
+    delete message;
+    return false;
+  }
+  return true;
 }
 
 void BM_ComposeAndSave(benchmark::State& state) {
   Message(state.range(0));
   const std::string photo = Host(mms::bench::kImagePath);
-  size_t saved_bytes = 0;
-  const Stamp start = Now();
-  for (auto _ : state) {
-    auto* message = new MMS_Custom_Data();
-    wchar_t to[] = L"13800000001";
-    wchar_t subject[] = L"Photos";
-    wchar_t image[] = L"\\Temp\\photo.jpg";
-    wchar_t text[] = L"See you at eight.";
-    message->SetPhoneNumber(to);
-    message->SetSubject(subject);
-    message->AddPartFileName(0, image);
-    message->AddPartTxt(0, text, 0);
-    wchar_t saved[MAX_PATH] = {};
-    if (CMMS::MMS_Save(message, saved, nullptr) != 0) {
-      state.SkipWithError("MMS_Save failed");
-      delete message;
-      break;
-    }
-    if (saved_bytes == 0) {
-      saved_bytes = ReadWhole(Host(saved)).size();
-    }
-    DeleteFileW(saved);
-  }
-  Bytes media;
-  const Bytes file(saved_bytes, 'x');
   const std::string out = Base(state.range(0)) + "/mms-bench-plain.mms";
-  Report(state, start, [&] {
-    PlainRead(photo, &media);
-    PlainWrite(out, file, O_EXCL);
-    unlink(out.c_str());
-  });
+  wchar_t first[MAX_PATH] = {};
+  if (!ComposeAndSave(first)) {
+    state.SkipWithError("MMS_Save failed");
+    return;
+  }
+  const Bytes file(ReadWhole(Host(first)).size(), 'x');  // the saved size
+  DeleteFileW(first);
+  Bytes media;
+  RunBeside(
+      state,
+      [&] {
+        wchar_t saved[MAX_PATH] = {};
+        return ComposeAndSave(saved) && DeleteFileW(saved) != 0;
+      },
+      [&] {
+        PlainRead(photo, &media);
+        PlainWrite(out, file, O_EXCL);
+        unlink(out.c_str());
+      });
 }
 
 void BM_EncodeSendRequest(benchmark::State& state) {
@@ -245,38 +259,41 @@ void BM_EncodeSendRequest(benchmark::State& state) {
   const std::string photo = Host(mms::bench::kImagePath);
   const std::string note = Host(L"\\Temp\\note.txt");
   CMMS mms;
-  const Stamp start = Now();
-  for (auto _ : state) {
-    int length = 0;
-    unsigned char* bytes =
-        MmsTestAccess::MakeSendData(mms, shared.message(), &length);
-    benchmark::DoNotOptimize(bytes);
-    LocalFree(bytes);
-  }
   Bytes copy(pdu.size());
   Bytes media;
   Bytes text;
-  Report(state, start, [&] {
-    std::memcpy(copy.data(), pdu.data(), pdu.size());
-    benchmark::ClobberMemory();
-    PlainRead(photo, &media);
-    PlainRead(note, &text);
-  });
+  RunBeside(
+      state,
+      [&] {
+        int length = 0;
+        unsigned char* bytes =
+            MmsTestAccess::MakeSendData(mms, shared.message(), &length);
+        benchmark::DoNotOptimize(bytes);
+        LocalFree(bytes);
+        return bytes != nullptr;
+      },
+      [&] {
+        std::memcpy(copy.data(), pdu.data(), pdu.size());
+        benchmark::ClobberMemory();
+        PlainRead(photo, &media);
+        PlainRead(note, &text);
+      });
 }
 
 void BM_DeCodeWithPartFiles(benchmark::State& state) {
   SavedMessage saved = Save(state.range(0));
-  const Stamp start = Now();
-  for (auto _ : state) {
-    CMMS mms;
-    MMS_Custom_Data message;
-    benchmark::DoNotOptimize(mms.MMS_DeCode(saved.pdu.data(), &message));
-  }
-  Report(state, start, [&] {
-    for (const auto& [host, bytes] : saved.parts) {
-      PlainWritePart(host, bytes);
-    }
-  });
+  RunBeside(
+      state,
+      [&] {
+        CMMS mms;
+        MMS_Custom_Data message;
+        return mms.MMS_DeCode(saved.pdu.data(), &message) == 0;
+      },
+      [&] {
+        for (const auto& [host, bytes] : saved.parts) {
+          PlainWritePart(host, bytes);
+        }
+      });
 }
 
 #define MMS_STORAGES ->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)
