@@ -240,7 +240,7 @@ class KeyWrite {
   // the way down when make_key; `missing` when it is not there.
   LONG Begin(const std::wstring& path, const std::string& folded, bool make_key,
              LONG missing) {
-    if (!db_.Open() || !txn_.emplace(&db_).begun()) {
+    if (!db_.Open() || !txn_.emplace(db_.get()).begun()) {
       return ERROR_REGISTRY_IO_FAILED;
     }
     id_ = make_key ? MakeKey(db_, path, folded) : FindKey(db_, folded);
@@ -264,11 +264,15 @@ class KeyWrite {
 // Writes values under a key in one transaction: all of them or none. A
 // missing key is made when make_key, else refused as deleted.
 LONG WriteValues(const std::wstring& path, const std::string& folded,
-                 bool make_key, const std::vector<PreparedValue>& values) {
+                 bool make_key, const std::vector<PreparedValue>& values,
+                 const AlongWrite& along = nullptr) {
   KeyWrite write;
   if (const LONG error = write.Begin(path, folded, make_key, ERROR_KEY_DELETED);
       error != ERROR_SUCCESS) {
     return error;
+  }
+  if (along && !along(write.db().get())) {
+    return ERROR_REGISTRY_IO_FAILED;  // rolled back: nothing written
   }
   for (const PreparedValue& value : values) {
     if (!Upsert(write.db(), write.id(), value)) {
@@ -311,7 +315,7 @@ bool ListStoredValues(const std::wstring& key,
 }
 
 LONG SetValuesTogether(const wchar_t* key, const ValueWrite* values,
-                       size_t count) {
+                       size_t count, const AlongWrite& along) {
   std::wstring path;
   std::string folded;
   if (const LONG error =
@@ -327,7 +331,7 @@ LONG SetValuesTogether(const wchar_t* key, const ValueWrite* values,
       return error;
     }
   }
-  return WriteValues(path, folded, true, prepared);
+  return WriteValues(path, folded, true, prepared, along);
 }
 
 }  // namespace mms::platform
@@ -359,7 +363,7 @@ LONG RegCreateKeyExW(HKEY key, const wchar_t* subkey, DWORD /*reserved*/,
   int64_t existing = FindKey(db, folded);
   std::optional<WriteTransaction> txn;
   if (existing == 0) {
-    txn.emplace(&db);
+    txn.emplace(db.get());
     if (!txn->begun()) {
       return ERROR_REGISTRY_IO_FAILED;
     }

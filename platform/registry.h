@@ -9,7 +9,10 @@
 #ifndef MMS_PLATFORM_REGISTRY_H_
 #define MMS_PLATFORM_REGISTRY_H_
 
+#include <sqlite3.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,13 +75,18 @@ struct ValueWrite {
   DWORD bytes;
 };
 
+// Other rows of the registry database written in the same transaction as
+// a group of values; false rolls the whole transaction back.
+using AlongWrite = std::function<bool(sqlite3* db)>;
+
 // Writes the values, in order, under the key below HKEY_LOCAL_MACHINE
-// (made when missing) in one transaction: one commit, one flush, and a
-// reader sees all of them or none. ERROR_SUCCESS, or the error that left
-// the registry as it was (ERROR_REGISTRY_IO_FAILED for a database that
-// stayed busy or failed).
+// (made when missing) in one transaction, after `along` when given: one
+// commit, one flush, and a reader sees all of them or none. ERROR_SUCCESS,
+// or the error that left the registry as it was (ERROR_REGISTRY_IO_FAILED
+// for a database that stayed busy or failed).
 [[nodiscard]] LONG SetValuesTogether(const wchar_t* key,
-                                     const ValueWrite* values, size_t count);
+                                     const ValueWrite* values, size_t count,
+                                     const AlongWrite& along = nullptr);
 
 // The value name of key read whole, whatever its size: its type and bytes.
 // ERROR_SUCCESS, or the error of RegQueryValueExW.

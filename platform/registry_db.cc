@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <unordered_map>
 
 #include "platform/device_fs.h"
 #include "platform/sqlite_wait.h"
@@ -79,7 +80,7 @@ sqlite3* OpenAndLayOut(const std::string& path, bool* laid_out) {
           path.c_str(), &db,
           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
           nullptr) != SQLITE_OK) {
-    sqlite3_close_v2(db);
+    CloseDatabase(db);
     return nullptr;
   }
   SetBusyWait(db, kBusyTimeoutMs);
@@ -98,7 +99,7 @@ sqlite3* OpenAndLayOut(const std::string& path, bool* laid_out) {
     version = ok ? kLayoutVersion : -1;
   }
   if (version != kLayoutVersion) {
-    sqlite3_close_v2(db);
+    CloseDatabase(db);
     return nullptr;
   }
   return db;
@@ -118,7 +119,7 @@ bool RegistryDb::Open() {
     g_db = nullptr;  // the parent's connection: never used, never closed
   }
   if (g_db != nullptr && g_path != path) {
-    sqlite3_close_v2(g_db);
+    CloseDatabase(g_db);
     g_db = nullptr;
   }
   bool laid_out = false;
@@ -154,14 +155,85 @@ bool RegistryDb::Exec(const char* sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-Statement::Statement(sqlite3* db, const char* sql) {
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+namespace {
+
+// Prepared statements kept per connection and SQL text between uses:
+// preparing parses the SQL again each time, about as costly as the short
+// statement itself. A statement in use is out of the cache, so two live
+// Statements never share one.
+struct StatementCache {
+  std::mutex mu;
+  std::unordered_map<sqlite3*, std::unordered_map<std::string, sqlite3_stmt*>>
+      by_db;  // guarded by mu
+};
+
+StatementCache& Cache() {
+  static StatementCache* cache = new StatementCache;  // used at exit
+  return *cache;
+}
+
+constexpr size_t kCachedPerConnection = 64;
+
+}  // namespace
+
+Statement::Statement(sqlite3* db, const char* sql) : db_(db), sql_(sql) {
+  {
+    StatementCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mu);
+    auto of_db = cache.by_db.find(db);
+    if (of_db != cache.by_db.end()) {
+      auto it = of_db->second.find(sql_);
+      if (it != of_db->second.end()) {
+        stmt_ = it->second;
+        of_db->second.erase(it);
+        return;
+      }
+    }
+  }
+  if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_,
+                         nullptr) != SQLITE_OK) {
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
   }
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+  if (stmt_ == nullptr) {
+    return;
+  }
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  {
+    StatementCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mu);
+    auto& of_db = cache.by_db[db_];
+    if (of_db.size() < kCachedPerConnection &&
+        of_db.emplace(sql_, stmt_).second) {
+      return;
+    }
+  }
+  sqlite3_finalize(stmt_);
+}
+
+void CloseDatabase(sqlite3* db) {
+  if (db == nullptr) {
+    return;
+  }
+  std::unordered_map<std::string, sqlite3_stmt*> cached;
+  {
+    StatementCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mu);
+    auto it = cache.by_db.find(db);
+    if (it != cache.by_db.end()) {
+      cached.swap(it->second);
+      cache.by_db.erase(it);
+    }
+  }
+  for (const auto& entry : cached) {
+    sqlite3_finalize(entry.second);
+  }
+  sqlite3_close_v2(db);
+}
 
 int Statement::Step() {
   if (stmt_ == nullptr) {
@@ -183,19 +255,24 @@ std::vector<uint8_t> ColumnBlob(sqlite3_stmt* stmt, int column) {
                           : std::vector<uint8_t>(bytes, bytes + size);
 }
 
-WriteTransaction::WriteTransaction(RegistryDb* db) : db_(db) {
-  begun_ = db_->Exec("BEGIN IMMEDIATE");
+WriteTransaction::WriteTransaction(sqlite3* db) : db_(db) {
+  begun_ = Run("BEGIN IMMEDIATE");
 }
 
 WriteTransaction::~WriteTransaction() {
   if (begun_ && !done_) {
-    (void)db_->Exec("ROLLBACK");
+    (void)Run("ROLLBACK");
   }
 }
 
 bool WriteTransaction::Commit() {
-  done_ = db_->Exec("COMMIT");
+  done_ = Run("COMMIT");
   return done_;
+}
+
+bool WriteTransaction::Run(const char* sql) {
+  Statement stmt(db_, sql);
+  return stmt.Step() == SQLITE_DONE;
 }
 
 }  // namespace mms::platform

@@ -49,7 +49,8 @@ class RegistryDb {
   sqlite3* db_ = nullptr;  // the shared connection, borrowed
 };
 
-// A prepared statement, finalized when the object goes.
+// A prepared statement of a connection; reset and kept for the next
+// Statement of the same SQL text when the object goes.
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql);
@@ -63,18 +64,24 @@ class Statement {
   int Step();
 
  private:
+  sqlite3* db_;
+  std::string sql_;
   sqlite3_stmt* stmt_ = nullptr;
 };
+
+// Closes a connection with the statements kept for it.
+void CloseDatabase(sqlite3* db);
 
 // Binds a copy of text at index (1-based).
 void BindText(sqlite3_stmt* stmt, int index, const std::string& text);
 // The bytes of a blob column of the current row; empty for NULL.
 std::vector<uint8_t> ColumnBlob(sqlite3_stmt* stmt, int column);
 
-// BEGIN IMMEDIATE ... COMMIT; rolled back unless Commit() succeeded.
+// BEGIN IMMEDIATE ... COMMIT on a connection; rolled back unless Commit()
+// succeeded.
 class WriteTransaction {
  public:
-  explicit WriteTransaction(RegistryDb* db);
+  explicit WriteTransaction(sqlite3* db);
   ~WriteTransaction();
   WriteTransaction(const WriteTransaction&) = delete;
   WriteTransaction& operator=(const WriteTransaction&) = delete;
@@ -83,7 +90,9 @@ class WriteTransaction {
   [[nodiscard]] bool Commit();
 
  private:
-  RegistryDb* db_;
+  bool Run(const char* sql);
+
+  sqlite3* db_;
   bool begun_ = false;
   bool done_ = false;
 };

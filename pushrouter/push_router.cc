@@ -88,12 +88,12 @@ class Session : public HandleObject {
   // Sets the event while pushes wait, resets it when none do.
   void Sync(PushStore* store) {
     std::lock_guard<std::mutex> lock(sync_mu_);
-    int64_t waiting = 0;
+    bool waiting = false;
     if (retired_.load() || event_ == nullptr ||
-        !store->CountWaiting(content_type_, &waiting)) {
+        !store->AnyWaiting(content_type_, &waiting)) {
       return;
     }
-    if (waiting > 0) {
+    if (waiting) {
       SetEvent(event_);
     } else {
       ResetEvent(event_);
@@ -162,6 +162,53 @@ class Session : public HandleObject {
   std::mutex sync_mu_;  // orders count-then-set/reset of event_
 };
 
+// The process's connection to the store for the client calls, held by one
+// call at a time: opening one per call costs a path lookup, the journal
+// set-up and a cold page cache. Reopened for another store or in a forked
+// child.
+class StoreLease {
+ public:
+  explicit StoreLease(const std::string& path);
+  StoreLease(const StoreLease&) = delete;
+  StoreLease& operator=(const StoreLease&) = delete;
+  // Null when the store cannot be opened.
+  PushStore* get() const { return store_; }
+
+ private:
+  struct Shared {
+    std::mutex mu;
+    std::unique_ptr<PushStore> store;  // guarded by mu
+    std::string path;                  // guarded by mu
+    pid_t pid = 0;                     // guarded by mu
+    PushStore* inherited = nullptr;    // a parent's: never used, never closed
+  };
+  static Shared& TheShared() {
+    static Shared* shared = new Shared;  // used by detached threads
+    return *shared;
+  }
+
+  std::unique_lock<std::mutex> lock_;
+  PushStore* store_ = nullptr;
+};
+
+StoreLease::StoreLease(const std::string& path) : lock_(TheShared().mu) {
+  Shared& shared = TheShared();
+  if (shared.store != nullptr && shared.pid != getpid()) {
+    shared.inherited = shared.store.release();
+  }
+  if (shared.store == nullptr || shared.path != path) {
+    shared.store.reset();
+    auto opened = std::make_unique<PushStore>();
+    if (!opened->Open(path)) {
+      return;
+    }
+    shared.store = std::move(opened);
+    shared.path = path;
+    shared.pid = getpid();
+  }
+  store_ = shared.store.get();
+}
+
 struct Taken {
   std::string store_path;
   int64_t id;
@@ -195,11 +242,12 @@ HRESULT RealRegister(const wchar_t* content_type, const wchar_t* app_id,
       !ToUtf8(params, &reg.params)) {
     return kPushInvalidArg;
   }
-  PushStore store;
-  if (!store.Open(PushStorePath())) {
+  StoreLease lease(PushStorePath());
+  PushStore* store = lease.get();
+  if (store == nullptr) {
     return kPushFailed;
   }
-  switch (store.Register(reg)) {
+  switch (store->Register(reg)) {
     case StoreResult::kOk:
       return kPushOk;
     case StoreResult::kExists:
@@ -215,11 +263,12 @@ HRESULT RealUnregister(const wchar_t* content_type, const wchar_t* app_id) {
       !ToUtf8(content_type, &type) || !ToUtf8(app_id, &app)) {
     return kPushInvalidArg;
   }
-  PushStore store;
-  if (!store.Open(PushStorePath())) {
+  StoreLease lease(PushStorePath());
+  PushStore* store = lease.get();
+  if (store == nullptr) {
     return kPushFailed;
   }
-  switch (store.Unregister(type, app)) {
+  switch (store->Unregister(type, app)) {
     case StoreResult::kOk:
       return kPushOk;
     case StoreResult::kMissing:
@@ -238,12 +287,13 @@ HRESULT RealOpen(const wchar_t* content_type, const wchar_t* app_id,
     return kPushInvalidArg;
   }
   const std::string path = PushStorePath();
-  PushStore store;
+  StoreLease lease(path);
+  PushStore* store = lease.get();
   RouterRow row;
   bool router_runs = false;
   bool registered = false;
-  if (!store.Open(path) || !store.Router(&row, &router_runs) ||
-      !store.HasRegistration(type, app, &registered)) {
+  if (store == nullptr || !store->Router(&row, &router_runs) ||
+      !store->HasRegistration(type, app, &registered)) {
     return kPushFailed;
   }
   if (!router_runs) {
@@ -264,7 +314,7 @@ HRESULT RealOpen(const wchar_t* content_type, const wchar_t* app_id,
   if (!session->Bind(&port)) {
     return kPushFailed;
   }
-  switch (store.Hold(folded, SelfProcess(), id, port)) {
+  switch (store->Hold(folded, SelfProcess(), id, port)) {
     case StoreResult::kOk:
       break;
     case StoreResult::kHeldElsewhere:
@@ -274,7 +324,7 @@ HRESULT RealOpen(const wchar_t* content_type, const wchar_t* app_id,
   }
   HANDLE signal = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (signal == nullptr) {
-    (void)store.Release(folded, SelfProcess(), id);
+    (void)store->Release(folded, SelfProcess(), id);
     return kPushFailed;
   }
   std::shared_ptr<Session> earlier;
@@ -288,7 +338,7 @@ HRESULT RealOpen(const wchar_t* content_type, const wchar_t* app_id,
     earlier->Retire();  // this open took its hold over
   }
   session->Start(signal);
-  session->Sync(&store);
+  session->Sync(store);
   *event = signal;
   *router = AddHandle(session);
   return kPushOk;
@@ -302,14 +352,15 @@ HRESULT RealGetMessage(HANDLE router, PUSHMSG* push) {
   if (session == nullptr || session->retired()) {
     return kPushBadHandle;
   }
-  PushStore store;
+  StoreLease lease(session->store_path());
+  PushStore* store = lease.get();
   StoredPush stored;
   bool found = false;
-  if (!store.Open(session->store_path()) ||
-      !store.Take(session->content_type(), SelfProcess(), &stored, &found)) {
+  if (store == nullptr ||
+      !store->Take(session->content_type(), SelfProcess(), &stored, &found)) {
     return kPushFailed;
   }
-  session->Sync(&store);
+  session->Sync(store);
   if (!found) {
     return kPushNoMessage;
   }
@@ -324,7 +375,7 @@ HRESULT RealGetMessage(HANDLE router, PUSHMSG* push) {
     LocalFree(headers);
     LocalFree(body);
     LocalFree(sender);
-    (void)store.ReturnTaken(session->content_type(), SelfProcess());
+    (void)store->ReturnTaken(session->content_type(), SelfProcess());
     return kPushFailed;
   }
   std::copy(stored.headers.begin(), stored.headers.end(), headers);
@@ -370,8 +421,8 @@ HRESULT RealFreeMessage(PUSHMSG* push) {
   push->cbBody = 0;
   push->pbSenderAddress = nullptr;
   push->cbSenderAddress = 0;
-  PushStore store;
-  if (!store.Open(taken.store_path) || !store.Delete(taken.id)) {
+  StoreLease lease(taken.store_path);
+  if (lease.get() == nullptr || !lease.get()->Delete(taken.id)) {
     return kPushFailed;
   }
   return kPushOk;
@@ -387,11 +438,12 @@ HRESULT RealClose(HANDLE router) {
   session->Retire();
   HRESULT result = kPushOk;
   if (held) {
-    PushStore store;
+    StoreLease lease(session->store_path());
+    PushStore* store = lease.get();
     const ProcessId self = SelfProcess();
-    if (!store.Open(session->store_path()) ||
-        !store.Release(session->content_type(), self, session->id()) ||
-        !store.ReturnTaken(session->content_type(), self)) {
+    if (store == nullptr ||
+        !store->Release(session->content_type(), self, session->id()) ||
+        !store->ReturnTaken(session->content_type(), self)) {
       result = kPushFailed;
     }
     ClientState& state = State();

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "platform/device_fs.h"
@@ -23,6 +24,7 @@ using platform::ColumnBlob;
 using platform::DeviceRoot;
 using platform::SetBusyWait;
 using platform::Statement;
+using platform::WriteTransaction;
 
 namespace {
 
@@ -87,33 +89,6 @@ void AliveFunction(sqlite3_context* context, int /*argc*/,
   sqlite3_result_int(context, lives ? 1 : 0);
 }
 
-// BEGIN IMMEDIATE ... COMMIT on a bare connection; rolled back unless
-// committed.
-class Transaction {
- public:
-  explicit Transaction(sqlite3* db) : db_(db) {
-    begun_ = Run("BEGIN IMMEDIATE");
-  }
-  ~Transaction() {
-    if (begun_ && !done_) {
-      (void)Run("ROLLBACK");
-    }
-  }
-  bool begun() const { return begun_; }
-  [[nodiscard]] bool Commit() {
-    done_ = Run("COMMIT");
-    return done_;
-  }
-
- private:
-  bool Run(const char* sql) {
-    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-  sqlite3* db_;
-  bool begun_ = false;
-  bool done_ = false;
-};
-
 void BindBlob(sqlite3_stmt* stmt, int index, const std::vector<uint8_t>& b) {
   // A zero-length blob still binds as a blob, never as NULL.
   static const uint8_t kEmpty = 0;
@@ -174,8 +149,16 @@ bool ReadStat(const std::string& which, std::string* state, uint64_t* start) {
 }  // namespace
 
 ProcessId SelfProcess() {
-  // Read each time: a forked child must not carry its parent's identity.
-  return ProcessOf(static_cast<uint32_t>(getpid()));
+  // Read again in a forked child, which must not carry its parent's
+  // identity; a process's own start time never changes.
+  static std::mutex mu;
+  static ProcessId self;  // guarded by mu
+  const auto pid = static_cast<uint32_t>(getpid());
+  std::lock_guard<std::mutex> lock(mu);
+  if (self.pid != pid || self.start == 0) {
+    self = ProcessOf(pid);
+  }
+  return self;
 }
 
 ProcessId ProcessOf(uint32_t pid) {
@@ -189,6 +172,10 @@ ProcessId ProcessOf(uint32_t pid) {
 }
 
 bool ProcessLives(uint32_t pid, uint64_t start) {
+  const ProcessId self = SelfProcess();
+  if (pid == self.pid && self.start != 0) {
+    return start == self.start;  // this process: no need to look
+  }
   std::string state;
   uint64_t actual = 0;
   if (pid == 0 || !ReadStat(std::to_string(pid), &state, &actual)) {
@@ -202,7 +189,7 @@ std::string PushStorePath() { return DeviceRoot() + "/pushrouter.db"; }
 
 PushStore::~PushStore() {
   if (db_ != nullptr) {
-    sqlite3_close_v2(db_);
+    platform::CloseDatabase(db_);
   }
 }
 
@@ -228,7 +215,7 @@ bool PushStore::Open(const std::string& path) {
   if (LayoutVersion(db_) == kLayoutVersion) {
     return true;  // the usual case: no write lock just to open
   }
-  Transaction txn(db_);
+  WriteTransaction txn(db_);
   return txn.begun() && Exec(kLayout) && Exec("PRAGMA user_version = 2") &&
          txn.Commit();
 }
@@ -304,7 +291,7 @@ StoreResult PushStore::Hold(const std::string& content_type,
                             const ProcessId& self, int64_t session,
                             int notify_port) {
   const std::string folded = FoldContentType(content_type);
-  Transaction txn(db_);
+  WriteTransaction txn(db_);
   if (!txn.begun()) {
     return StoreResult::kFailed;
   }
@@ -410,7 +397,7 @@ StoreResult PushStore::EnqueueOnce(const std::string& content_type,
     return StoreResult::kFailed;
   }
   const StoreResult result = [&] {
-    Transaction txn(db_);
+    WriteTransaction txn(db_);
     Statement forget(
         db_, "DELETE FROM handovers WHERE at < strftime('%s', 'now') - ?");
     Statement remember(db_,
@@ -437,7 +424,7 @@ StoreResult PushStore::EnqueueOnce(const std::string& content_type,
 bool PushStore::Take(const std::string& content_type, const ProcessId& self,
                      StoredPush* push, bool* found) {
   *found = false;
-  Transaction txn(db_);
+  WriteTransaction txn(db_);
   if (!txn.begun()) {
     return false;
   }
@@ -487,9 +474,11 @@ bool PushStore::Delete(int64_t id) {
   return StepDone(&stmt);
 }
 
-bool PushStore::CountWaiting(const std::string& content_type, int64_t* count) {
+bool PushStore::AnyWaiting(const std::string& content_type, bool* waiting) {
+  // Stops at the first free push: a burst's queue is never counted whole.
   const std::string sql =
-      std::string("SELECT count(*) FROM queue WHERE folded = ? AND ") + kFree;
+      std::string("SELECT EXISTS(SELECT 1 FROM queue WHERE folded = ? AND ") +
+      kFree + ")";
   Statement stmt(db_, sql.c_str());
   if (!stmt.ok()) {
     return false;
@@ -498,7 +487,7 @@ bool PushStore::CountWaiting(const std::string& content_type, int64_t* count) {
   if (stmt.Step() != SQLITE_ROW) {
     return false;
   }
-  *count = sqlite3_column_int64(stmt.get(), 0);
+  *waiting = sqlite3_column_int(stmt.get(), 0) != 0;
   return true;
 }
 
@@ -536,7 +525,7 @@ bool PushStore::WaitingByType(std::map<std::string, int64_t>* waiting) {
 }
 
 bool PushStore::AddCounts(const std::map<std::string, int64_t>& deltas) {
-  Transaction txn(db_);
+  WriteTransaction txn(db_);
   if (!txn.begun()) {
     return false;
   }

@@ -103,9 +103,8 @@ class PushStore {
   [[nodiscard]] bool Take(const std::string& content_type,
                           const ProcessId& self, StoredPush* push, bool* found);
   [[nodiscard]] bool Delete(int64_t id);
-  // Pushes waiting to be taken.
-  [[nodiscard]] bool CountWaiting(const std::string& content_type,
-                                  int64_t* count);
+  // Whether any push waits to be taken.
+  [[nodiscard]] bool AnyWaiting(const std::string& content_type, bool* waiting);
 
   // Registrations in the order made; free pushes per folded content type.
   [[nodiscard]] bool ListRegistrations(std::vector<Registration>* list);

@@ -25,21 +25,17 @@ constexpr char kTable[] =
 
 }  // namespace
 
-bool RememberAnnouncement(const std::string& url,
-                          const std::string& transaction_id) {
-  RegistryDb db;
-  if (!db.Open() || !db.Exec(kTable)) {
+bool RecordAnnouncement(sqlite3* db, const std::string& url,
+                        const std::string& transaction_id) {
+  Statement table(db, kTable);
+  if (table.Step() != SQLITE_DONE) {
     return false;
   }
-  WriteTransaction transaction(&db);
-  if (!transaction.begun()) {
-    return false;
-  }
-  Statement put(db.get(),
+  Statement put(db,
                 "INSERT OR REPLACE INTO announced(url, transaction_id, seq) "
                 "VALUES(?1, ?2, (SELECT IFNULL(MAX(seq), 0) + 1 FROM "
                 "announced))");
-  Statement trim(db.get(),
+  Statement trim(db,
                  "DELETE FROM announced WHERE seq <= (SELECT MAX(seq) FROM "
                  "announced) - ?1");
   if (!put.ok() || !trim.ok()) {
@@ -50,7 +46,18 @@ bool RememberAnnouncement(const std::string& url,
                     static_cast<int>(transaction_id.size()), SQLITE_TRANSIENT);
   sqlite3_bind_int64(trim.get(), 1,
                      static_cast<sqlite3_int64>(kAnnouncementsKept));
-  return put.Step() == SQLITE_DONE && trim.Step() == SQLITE_DONE &&
+  return put.Step() == SQLITE_DONE && trim.Step() == SQLITE_DONE;
+}
+
+bool RememberAnnouncement(const std::string& url,
+                          const std::string& transaction_id) {
+  RegistryDb db;
+  if (!db.Open()) {
+    return false;
+  }
+  WriteTransaction transaction(db.get());
+  return transaction.begun() &&
+         RecordAnnouncement(db.get(), url, transaction_id) &&
          transaction.Commit();
 }
 

@@ -8,6 +8,8 @@
 #ifndef MMS_STORE_ANNOUNCEMENTS_H_
 #define MMS_STORE_ANNOUNCEMENTS_H_
 
+#include <sqlite3.h>
+
 #include <cstddef>
 #include <string>
 
@@ -19,6 +21,10 @@ constexpr size_t kAnnouncementsKept = 256;
 // database cannot be written.
 bool RememberAnnouncement(const std::string& url,
                           const std::string& transaction_id);
+// The same inside a write transaction already begun on the registry
+// database (a push's status group records it in its own).
+bool RecordAnnouncement(sqlite3* db, const std::string& url,
+                        const std::string& transaction_id);
 
 // The transaction ID announced for url; false when none is recorded.
 bool FindAnnouncement(const std::string& url, std::string* transaction_id);

@@ -13,9 +13,13 @@ void PublishPush(const push::PushOutcome& outcome) {
   }
   GroupValue group[4];
   size_t count = 0;
+  platform::AlongWrite announce;
   if (outcome.type == codec::kMsgNotificationInd) {
     if (outcome.has_transaction_id) {
-      (void)RememberAnnouncement(outcome.url_text, outcome.transaction_id);
+      // In the group's own transaction: one commit, one flush per push.
+      announce = [&outcome](sqlite3* db) {
+        return RecordAnnouncement(db, outcome.url_text, outcome.transaction_id);
+      };
     }
     group[count++] = TextValue(kWapPhone, outcome.phone.c_str());
     group[count++] = TextValue(kWapUrl, outcome.url.c_str());
@@ -33,7 +37,7 @@ void PublishPush(const push::PushOutcome& outcome) {
     }
   }
   group[count++] = DwordValue(kWapType, outcome.type);
-  (void)WriteStatusGroup(kWapState, group, count);
+  (void)WriteStatusGroup(kWapState, group, count, announce);
 }
 
 }  // namespace mms::store

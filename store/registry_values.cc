@@ -42,7 +42,7 @@ constexpr size_t kMaxGroupValues = 8;
 namespace mms::store {
 
 bool WriteStatusGroup(const wchar_t* state_name, const GroupValue* values,
-                      size_t count) {
+                      size_t count, const platform::AlongWrite& along) {
   if (count + 1 > kMaxGroupValues) {
     return false;
   }
@@ -63,7 +63,7 @@ bool WriteStatusGroup(const wchar_t* state_name, const GroupValue* values,
   writes[count] = mms::platform::ValueWrite{
       state_name, REG_DWORD, reinterpret_cast<const BYTE*>(&state),
       sizeof(DWORD)};
-  if (mms::platform::SetValuesTogether(kMmsKey, writes, count + 1) ==
+  if (mms::platform::SetValuesTogether(kMmsKey, writes, count + 1, along) ==
       ERROR_SUCCESS) {
     return true;
   }

@@ -12,6 +12,7 @@
 #include <cstddef>
 
 #include "connmgr/mms_entries.h"
+#include "platform/registry.h"
 #include "platform/winapi.h"
 
 namespace mms::store {
@@ -35,9 +36,11 @@ inline GroupValue TextValue(const wchar_t* name, const wchar_t* text) {
 // fresh Random(), in one transaction with one flush: a reader sees the
 // whole group or none of it, and never a state without its values. False
 // when the group could not be written; nothing of it is then written and
-// the state is not raised.
-[[nodiscard]] bool WriteStatusGroup(const wchar_t* state_name,
-                                    const GroupValue* values, size_t count);
+// the state is not raised. `along` writes other rows in the same
+// transaction.
+[[nodiscard]] bool WriteStatusGroup(
+    const wchar_t* state_name, const GroupValue* values, size_t count,
+    const platform::AlongWrite& along = nullptr);
 
 // The library's key, shared with the connection's own "CurrentID".
 using connmgr::kMmsKey;

@@ -2,7 +2,6 @@
 // handles.
 #include <filesystem>
 
-#include "platform/whole_file.h"
 #include "platform/winapi.h"
 #include "support/test_support.h"
 
@@ -111,23 +110,6 @@ TEST_F(Files, SharingIsEnforcedAmongOpenHandles) {
   CloseHandle(joined);
   CloseHandle(writer);
   EXPECT_TRUE(DeleteFileW(kFile));
-}
-
-// A file measured at open and changed before it is read is refused, never
-// read cut short or cut off.
-TEST_F(Files, ExactReadRefusesAFileThatChangedSinceItWasMeasured) {
-  for (const char* now : {"data", "dat", "data and more"}) {
-    Put("data");
-    uint64_t size = 0;
-    HANDLE h = OpenForReading(kFile, false, &size);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ASSERT_EQ(size, 4u);
-    Put(now);
-    char into[4] = {};
-    EXPECT_EQ(ReadExactly(h, into, sizeof into), std::string(now) == "data")
-        << now;
-    CloseHandle(h);
-  }
 }
 
 }  // namespace

@@ -143,9 +143,9 @@ class RouterTest : public mms::testing::DeviceTest {
   }
 
   int64_t Waiting() {
-    int64_t waiting = -1;
-    EXPECT_TRUE(store_.CountWaiting(kMmsMessageType, &waiting));
-    return waiting;
+    std::map<std::string, int64_t> waiting;
+    EXPECT_TRUE(store_.WaitingByType(&waiting));
+    return waiting[kMmsMessageType];
   }
 
   PushStore store_;
