@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -164,8 +165,8 @@ class Session : public HandleObject {
 
 // The process's connection to the store for the client calls, held by one
 // call at a time: opening one per call costs a path lookup, the journal
-// set-up and a cold page cache. Reopened for another store or in a forked
-// child.
+// set-up and a cold page cache. Reopened for another store, for a store
+// file replaced behind it, or in a forked child.
 class StoreLease {
  public:
   explicit StoreLease(const std::string& path);
@@ -179,6 +180,8 @@ class StoreLease {
     std::mutex mu;
     std::unique_ptr<PushStore> store;  // guarded by mu
     std::string path;                  // guarded by mu
+    dev_t dev = 0;                     // guarded by mu; the file opened
+    ino_t ino = 0;                     // guarded by mu
     pid_t pid = 0;                     // guarded by mu
     PushStore* inherited = nullptr;    // a parent's: never used, never closed
   };
@@ -196,14 +199,20 @@ StoreLease::StoreLease(const std::string& path) : lock_(TheShared().mu) {
   if (shared.store != nullptr && shared.pid != getpid()) {
     shared.inherited = shared.store.release();
   }
-  if (shared.store == nullptr || shared.path != path) {
+  struct stat st;
+  const bool same = shared.store != nullptr && shared.path == path &&
+                    stat(path.c_str(), &st) == 0 && st.st_dev == shared.dev &&
+                    st.st_ino == shared.ino;
+  if (!same) {
     shared.store.reset();
     auto opened = std::make_unique<PushStore>();
-    if (!opened->Open(path)) {
+    if (!opened->Open(path) || stat(path.c_str(), &st) != 0) {
       return;
     }
     shared.store = std::move(opened);
     shared.path = path;
+    shared.dev = st.st_dev;
+    shared.ino = st.st_ino;
     shared.pid = getpid();
   }
   store_ = shared.store.get();

@@ -98,6 +98,17 @@ TEST_F(PushClientTest, RegistrationsAreKeyedByTypeAndApplication) {
   EXPECT_EQ("app-2", found.app_id);  // the older registration comes first
   EXPECT_EQ(kPushInvalidArg,
             PushRouter_RegisterClient(L"", nullptr, kProgram, nullptr));
+
+  // A store file replaced behind the process is the one written next.
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    unlink((PushStorePath() + suffix).c_str());
+  }
+  PushStore fresh;
+  ASSERT_TRUE(fresh.Open(PushStorePath()));
+  EXPECT_EQ(kPushOk,
+            PushRouter_RegisterClient(kType, nullptr, kProgram, L"/run"));
+  ASSERT_TRUE(fresh.FindRegistration(kMmsMessageType, &found, &exists));
+  EXPECT_TRUE(exists);
 }
 
 TEST_F(PushClientTest, AnOpenFromTheHoldingProcessTakesTheHoldOver) {
