@@ -48,6 +48,58 @@ size_t Utf8PrefixOf(const char* text, size_t n, size_t max) {
   return end;
 }
 
+// Bytes of the UTF-8 character starting at bytes[0] (n > 0, bytes[0] of
+// 128 or more), or 0 when no whole, well-formed one starts there.
+size_t Utf8SequenceAt(const uint8_t* bytes, size_t n) {
+  const uint8_t b = bytes[0];
+  size_t more = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    more = 1;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    more = 2;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    more = 3;
+  } else {
+    return 0;
+  }
+  if (more >= n) {
+    return 0;
+  }
+  for (size_t k = 1; k <= more; ++k) {
+    if ((bytes[k] & 0xC0) != 0x80) {
+      return 0;
+    }
+  }
+  return more + 1;
+}
+
+// A text said to be UTF-8 into out[0..room), whole characters only, each
+// byte that starts no character as U+FFFD: a sender that cut its text
+// inside a character loses that character, not the whole text. The bytes
+// written.
+size_t Utf8RepairedInto(const uint8_t* bytes, size_t n, char* out,
+                        size_t room) {
+  static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+  size_t size = 0;
+  for (size_t i = 0; i < n;) {
+    size_t length = bytes[i] < 0x80 ? 1 : Utf8SequenceAt(bytes + i, n - i);
+    const char* from = reinterpret_cast<const char*>(bytes + i);
+    size_t bytes_out = length;
+    if (length == 0) {
+      from = kReplacement;
+      bytes_out = 3;
+      length = 1;
+    }
+    if (size + bytes_out > room) {
+      break;
+    }
+    std::memcpy(out + size, from, bytes_out);
+    size += bytes_out;
+    i += length;
+  }
+  return size;
+}
+
 // Each byte a Latin-1 character, as UTF-8 into out[0..room), whole
 // characters only; the bytes written.
 size_t Latin1Into(const uint8_t* bytes, size_t n, char* out, size_t room) {
@@ -90,30 +142,15 @@ class Scratch {
 bool IsUtf8(const uint8_t* bytes, size_t n) {
   size_t i = 0;
   while (i < n) {
-    const uint8_t b = bytes[i];
-    size_t more = 0;
-    if (b < 0x80) {
+    if (bytes[i] < 0x80) {
       i += AsciiRun(bytes + i, n - i);
       continue;
     }
-    if (b >= 0xC2 && b <= 0xDF) {
-      more = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      more = 2;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      more = 3;
-    } else {
+    const size_t length = Utf8SequenceAt(bytes + i, n - i);
+    if (length == 0) {
       return false;
     }
-    if (i + more >= n) {
-      return false;
-    }
-    for (size_t k = 1; k <= more; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) {
-        return false;
-      }
-    }
-    i += more + 1;
+    i += length;
   }
   return true;
 }
@@ -142,6 +179,8 @@ size_t TextToUtf8Into(uint32_t charset, const ByteReader& text, char* out,
     if (IsUtf8(bytes, n)) {
       size = std::min(n, room);
       std::memcpy(out, bytes, size);
+    } else if (row != nullptr && row->mib == kCharsetUtf8) {
+      size = Utf8RepairedInto(bytes, n, out, room);
     } else {
       size = Latin1Into(bytes, n, out, room);  // not UTF-8 after all
     }

@@ -192,6 +192,9 @@ TEST(HeaderDecoder, FieldsOfOtherSystemsAreReadByTheirForm) {
   EXPECT_EQ(b.Text(b.header.pszTo), "+1/TYPE=PLMN");
   Decoded c(Cat({Hex("96 08 02 03 e8 00 48 00 69 00 96 01 ea 84 a3")}));
   EXPECT_EQ(c.Text(c.header.pszSubject), "Hi");
+  // A UTF-8 subject cut inside its last character keeps the rest whole.
+  Decoded d(Hex("96 05 ea d0 98 d0 00 84 a3"));
+  EXPECT_EQ(d.Text(d.header.pszSubject), "\xd0\x98\xef\xbf\xbd");
 }
 
 // A Subject of 96 01 EA repeated: each is refused in its three bytes, so
