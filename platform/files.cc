@@ -179,7 +179,11 @@ int OpenHost(const std::string& host, DWORD access, DWORD share,
   Sharing& sharing = GetSharing();
   std::lock_guard<std::mutex> lock(sharing.mu);
   struct stat st;
-  if (!SharingAllows(host, access, share) && stat(host.c_str(), &st) == 0) {
+  // CREATE_NEW on a name another handle holds finds the name taken, as on
+  // the phone: a writer picking a fresh name must hear "exists" and draw
+  // again, not "in use".
+  if (disposition != CREATE_NEW && !SharingAllows(host, access, share) &&
+      stat(host.c_str(), &st) == 0) {
     errno = EBUSY;
     return -1;
   }

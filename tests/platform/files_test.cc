@@ -94,9 +94,10 @@ TEST_F(Files, SharingIsEnforcedAmongOpenHandles) {
   EXPECT_EQ(Contents(), "data");
   // A newcomer that will not share reading clashes with the readers.
   EXPECT_EQ(Refusal(GENERIC_READ, 0, OPEN_EXISTING), ERROR_SHARING_VIOLATION);
-  // An open file cannot be deleted.
+  // An open file cannot be deleted; its name is still taken for a create.
   EXPECT_FALSE(DeleteFileW(kFile));
   EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(Refusal(GENERIC_WRITE, 0, CREATE_NEW), ERROR_FILE_EXISTS);
 
   CloseHandle(reader);
   CloseHandle(reader2);
