@@ -84,7 +84,8 @@ sqlite3* OpenAndLayOut(const std::string& path, bool* laid_out) {
     return nullptr;
   }
   SetBusyWait(db, kBusyTimeoutMs);
-  bool ok = ExecOn(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+  bool ok =
+      UseWal(db, kBusyTimeoutMs) && ExecOn(db, "PRAGMA synchronous=FULL;");
   int version = ok ? UserVersion(db) : -1;
   if (version >= 0 && version != kLayoutVersion) {
     ok = ExecOn(db, "BEGIN IMMEDIATE");

@@ -33,4 +33,18 @@ void SetBusyWait(sqlite3* db, int timeout_ms) {
                        reinterpret_cast<void*>(intptr_t{timeout_ms}));
 }
 
+bool UseWal(sqlite3* db, int timeout_ms) {
+  void* timeout = reinterpret_cast<void*>(intptr_t{timeout_ms});
+  for (int count = 0;; ++count) {
+    const int rc =
+        sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_BUSY) {
+      return rc == SQLITE_OK;
+    }
+    if (WaitBriefly(timeout, count) == 0) {
+      return false;
+    }
+  }
+}
+
 }  // namespace mms::platform

@@ -12,6 +12,12 @@ namespace mms::platform {
 // short writes a waiting writer slept far longer than the lock was held.
 void SetBusyWait(sqlite3* db, int timeout_ms);
 
+// Puts the connection's database in WAL mode, waiting as above for another
+// connection switching it at the same moment: SQLite answers that with
+// SQLITE_BUSY at once, without the busy handler, so of two processes
+// opening a new file together one would fail.
+[[nodiscard]] bool UseWal(sqlite3* db, int timeout_ms);
+
 }  // namespace mms::platform
 
 #endif  // MMS_PLATFORM_SQLITE_WAIT_H_

@@ -212,8 +212,8 @@ bool PushStore::Open(const std::string& path) {
   // Checkpoints (two fsyncs each) every 10,000 pages rather than 1,000: a
   // burst rewrites the same few queue pages, so each copies about as
   // much either way.
-  if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
-            "PRAGMA wal_autocheckpoint=10000;")) {
+  if (!platform::UseWal(db_, kBusyTimeoutMs) ||
+      !Exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000;")) {
     return false;
   }
   if (LayoutVersion(db_) == kLayoutVersion) {

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "mms.h"
 #include "push_bodies.h"
@@ -75,6 +77,28 @@ TEST_F(PushClientTest, OpeningNeedsARouterARegistrationAndAFreeType) {
   EXPECT_EQ(kPushBadHandle, PushRouter_Close(router));
   EXPECT_EQ(kPushInvalidArg,
             PushRouter_Open(nullptr, nullptr, &event, &router));
+}
+
+// Two connections making a new store at the same moment both open it (the
+// router and its first client start together).
+TEST_F(PushClientTest, TwoConnectionsMakingANewStoreTogetherBothOpenIt) {
+  for (int round = 0; round < 200; ++round) {
+    const std::string path =
+        PushStorePath() + "." + std::to_string(round) + ".db";
+    std::atomic<bool> go{false};
+    bool opened[2] = {};
+    auto open = [&](int i) {
+      while (!go.load()) {
+      }
+      PushStore store;
+      opened[i] = store.Open(path);
+    };
+    std::thread first(open, 0), second(open, 1);
+    go = true;
+    first.join();
+    second.join();
+    ASSERT_TRUE(opened[0] && opened[1]) << "round " << round;
+  }
 }
 
 TEST_F(PushClientTest, RegistrationsAreKeyedByTypeAndApplication) {
