@@ -6,6 +6,7 @@
 // layout; a removed key stays removed afterwards.
 #include "platform/registry_db.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -64,6 +65,8 @@ int UserVersion(sqlite3* db) {
 std::mutex g_mu;
 sqlite3* g_db = nullptr;  // guarded by g_mu; opened by g_pid for g_path
 std::string g_path;
+dev_t g_dev = 0;  // the file g_db opened
+ino_t g_ino = 0;
 pid_t g_pid = 0;
 std::atomic<NewDeviceSeed> g_seed{nullptr};
 
@@ -119,18 +122,25 @@ bool RegistryDb::Open() {
   if (g_db != nullptr && g_pid != getpid()) {
     g_db = nullptr;  // the parent's connection: never used, never closed
   }
-  if (g_db != nullptr && g_path != path) {
+  // Another root, or the file replaced behind the connection (the root
+  // removed and made again): writes through the old one would be lost.
+  struct stat st;
+  if (g_db != nullptr && (g_path != path || stat(path.c_str(), &st) != 0 ||
+                          st.st_dev != g_dev || st.st_ino != g_ino)) {
     CloseDatabase(g_db);
     g_db = nullptr;
   }
   bool laid_out = false;
   if (g_db == nullptr) {
     sqlite3* db = OpenAndLayOut(path, &laid_out);
-    if (db == nullptr) {
+    if (db == nullptr || stat(path.c_str(), &st) != 0) {
+      CloseDatabase(db);
       return false;
     }
     g_db = db;
     g_path = path;
+    g_dev = st.st_dev;
+    g_ino = st.st_ino;
     g_pid = getpid();
   }
   if (laid_out) {

@@ -2,10 +2,14 @@
 // the calls and from the bytes kept in the database.
 #include "platform/registry.h"
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/registry_db.h"
 #include "platform/test_seams.h"
 #include "support/test_support.h"
 
@@ -91,6 +95,29 @@ TEST_F(RegistryTest, WritesIntoADeletedKeyAreLostUntilADwordRemakesIt) {
   const std::vector<StoredValue> values = StoredValues();
   ASSERT_EQ(values.size(), 2u);
   EXPECT_EQ(values[1].name, L"WapPhone");
+}
+
+// The registry file replaced behind the process (its root removed and made
+// again) is the one the next write goes to.
+TEST_F(RegistryTest, AFileReplacedBehindTheProcessGetsTheNextWrite) {
+  WBuf key(kKey), type(L"WapType");
+  ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, key, type, 1), 1);
+  const std::string path = mms::platform::RegistryDbPath();
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    unlink((path + suffix).c_str());
+  }
+  ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, key, type, 2), 1);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(
+                db, "SELECT count(*) FROM reg_values WHERE folded = 'waptype'",
+                -1, &stmt, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(stmt, 0), 1);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
 }
 
 TEST_F(RegistryTest, ReportsWriteTheValueThenAFreshState) {
