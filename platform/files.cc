@@ -104,6 +104,25 @@ class OpenFile : public HandleObject {
   const int64_t size_at_open_;
 };
 
+// The open file behind handle when it may be read into buffer (null only
+// for nothing to read); null, with the last error set, otherwise.
+std::shared_ptr<OpenFile> ReadableFile(HANDLE handle, const void* buffer,
+                                       size_t bytes) {
+  std::shared_ptr<OpenFile> open_file = LookupHandle<OpenFile>(handle);
+  if (open_file == nullptr) {
+    return nullptr;
+  }
+  if ((open_file->access() & GENERIC_READ) == 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  if (buffer == nullptr && bytes > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return open_file;
+}
+
 HANDLE Fail(DWORD error) {
   SetLastError(error);
   return INVALID_HANDLE_VALUE;
@@ -318,10 +337,8 @@ HANDLE OpenForReading(const wchar_t* path, bool create_missing,
 }
 
 bool ReadExactly(HANDLE file, void* into, size_t size) {
-  std::shared_ptr<OpenFile> open_file = LookupHandle<OpenFile>(file);
-  if (open_file == nullptr || (open_file->access() & GENERIC_READ) == 0 ||
-      (into == nullptr && size > 0)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  std::shared_ptr<OpenFile> open_file = ReadableFile(file, into, size);
+  if (open_file == nullptr) {
     return false;
   }
   // One call with a spare byte: a regular file's read stops short only at
@@ -359,16 +376,9 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read,
   if (read != nullptr) {
     *read = 0;
   }
-  std::shared_ptr<OpenFile> open_file = LookupHandle<OpenFile>(file);
+  std::shared_ptr<OpenFile> open_file =
+      mms::platform::ReadableFile(file, buffer, to_read);
   if (open_file == nullptr) {
-    return FALSE;
-  }
-  if ((open_file->access() & GENERIC_READ) == 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (buffer == nullptr && to_read > 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   DWORD done = 0;

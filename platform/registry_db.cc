@@ -63,11 +63,8 @@ int UserVersion(sqlite3* db) {
 }
 
 std::mutex g_mu;
-sqlite3* g_db = nullptr;  // guarded by g_mu; opened by g_pid for g_path
-std::string g_path;
-dev_t g_dev = 0;  // the file g_db opened
-ino_t g_ino = 0;
-pid_t g_pid = 0;
+sqlite3* g_db = nullptr;  // guarded by g_mu
+OpenedFile g_file;        // guarded by g_mu; what g_db opened
 std::atomic<NewDeviceSeed> g_seed{nullptr};
 
 bool ExecOn(sqlite3* db, const char* sql) {
@@ -119,29 +116,23 @@ RegistryDb::RegistryDb() : lock_(g_mu) {}
 
 bool RegistryDb::Open() {
   const std::string path = RegistryDbPath();
-  if (g_db != nullptr && g_pid != getpid()) {
+  if (g_db != nullptr && g_file.Inherited()) {
     g_db = nullptr;  // the parent's connection: never used, never closed
   }
-  // Another root, or the file replaced behind the connection (the root
-  // removed and made again): writes through the old one would be lost.
-  struct stat st;
-  if (g_db != nullptr && (g_path != path || stat(path.c_str(), &st) != 0 ||
-                          st.st_dev != g_dev || st.st_ino != g_ino)) {
+  // Another root, or the file replaced behind the connection: writes
+  // through the old one would be lost.
+  if (g_db != nullptr && !g_file.Current(path)) {
     CloseDatabase(g_db);
     g_db = nullptr;
   }
   bool laid_out = false;
   if (g_db == nullptr) {
     sqlite3* db = OpenAndLayOut(path, &laid_out);
-    if (db == nullptr || stat(path.c_str(), &st) != 0) {
+    if (db == nullptr || !g_file.Note(path)) {
       CloseDatabase(db);
       return false;
     }
     g_db = db;
-    g_path = path;
-    g_dev = st.st_dev;
-    g_ino = st.st_ino;
-    g_pid = getpid();
   }
   if (laid_out) {
     // The seed writes through the registry calls, which take the
@@ -151,7 +142,7 @@ bool RegistryDb::Open() {
       seed();
     }
     lock_.lock();
-    if (g_db == nullptr || g_path != path) {
+    if (g_db == nullptr || !g_file.Current(path)) {
       return false;  // another thread moved the connection meanwhile
     }
   }
@@ -264,6 +255,26 @@ std::vector<uint8_t> ColumnBlob(sqlite3_stmt* stmt, int column) {
   const int size = sqlite3_column_bytes(stmt, column);
   return bytes == nullptr ? std::vector<uint8_t>()
                           : std::vector<uint8_t>(bytes, bytes + size);
+}
+
+bool OpenedFile::Current(const std::string& path) const {
+  struct stat st;
+  return path == path_ && stat(path.c_str(), &st) == 0 && st.st_dev == dev_ &&
+         st.st_ino == ino_;
+}
+
+bool OpenedFile::Inherited() const { return pid_ != getpid(); }
+
+bool OpenedFile::Note(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    return false;
+  }
+  path_ = path;
+  dev_ = st.st_dev;
+  ino_ = st.st_ino;
+  pid_ = getpid();
+  return true;
 }
 
 WriteTransaction::WriteTransaction(sqlite3* db) : db_(db) {

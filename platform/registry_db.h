@@ -10,6 +10,7 @@
 #define MMS_PLATFORM_REGISTRY_DB_H_
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <mutex>
@@ -71,6 +72,27 @@ class Statement {
 
 // Closes a connection with the statements kept for it.
 void CloseDatabase(sqlite3* db);
+
+// The file a process-wide connection opened, and the process that opened
+// it: tells when the connection must be opened again (another path, the
+// file replaced behind it, as when its folder is removed and made again)
+// and when it is a forked child's inheritance, never to be used or closed.
+class OpenedFile {
+ public:
+  // True when path still names the file noted.
+  bool Current(const std::string& path) const;
+  // True in a process other than the one that noted the file.
+  bool Inherited() const;
+  // Notes path's file as opened by this process; false when it cannot be
+  // looked at.
+  bool Note(const std::string& path);
+
+ private:
+  std::string path_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+  pid_t pid_ = 0;
+};
 
 // Binds a copy of text at index (1-based).
 void BindText(sqlite3_stmt* stmt, int index, const std::string& text);

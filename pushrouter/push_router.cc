@@ -13,7 +13,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +25,7 @@
 #include <thread>
 
 #include "platform/handle_table.h"
+#include "platform/registry_db.h"
 #include "platform/text_convert.h"
 #include "pushrouter/push_datagram.h"
 #include "pushrouter/push_store.h"
@@ -179,10 +179,7 @@ class StoreLease {
   struct Shared {
     std::mutex mu;
     std::unique_ptr<PushStore> store;  // guarded by mu
-    std::string path;                  // guarded by mu
-    dev_t dev = 0;                     // guarded by mu; the file opened
-    ino_t ino = 0;                     // guarded by mu
-    pid_t pid = 0;                     // guarded by mu
+    platform::OpenedFile file;         // guarded by mu; what store opened
     PushStore* inherited = nullptr;    // a parent's: never used, never closed
   };
   static Shared& TheShared() {
@@ -196,24 +193,16 @@ class StoreLease {
 
 StoreLease::StoreLease(const std::string& path) : lock_(TheShared().mu) {
   Shared& shared = TheShared();
-  if (shared.store != nullptr && shared.pid != getpid()) {
+  if (shared.store != nullptr && shared.file.Inherited()) {
     shared.inherited = shared.store.release();
   }
-  struct stat st;
-  const bool same = shared.store != nullptr && shared.path == path &&
-                    stat(path.c_str(), &st) == 0 && st.st_dev == shared.dev &&
-                    st.st_ino == shared.ino;
-  if (!same) {
+  if (shared.store == nullptr || !shared.file.Current(path)) {
     shared.store.reset();
     auto opened = std::make_unique<PushStore>();
-    if (!opened->Open(path) || stat(path.c_str(), &st) != 0) {
+    if (!opened->Open(path) || !shared.file.Note(path)) {
       return;
     }
     shared.store = std::move(opened);
-    shared.path = path;
-    shared.dev = st.st_dev;
-    shared.ino = st.st_ino;
-    shared.pid = getpid();
   }
   store_ = shared.store.get();
 }

@@ -23,12 +23,18 @@ constexpr char kTable[] =
     "  transaction_id BLOB NOT NULL,"
     "  seq INTEGER NOT NULL)";
 
+// Makes the table on first use; a kept statement, so later uses cost no
+// parse.
+bool HasTable(sqlite3* db) {
+  Statement table(db, kTable);
+  return table.Step() == SQLITE_DONE;
+}
+
 }  // namespace
 
 bool RecordAnnouncement(sqlite3* db, const std::string& url,
                         const std::string& transaction_id) {
-  Statement table(db, kTable);
-  if (table.Step() != SQLITE_DONE) {
+  if (!HasTable(db)) {
     return false;
   }
   Statement put(db,
@@ -63,7 +69,7 @@ bool RememberAnnouncement(const std::string& url,
 
 bool FindAnnouncement(const std::string& url, std::string* transaction_id) {
   RegistryDb db;
-  if (!db.Open() || !db.Exec(kTable)) {
+  if (!db.Open() || !HasTable(db.get())) {
     return false;
   }
   Statement get(db.get(),
