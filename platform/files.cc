@@ -104,15 +104,16 @@ class OpenFile : public HandleObject {
   const int64_t size_at_open_;
 };
 
-// The open file behind handle when it may be read into buffer (null only
-// for nothing to read); null, with the last error set, otherwise.
-std::shared_ptr<OpenFile> ReadableFile(HANDLE handle, const void* buffer,
-                                       size_t bytes) {
+// The open file behind handle when it was opened with `access` (GENERIC_READ
+// or GENERIC_WRITE) and buffer is null only for no bytes; null, with the
+// last error set, otherwise.
+std::shared_ptr<OpenFile> UsableFile(HANDLE handle, DWORD access,
+                                     const void* buffer, size_t bytes) {
   std::shared_ptr<OpenFile> open_file = LookupHandle<OpenFile>(handle);
   if (open_file == nullptr) {
     return nullptr;
   }
-  if ((open_file->access() & GENERIC_READ) == 0) {
+  if ((open_file->access() & access) == 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
@@ -337,7 +338,8 @@ HANDLE OpenForReading(const wchar_t* path, bool create_missing,
 }
 
 bool ReadExactly(HANDLE file, void* into, size_t size) {
-  std::shared_ptr<OpenFile> open_file = ReadableFile(file, into, size);
+  std::shared_ptr<OpenFile> open_file =
+      UsableFile(file, GENERIC_READ, into, size);
   if (open_file == nullptr) {
     return false;
   }
@@ -377,7 +379,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read,
     *read = 0;
   }
   std::shared_ptr<OpenFile> open_file =
-      mms::platform::ReadableFile(file, buffer, to_read);
+      mms::platform::UsableFile(file, GENERIC_READ, buffer, to_read);
   if (open_file == nullptr) {
     return FALSE;
   }
@@ -408,16 +410,9 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write, DWORD* written,
   if (written != nullptr) {
     *written = 0;
   }
-  std::shared_ptr<OpenFile> open_file = LookupHandle<OpenFile>(file);
+  std::shared_ptr<OpenFile> open_file =
+      mms::platform::UsableFile(file, GENERIC_WRITE, buffer, to_write);
   if (open_file == nullptr) {
-    return FALSE;
-  }
-  if ((open_file->access() & GENERIC_WRITE) == 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (buffer == nullptr && to_write > 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   DWORD done = 0;
